@@ -1,0 +1,65 @@
+#pragma once
+// The one normalised path form that the engine and the scanner store,
+// compare and report, and the rules built on it: the prefix test, the
+// long-path form for system calls and the device-prefix rewrite.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace mirrow {
+
+// Back-slashes only, no \??\ or \\?\ prefix, \\?\UNC\ rewritten to \\,
+// lower case, no trailing back-slash unless three units or shorter.
+std::u16string normalize_path(std::u16string p);
+
+// True when path equals prefix or lies below it (c:\data\x under c:\data,
+// c:\database not). An empty prefix matches nothing.
+bool is_under(std::u16string_view path, std::u16string_view prefix);
+
+// \\?\ or \\?\UNC\ form of a normalised path for the system's file functions.
+std::u16string long_path_form(std::u16string_view p);
+
+// 64-bit FNV-1a over the UTF-16 units as little-endian bytes.
+std::uint64_t fnv1a_path_hash(std::u16string_view p);
+
+struct PathHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view p) const noexcept { return static_cast<std::size_t>(fnv1a_path_hash(p)); }
+  std::size_t operator()(const std::u16string& p) const noexcept { return static_cast<std::size_t>(fnv1a_path_hash(p)); }
+};
+
+// (normalised device path, normalised drive), longest device path first.
+struct DeviceMapping {
+  std::u16string device;
+  std::u16string drive;
+};
+using DeviceMap = std::vector<DeviceMapping>;
+
+// Builds the map from a lookup that answers the device path behind a drive
+// name such as u"C:" (empty when the drive has none).
+template <typename Lookup>
+DeviceMap build_device_map(Lookup&& query_device);
+
+// Sorts mappings longest device path first.
+void sort_device_map(DeviceMap& map);
+
+// \device\harddiskvolume3\users\a.txt -> c:\users\a.txt; unchanged when no
+// device prefix matches.
+std::u16string map_device_prefix(const DeviceMap& map, std::u16string p);
+
+template <typename Lookup>
+DeviceMap build_device_map(Lookup&& query_device) {
+  DeviceMap map;
+  for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+    const char16_t name[3] = {letter, u':', 0};
+    std::u16string device = query_device(name);
+    if (device.empty()) continue;
+    map.push_back({normalize_path(std::move(device)), normalize_path(std::u16string(name))});
+  }
+  sort_device_map(map);
+  return map;
+}
+
+}  // namespace mirrow

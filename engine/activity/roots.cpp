@@ -1,0 +1,61 @@
+#include "engine/activity/roots.h"
+
+#include <algorithm>
+
+namespace mirrow {
+
+void order_roots(std::vector<Root>& roots) {
+  std::stable_sort(roots.begin(), roots.end(), [](const Root& a, const Root& b) {
+    if (a.flag != b.flag) return a.flag;
+    return a.path.size() > b.path.size();
+  });
+}
+
+std::vector<std::u16string> choose_watched_directories(const std::vector<Root>& roots) {
+  std::vector<std::u16string> chosen;
+  for (const Root& candidate : roots) {
+    const bool nested = std::any_of(roots.begin(), roots.end(), [&](const Root& other) {
+      return other.path != candidate.path && is_under(candidate.path, other.path);
+    });
+    if (nested) continue;
+    // Two roots with the same path share one watcher.
+    if (std::find(chosen.begin(), chosen.end(), candidate.path) != chosen.end()) continue;
+    chosen.push_back(candidate.path);
+  }
+  return chosen;
+}
+
+std::int64_t classify_uncached(std::u16string_view p, const std::vector<Root>& roots,
+                               const std::vector<std::u16string>& exclusions) {
+  if (p.size() < 3) return 0;
+  if (p[1] != u':' && !p.starts_with(u"\\\\")) return 0;
+  for (const std::u16string& excluded : exclusions) {
+    if (is_under(p, excluded)) return 0;
+  }
+  for (const Root& root : roots) {
+    if (is_under(p, root.path)) return root.id;
+  }
+  return 0;
+}
+
+std::int64_t ClassificationCache::classify(std::u16string_view p, const std::vector<Root>& roots,
+                                           const std::vector<std::u16string>& exclusions) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (auto it = entries_.find(p); it != entries_.end()) return it->second;
+  const std::int64_t id = classify_uncached(p, roots, exclusions);
+  if (entries_.size() >= capacity) entries_.clear();
+  entries_.emplace(std::u16string(p), id);
+  return id;
+}
+
+void ClassificationCache::clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  entries_.clear();
+}
+
+std::size_t ClassificationCache::size() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return entries_.size();
+}
+
+}  // namespace mirrow

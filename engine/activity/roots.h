@@ -1,0 +1,50 @@
+#pragma once
+// Roots, exclusions and the classification of a path to the id of the root
+// that reports it (0: not reported).
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/activity/paths.h"
+
+namespace mirrow {
+
+struct Root {
+  std::int64_t id = 0;
+  std::u16string path;  // normalised
+  bool flag = false;    // flagged roots are matched before unflagged ones
+};
+
+// Flagged first, then longer paths first, so the first match is the most
+// specific root of the highest priority.
+void order_roots(std::vector<Root>& roots);
+
+// The roots that get a watcher: those not inside another root with a
+// different path, in roots order.
+std::vector<std::u16string> choose_watched_directories(const std::vector<Root>& roots);
+
+// The uncached classification rule.
+std::int64_t classify_uncached(std::u16string_view p, const std::vector<Root>& roots,
+                               const std::vector<std::u16string>& exclusions);
+
+// Cache of classification results, emptied whole when it reaches its cap.
+class ClassificationCache {
+ public:
+  static constexpr std::size_t capacity = 16384;
+
+  std::int64_t classify(std::u16string_view p, const std::vector<Root>& roots,
+                        const std::vector<std::u16string>& exclusions);
+  // Called whenever roots or exclusions change or roots are reordered, so
+  // that no path keeps a result computed under the old configuration.
+  void clear();
+  std::size_t size();
+
+ private:
+  std::mutex lock_;
+  std::unordered_map<std::u16string, std::int64_t, PathHash, std::equal_to<>> entries_;
+};
+
+}  // namespace mirrow

@@ -1,0 +1,43 @@
+#include "common/json_text.h"
+
+#include <gtest/gtest.h>
+
+namespace mirrow {
+namespace {
+
+std::string quoted(std::u16string_view s) {
+  std::string out;
+  json_quote(out, s);
+  return out;
+}
+
+TEST(JsonQuote, printable_ascii_passes_through_and_quote_and_backslash_are_escaped) {
+  EXPECT_EQ(quoted(u"plain text"), "\"plain text\"");
+  EXPECT_EQ(quoted(u"c:\\data\\\"x\""), "\"c:\\\\data\\\\\\\"x\\\"\"");
+  EXPECT_EQ(quoted(u""), "\"\"");
+}
+
+TEST(JsonQuote, control_units_and_everything_above_tilde_become_lower_case_u_escapes) {
+  EXPECT_EQ(quoted(u"\t\n\x1f"), "\"\\u0009\\u000a\\u001f\"");
+  EXPECT_EQ(quoted(u"\x7f~"), "\"\\u007f~\"");
+  EXPECT_EQ(quoted(u"\u00fcn\u00ef"), "\"\\u00fcn\\u00ef\"");
+  EXPECT_EQ(quoted(u"\u041d\u0435\u0442"), "\"\\u041d\\u0435\\u0442\"");
+}
+
+TEST(JsonQuote, surrogate_halves_are_written_separately_even_when_unpaired) {
+  EXPECT_EQ(quoted(u"\U0001F600"), "\"\\ud83d\\ude00\"");
+  const char16_t lone[] = {0xDC00, u'a', 0xD800, 0};
+  EXPECT_EQ(quoted(lone), "\"\\udc00a\\ud800\"");
+}
+
+TEST(JsonQuote, utf8_input_is_decoded_first) {
+  std::string out;
+  json_quote_utf8(out, "\xd0\x9d\xd0\xb5\xd1\x82");
+  EXPECT_EQ(out, "\"\\u041d\\u0435\\u0442\"");
+  out.clear();
+  json_quote_utf8(out, "a\xff");
+  EXPECT_EQ(out, "\"a\\ufffd\"");
+}
+
+}  // namespace
+}  // namespace mirrow

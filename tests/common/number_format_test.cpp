@@ -1,0 +1,71 @@
+#include "common/number_format.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <limits>
+
+#include "common/file_time.h"
+
+namespace mirrow {
+namespace {
+
+std::string g17(double v) {
+  std::string out;
+  append_g17(out, v);
+  return out;
+}
+
+std::string g6(double v) {
+  std::string out;
+  append_g6(out, v);
+  return out;
+}
+
+TEST(NumberFormat, g17_uses_fixed_notation_between_the_exponent_limits_and_drops_trailing_zeros) {
+  EXPECT_EQ(g17(1700000000.0), "1700000000");
+  EXPECT_EQ(g17(1700000000.5), "1700000000.5");
+  EXPECT_EQ(g17(0.0), "0");
+  EXPECT_EQ(g17(-1.5), "-1.5");
+  EXPECT_EQ(g17(0.0001), "0.0001");
+  EXPECT_EQ(g17(0.00001), "1.0000000000000001e-05");
+  EXPECT_EQ(g17(1e16), "10000000000000000");
+  EXPECT_EQ(g17(1e17), "1e+17");
+  EXPECT_EQ(g17(1e300), "1.0000000000000001e+300");
+}
+
+TEST(NumberFormat, g6_prints_the_load_with_six_significant_digits) {
+  EXPECT_EQ(g6(100.0 / 3.0), "33.3333");
+  EXPECT_EQ(g6(12.345678), "12.3457");
+  EXPECT_EQ(g6(100.0), "100");
+  EXPECT_EQ(g6(0.0), "0");
+  EXPECT_EQ(g6(3.5), "3.5");
+}
+
+TEST(NumberFormat, integers_are_plain_decimal) {
+  std::string out;
+  append_u64(out, 0);
+  out += ',';
+  append_u64(out, std::numeric_limits<std::uint64_t>::max());
+  out += ',';
+  append_i64(out, -2147483647 - 1);
+  EXPECT_EQ(out, "0,18446744073709551615,-2147483648");
+}
+
+TEST(NumberFormat, output_ignores_the_process_locale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) std::setlocale(LC_NUMERIC, "German");
+  EXPECT_EQ(g17(1.25), "1.25");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(FileTime, converts_to_unix_seconds_keeping_the_seven_decimals) {
+  EXPECT_EQ(g17(unix_seconds_from_filetime(filetime_unix_epoch)), "0");
+  EXPECT_EQ(g17(unix_seconds_from_filetime(filetime_unix_epoch + 17000000001234567LL)), "1700000000.1234567");
+  EXPECT_EQ(g17(unix_seconds_from_filetime(0)), "-11644473600");
+  EXPECT_EQ(g17(unix_seconds_from_filetime(filetime_unix_epoch - 15000000)), "-1.5");
+}
+
+}  // namespace
+}  // namespace mirrow
