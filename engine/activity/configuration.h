@@ -1,0 +1,34 @@
+#pragma once
+// What the host configures: roots, exclusions, missing paths and the probe.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mirrow {
+
+struct EngineCore;
+
+constexpr std::uint32_t result_ok = 0;
+constexpr std::uint32_t result_out_of_memory = 8;
+constexpr std::uint32_t result_invalid = 87;
+constexpr std::uint32_t result_timeout = 110;
+constexpr std::uint32_t result_already_running = 183;
+
+// 87 while running, for an id below 1 or a null path.
+std::uint32_t add_root(EngineCore& engine, std::int64_t id, const char16_t* path, bool flag);
+// 87 while running or for a null path.
+std::uint32_t add_exclusion(EngineCore& engine, const char16_t* path);
+void add_missing(EngineCore& engine, const char16_t* path);
+void clear_missing(EngineCore& engine);
+// Null clears the probe; any call clears probe_seen.
+void set_probe(EngineCore& engine, const char16_t* path);
+
+// Classification order for a run; also forgets cached results.
+void prepare_roots_for_start(EngineCore& engine);
+
+// Root id of a normalised path, 0 when it is not reported.
+std::int64_t classify_path(EngineCore& engine, std::u16string_view path);
+
+bool is_missing(EngineCore& engine, std::u16string_view path);
+
+}  // namespace mirrow

@@ -1,0 +1,73 @@
+// Lifetime and configuration exports.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+#include "engine/activity/configuration.h"
+#include "engine/api/engine_win.h"
+#include "engine/api/export_frame.h"
+#include "vantrel.h"
+
+using namespace mirrow;
+
+namespace {
+
+// Each calling thread sees only the text of its own last failing vt_start.
+thread_local std::string thread_error_text;
+
+Engine& engine_of(vt_engine* handle) { return *reinterpret_cast<Engine*>(handle); }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t WINAPI vt_abi(void) { return 1; }
+
+vt_engine* WINAPI vt_create(void) { return reinterpret_cast<vt_engine*>(create_engine()); }
+
+void WINAPI vt_destroy(vt_engine* handle) { destroy_engine(reinterpret_cast<Engine*>(handle)); }
+
+uint32_t WINAPI vt_start(vt_engine* handle, int32_t capture, int32_t track_missing_opens) {
+  Engine& engine = engine_of(handle);
+  try {
+    return start_engine(engine, capture != 0, track_missing_opens != 0);
+  } catch (const std::exception& e) {
+    try {
+      thread_error_text = e.what();
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  stop_sequence(engine);
+  return result_out_of_memory;
+}
+
+void WINAPI vt_stop(vt_engine* handle) { stop_sequence(engine_of(handle)); }
+
+const char* WINAPI vt_error(void) { return thread_error_text.c_str(); }
+
+uint32_t WINAPI vt_root(vt_engine* handle, int64_t id, const wchar_t* path, int32_t flag) {
+  return contained(result_out_of_memory, [&] { return add_root(engine_of(handle), id, utf16(path), flag != 0); });
+}
+
+uint32_t WINAPI vt_exclude(vt_engine* handle, const wchar_t* path) {
+  return contained(result_out_of_memory, [&] { return add_exclusion(engine_of(handle), utf16(path)); });
+}
+
+void WINAPI vt_missing(vt_engine* handle, const wchar_t* path) {
+  Engine& engine = engine_of(handle);
+  contained_counted(engine.counters, [&] { add_missing(engine, utf16(path)); });
+}
+
+void WINAPI vt_missing_clear(vt_engine* handle) {
+  Engine& engine = engine_of(handle);
+  contained_counted(engine.counters, [&] { clear_missing(engine); });
+}
+
+void WINAPI vt_probe(vt_engine* handle, const wchar_t* path) {
+  Engine& engine = engine_of(handle);
+  contained_counted(engine.counters, [&] { set_probe(engine, utf16(path)); });
+}
+
+}  // extern "C"

@@ -1,0 +1,118 @@
+#include <windows.h>
+
+#include <memory>
+#include <system_error>
+
+#include "engine/activity/configuration.h"
+#include "engine/api/engine_win.h"
+#include "engine/watch/watcher_win.h"
+
+namespace mirrow {
+namespace {
+
+std::u16string query_device(const char16_t* drive) {
+  std::u16string buffer(32768, u'\0');
+  const DWORD written = QueryDosDeviceW(wide(drive), wide(buffer.data()), static_cast<DWORD>(buffer.size()));
+  if (written == 0) return {};
+  buffer.resize(utf16_length(buffer.c_str()));
+  return buffer;
+}
+
+// Opens a watched directory for overlapped change notification.
+UniqueHandle open_watched_directory(const std::u16string& path) {
+  const std::u16string long_path = long_path_form(path);
+  return UniqueHandle(CreateFileW(wide(long_path.c_str()), FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+}
+
+UniqueHandle new_manual_reset_event() {
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event) throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateEventW");
+  return event;
+}
+
+// Start steps 7 and 8: one thread per watcher, each must report ready.
+std::uint32_t start_watcher_threads(Engine& engine) {
+  for (auto& watcher : engine.watchers) {
+    watcher->active.store(true);
+    Watcher& w = *watcher;
+    watcher->thread = std::thread([&engine, &w] { run_watcher(engine, w); });
+  }
+  for (auto& watcher : engine.watchers) {
+    const DWORD wait = WaitForSingleObject(watcher->ready_event.get(), 5000);
+    if (wait != WAIT_OBJECT_0 || !watcher->active.load()) {
+      stop_sequence(engine);
+      return result_timeout;
+    }
+  }
+  return result_ok;
+}
+
+}  // namespace
+
+Engine* create_engine() noexcept {
+  try {
+    auto engine = std::make_unique<Engine>();
+    engine->own_pid = GetCurrentProcessId();
+    engine->stop_event = new_manual_reset_event();
+    engine->device_map = build_device_map(query_device);
+    return engine.release();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_opens) {
+  if (engine.running.load()) return result_already_running;
+  ResetEvent(engine.stop_event.get());
+  engine.track_missing_opens = track_missing_opens;
+  prepare_roots_for_start(engine);
+
+  for (const std::u16string& path : choose_watched_directories(engine.roots)) {
+    auto watcher = std::make_unique<Watcher>();
+    watcher->ready_event = new_manual_reset_event();
+    watcher->path = path;
+    watcher->directory = open_watched_directory(path);
+    if (!watcher->directory) {
+      const DWORD code = GetLastError();
+      stop_sequence(engine);
+      return code;
+    }
+    engine.watchers.push_back(std::move(watcher));
+  }
+  engine.running.store(true);
+
+  if (const std::uint32_t status = start_watcher_threads(engine); status != result_ok) return status;
+  return capture ? start_trace_sessions(engine) : result_ok;
+}
+
+void stop_sequence(Engine& engine) noexcept {
+  if (engine.stop_event) SetEvent(engine.stop_event.get());
+  stop_capture(engine);
+  try {
+    finish_pending_at_stop(engine);
+  } catch (...) {
+    engine.counters.add(Counter::errors);
+  }
+  for (auto& watcher : engine.watchers) {
+    if (watcher->directory) CancelIoEx(watcher->directory.get(), nullptr);
+    if (watcher->thread.joinable()) {
+      // A watcher never stops its own engine, but if it ever did, joining
+      // itself would deadlock; letting it go is the only safe choice.
+      if (watcher->thread.get_id() == std::this_thread::get_id()) watcher->thread.detach();
+      else watcher->thread.join();
+    }
+    watcher->directory.reset();
+  }
+  engine.watchers.clear();
+  engine.running.store(false);
+}
+
+void destroy_engine(Engine* engine) noexcept {
+  if (engine == nullptr) return;
+  stop_sequence(*engine);
+  delete engine;
+}
+
+}  // namespace mirrow

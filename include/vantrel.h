@@ -1,0 +1,90 @@
+/* Vantrel: file-activity engine and directory scanner.
+ *
+ * Binding: load Vantrel.dll and bind each export by name. All functions use the
+ * Windows calling convention and plain C types. Paths are NUL-terminated UTF-16.
+ * Result codes are Windows error numbers: 0 success, 87 invalid argument (also a
+ * call not allowed while the engine runs), 8 not enough storage, 183 already
+ * running, 110 a directory watcher failed to start, or a system call's own code.
+ * Texts handed out are NUL-terminated 8-bit JSON owned by the library: copy them,
+ * never free them. Engine texts stay valid until the next call of the same export
+ * on the same engine or its destruction; scanner texts until the next
+ * vt_scan_next or vt_scan_destroy on that scanner. No call throws. */
+#ifndef VANTREL_H
+#define VANTREL_H
+
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifndef VANTREL_CALL
+#define VANTREL_CALL __stdcall
+#endif
+
+typedef struct vt_engine vt_engine;   /* opaque */
+typedef struct vt_scanner vt_scanner; /* opaque */
+
+/* Activity kinds of the drain records. */
+enum {
+  VT_KIND_READ = 1,
+  VT_KIND_WRITE = 2,
+  VT_KIND_CREATED = 3,
+  VT_KIND_DELETED = 4,
+  VT_KIND_RENAMED = 5,
+  VT_KIND_MISSING_OPEN = 6, /* open of a watched missing path failed as not found */
+  VT_KIND_ADDED = 7,
+  VT_KIND_MODIFIED = 8,
+  VT_KIND_REMOVED = 9,
+  VT_KIND_RENAMED_TO = 10   /* watcher rename: old and new path */
+};
+
+/* ---- lifetime ---- */
+uint32_t VANTREL_CALL vt_abi(void);                 /* interface version: 1 */
+vt_engine* VANTREL_CALL vt_create(void);            /* null on failure */
+void VANTREL_CALL vt_destroy(vt_engine* engine);    /* null allowed; stops first */
+/* 0, 183 running, directory-open error code, 110 watcher not ready, 8, or the
+ * capture session's status (the watchers then keep running). Non-zero ints are true. */
+uint32_t VANTREL_CALL vt_start(vt_engine* engine, int32_t capture, int32_t track_missing_opens);
+void VANTREL_CALL vt_stop(vt_engine* engine);       /* harmless when stopped */
+const char* VANTREL_CALL vt_error(void);            /* this thread's last vt_start failure text; never null */
+
+/* ---- configuration (vt_root/vt_exclude only while stopped: else 87) ---- */
+uint32_t VANTREL_CALL vt_root(vt_engine* engine, int64_t id, const wchar_t* path, int32_t flag); /* id >= 1 */
+uint32_t VANTREL_CALL vt_exclude(vt_engine* engine, const wchar_t* path);
+void VANTREL_CALL vt_missing(vt_engine* engine, const wchar_t* path);  /* any time */
+void VANTREL_CALL vt_missing_clear(vt_engine* engine);                 /* any time */
+void VANTREL_CALL vt_probe(vt_engine* engine, const wchar_t* path);    /* any time; null clears */
+
+/* ---- output (any time, any thread) ---- */
+/* JSON array of up to 1024 records [root,path,newpath,pid,kind,count,first,last];
+ * null with *out_length 0 on failure. */
+const char* VANTREL_CALL vt_drain(vt_engine* engine, uint64_t* out_length);
+/* Writes 13 values; 87 when out_count < 13, 1 on failure. */
+uint32_t VANTREL_CALL vt_stats(vt_engine* engine, uint64_t* out, uint64_t out_count);
+const char* VANTREL_CALL vt_diagnostics(vt_engine* engine, uint64_t* out_length);
+
+/* ---- testing (only while stopped: else 87) ---- */
+uint32_t VANTREL_CALL vt_replay(vt_engine* engine, uint16_t event_id, uint8_t version, uint32_t pointer_size,
+                                uint32_t process_id, double timestamp, const uint8_t* payload, uint64_t length);
+uint32_t VANTREL_CALL vt_replay_many(vt_engine* engine, uint16_t event_id, uint8_t version, uint32_t pointer_size,
+                                     uint32_t process_id, double timestamp, const uint8_t* payload, uint64_t length,
+                                     uint32_t repeat);
+uint32_t VANTREL_CALL vt_test_emit(vt_engine* engine, const wchar_t* path, int32_t kind, uint32_t process_id,
+                                   double timestamp); /* kind 1..10 */
+uint32_t VANTREL_CALL vt_test_recovery(vt_engine* engine, int32_t on);
+
+/* ---- directory scanner (independent of engines) ---- */
+vt_scanner* VANTREL_CALL vt_scan_create(const wchar_t* root);           /* null on failure */
+void VANTREL_CALL vt_scan_exclude(vt_scanner* scanner, const wchar_t* path);
+/* One bounded step: a JSON batch; "done":true once the walk is over. Null with
+ * *out_length 0 on failure (call again). */
+const char* VANTREL_CALL vt_scan_next(vt_scanner* scanner, uint64_t* out_length);
+void VANTREL_CALL vt_scan_destroy(vt_scanner* scanner);                 /* null allowed */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VANTREL_H */
