@@ -27,11 +27,6 @@ uint32_t WINAPI vt_replay_many(vt_engine* handle, uint16_t, uint8_t, uint32_t, u
   return result_ok;
 }
 
-uint32_t WINAPI vt_test_emit(vt_engine* handle, const wchar_t* path, int32_t kind, uint32_t, double) {
-  if (engine_of(handle).running.load() || path == nullptr || kind < 1 || kind > 10) return result_invalid;
-  return result_ok;
-}
-
 uint32_t WINAPI vt_test_recovery(vt_engine* handle, int32_t on) {
   Engine& engine = engine_of(handle);
   if (engine.running.load()) return result_invalid;
