@@ -1,0 +1,77 @@
+#include <vector>
+
+#include "classifier/verdict.h"
+#include "common/unique_handle.h"
+#include "guard/exit_codes.h"
+#include "guard/guard_program.h"
+#include "guard/guard_win.h"
+
+namespace mirrow::guard {
+namespace {
+
+constexpr DWORD kTargetRights = SYNCHRONIZE | PROCESS_SUSPEND_RESUME | PROCESS_QUERY_LIMITED_INFORMATION;
+
+std::uint64_t ticks_of(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+class WindowsGuardPlatform final : public GuardPlatform {
+ public:
+  explicit WindowsGuardPlatform(const ProcessFactsSource& facts) : facts_(facts) {}
+
+  void write_output(std::string_view line) override { write_output_line(line); }
+  int run_fixture() override { guard::run_fixture(); }
+  int run_self_test() override { return guard::run_self_test(); }
+  ProcessTable collect_table() override { return facts_.collect(); }
+  std::uint32_t own_pid() override { return GetCurrentProcessId(); }
+
+  std::u16string protection_reason(const ProcessFacts& target, const ProcessTable& table,
+                                   std::uint32_t anchor_pid) override {
+    return facts_.verdict(target, table, anchor_pid);
+  }
+
+  // From here on the handle, not the id, names the target: the creation time
+  // read through the new handle proves it is the instance that was checked.
+  bool pin(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks) override {
+    target_.reset(OpenProcess(kTargetRights, FALSE, target_pid));
+    owner_.reset(OpenProcess(SYNCHRONIZE, FALSE, owner_pid));
+    if (!target_ || !owner_) return false;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(target_.get(), &created, &exited, &kernel, &user)) return false;
+    return ticks_of(created) == creation_ticks;
+  }
+
+  NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
+                         std::uint32_t heartbeat_timeout_ms) override {
+    return freeze_under_lease(target_.get(), owner_.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
+  }
+
+ private:
+  const ProcessFactsSource& facts_;
+  UniqueHandle target_;
+  UniqueHandle owner_;
+};
+
+std::u16string real_verdict(const ProcessFacts& target, const ProcessTable& table, std::uint32_t anchor_pid) {
+  return protection_reason(target, table, anchor_pid);
+}
+
+}  // namespace
+
+ProcessFactsSource real_process_facts() { return ProcessFactsSource{&collect_process_table, &real_verdict}; }
+
+int guard_main(int argc, wchar_t** argv, const ProcessFactsSource& facts) {
+  try {
+    std::vector<std::u16string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(utf16(argv[i]));
+    // The pinned handles close when the platform goes, before the exit.
+    WindowsGuardPlatform platform(facts);
+    return run_guard(arguments, platform);
+  } catch (...) {
+    // Only memory exhaustion gets here, and never while the target is
+    // suspended: the freeze contains its own failures.
+    return kExitUnexpectedFailure;
+  }
+}
+
+}  // namespace mirrow::guard

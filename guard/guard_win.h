@@ -1,0 +1,49 @@
+#pragma once
+// The guard's Windows side: the output and journal writers, the real
+// suspension lifecycle, the self-test and fixture modes, and the program
+// entry with its seam for the process facts.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "classifier/process_facts.h"
+#include "guard/nt_status.h"
+
+namespace mirrow::guard {
+
+// Writes the line and one line feed to standard output in a single WriteFile;
+// the result of the write is not examined.
+void write_output_line(std::string_view line);
+
+// Appends the line and one line feed to the journal at `path` (opened and
+// closed for this one line); an empty path means no journal, and a journal
+// that cannot be opened loses the line silently.
+void append_journal_line(std::u16string_view path, std::string_view line);
+
+// Suspends `target`, holds it while `owner` is unsignalled, the lease runs and
+// the control pipe (standard input) stays open and talking, then resumes it
+// once. Returns the resume status, or why the freeze never began.
+NtStatus freeze_under_lease(HANDLE target, HANDLE owner, std::uint32_t lease_seconds,
+                            std::u16string_view journal_path, std::uint32_t heartbeat_timeout_ms);
+
+// Sleeps forever: the harmless child that the self-test freezes.
+[[noreturn]] void run_fixture();
+
+// Freezes a fixture child of its own four times and prints the statuses.
+int run_self_test();
+
+// Where the normal form gets its process facts and its verdict from. The
+// shipped program always uses real_process_facts().
+struct ProcessFactsSource {
+  ProcessTable (*collect)();
+  std::u16string (*verdict)(const ProcessFacts& target, const ProcessTable& table, std::uint32_t anchor_pid);
+};
+
+ProcessFactsSource real_process_facts();
+
+// The program entry behind wmain: arguments after the program name.
+int guard_main(int argc, wchar_t** argv, const ProcessFactsSource& facts);
+
+}  // namespace mirrow::guard
