@@ -1,0 +1,89 @@
+#pragma once
+// The fixed settings of the two trace sessions: their names, the values of
+// their property blocks, and the event-id filter of the capture session.
+// Kept free of system headers so the exact bytes and values are checked
+// natively; the Windows side copies them into the platform structures.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirrow {
+
+// A GUID as the system hands it out (same field layout as the platform's).
+struct SessionGuid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::array<std::uint8_t, 8> data4{};
+};
+
+inline constexpr std::u16string_view names_session_prefix = u"VextrumMirrowNames-";
+inline constexpr std::u16string_view capture_session_prefix = u"VextrumMirrowNative-";
+
+// Registry form with braces and upper-case digits, 38 characters:
+// {01234567-89AB-CDEF-0123-456789ABCDEF}.
+std::u16string guid_registry_text(const SessionGuid& guid);
+std::u16string session_name(std::u16string_view prefix, const SessionGuid& guid);
+
+// The property block: the platform's fixed part (120 bytes) followed by
+// room for a 1024-character session name.
+inline constexpr std::uint32_t property_block_bytes = 2168;
+inline constexpr std::uint32_t logger_name_offset = 120;
+inline constexpr std::size_t max_session_name_units = (property_block_bytes - logger_name_offset) / 2;
+
+struct SessionProperties {
+  std::uint32_t wnode_flags;      // traced GUID
+  std::uint32_t client_context;   // 1: query-performance-counter clock
+  std::uint32_t buffer_size_kb;
+  std::uint32_t minimum_buffers;
+  std::uint32_t maximum_buffers;
+  std::uint32_t flush_timer_seconds;
+  std::uint32_t log_file_mode;
+  std::uint32_t enable_flags;
+};
+
+// Short system-logger session with the disk and file-I/O kernel flags.
+SessionProperties names_session_properties();
+// Long-running real-time session for the kernel file provider.
+SessionProperties capture_session_properties();
+
+// The kernel file provider and how it is enabled.
+inline constexpr SessionGuid kernel_file_provider{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
+inline constexpr std::uint8_t provider_level_information = 4;
+inline constexpr std::uint64_t capture_match_any_keywords = 0x1FF0;
+inline constexpr std::uint64_t capture_state_keywords = 0x10;  // file names
+inline constexpr std::uint32_t capture_state_timeout_ms = 1000;
+inline constexpr std::uint32_t event_id_filter_type = 0x80000200;
+
+// Consumer: event-record callback in real-time mode.
+inline constexpr std::uint32_t consumer_mode = 0x10000100;
+
+// Body of the event-id filter: filter-in flag 1, a reserved 0, the count,
+// then the ids. Operation-end events (24) are asked for only when failed
+// opens of missing paths are tracked.
+std::vector<std::uint8_t> event_id_filter_body(bool track_missing_opens);
+
+// Control codes of ControlTraceW.
+inline constexpr std::uint32_t control_query = 0;
+inline constexpr std::uint32_t control_stop = 1;
+
+// Loss counts of a stopped or queried session.
+struct SessionLosses {
+  std::uint64_t events = 0;
+  std::uint64_t buffers = 0;  // log buffers plus real-time buffers
+};
+inline SessionLosses session_losses(std::uint32_t events_lost, std::uint32_t log_buffers_lost,
+                                    std::uint32_t real_time_buffers_lost) {
+  return {events_lost, std::uint64_t{log_buffers_lost} + real_time_buffers_lost};
+}
+
+// Status for a consumer open that failed without leaving an error code, so
+// the failure can never read as success.
+inline constexpr std::uint32_t unexplained_open_failure = 31;  // ERROR_GEN_FAILURE
+inline std::uint32_t open_failure_status(std::uint32_t last_error) {
+  return last_error != 0 ? last_error : unexplained_open_failure;
+}
+
+}  // namespace mirrow
