@@ -1,9 +1,314 @@
 #include "engine/capture/binding.h"
 
+#include <algorithm>
+#include <limits>
+
+#include "engine/activity/aggregation.h"
 #include "engine/api/engine_core.h"
 
 namespace mirrow {
 
-void finish_pending_at_stop(EngineCore&) {}
+// ---- BindingMap -------------------------------------------------------------
+
+Binding* BindingMap::find(std::uint64_t identity) noexcept {
+  auto it = entries_.find(identity);
+  return it == entries_.end() ? nullptr : &it->second.binding;
+}
+
+const Binding* BindingMap::find(std::uint64_t identity) const noexcept {
+  auto it = entries_.find(identity);
+  return it == entries_.end() ? nullptr : &it->second.binding;
+}
+
+void BindingMap::unlink(Entry& entry) noexcept {
+  if (entry.older != 0) entries_.find(entry.older)->second.newer = entry.newer;
+  else oldest_ = entry.newer;
+  if (entry.newer != 0) entries_.find(entry.newer)->second.older = entry.older;
+  else newest_ = entry.older;
+  entry.older = entry.newer = 0;
+}
+
+Binding& BindingMap::put(std::uint64_t identity, Binding binding) {
+  auto [it, inserted] = entries_.try_emplace(identity);
+  Entry& entry = it->second;
+  if (!inserted) unlink(entry);
+  entry.binding = std::move(binding);
+  entry.older = newest_;
+  if (newest_ != 0) entries_.find(newest_)->second.newer = identity;
+  else oldest_ = identity;
+  newest_ = identity;
+  return entry.binding;
+}
+
+bool BindingMap::erase(std::uint64_t identity) noexcept {
+  auto it = entries_.find(identity);
+  if (it == entries_.end()) return false;
+  unlink(it->second);
+  entries_.erase(it);
+  return true;
+}
+
+bool BindingMap::evict_oldest() noexcept { return oldest_ != 0 && erase(oldest_); }
+
+// ---- pending keys and samples ------------------------------------------------
+
+std::size_t PendingKeyHash::operator()(const PendingKey& k) const noexcept {
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+  for (std::uint64_t v : {k.file_object, k.file_key, k.bucket,
+                          (static_cast<std::uint64_t>(k.process_id) << 32) | k.kind}) {
+    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+  }
+  return static_cast<std::size_t>(h);
+}
+
+std::uint64_t pending_bucket(double timestamp) noexcept {
+  const double half = timestamp * 0.5;
+  if (!(half >= 0.0)) return 0;
+  if (half >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(half);
+}
+
+void UnknownSampleRing::push(const UnknownSample& sample) noexcept {
+  slots_[next_] = sample;
+  next_ = (next_ + 1) % unknown_sample_cap;
+  size_ = std::min(size_ + 1, unknown_sample_cap);
+}
+
+std::vector<UnknownSample> UnknownSampleRing::oldest_first() const {
+  std::vector<UnknownSample> out;
+  out.reserve(size_);
+  const std::size_t start = (next_ + unknown_sample_cap - size_) % unknown_sample_cap;
+  for (std::size_t i = 0; i < size_; ++i) out.push_back(slots_[(start + i) % unknown_sample_cap]);
+  return out;
+}
+
+// ---- binding -----------------------------------------------------------------
+
+namespace {
+
+BindingMap& current_map(EngineCore& engine, BindingMapId map) {
+  return map == BindingMapId::objects ? engine.bindings.object_bindings : engine.bindings.key_bindings;
+}
+
+BindingMap& history_map(EngineCore& engine, BindingMapId map) {
+  return map == BindingMapId::objects ? engine.bindings.previous_object_bindings
+                                      : engine.bindings.previous_key_bindings;
+}
+
+bool covers(const Binding& b, double t) { return b.start <= t && t <= b.end; }
+
+// A full current map gives up its oldest tenth at once, so that eviction is
+// rare and cheap per binding.
+void make_room_for_new_binding(EngineCore& engine, BindingMap& map) {
+  if (map.size() < binding_map_cap) return;
+  for (std::size_t i = 0; i < binding_eviction_batch && map.evict_oldest(); ++i) {
+    engine.counters.add(Counter::mapping_evictions);
+  }
+}
+
+void remember_replaced(EngineCore& engine, BindingMapId map, std::uint64_t identity, const Binding& old, double t) {
+  BindingMap& history = history_map(engine, map);
+  if (history.size() >= binding_map_cap && history.find(identity) == nullptr && history.evict_oldest()) {
+    engine.counters.add(Counter::mapping_evictions);
+  }
+  history.put(identity, Binding{old.name, old.start, std::min(old.end, t)});
+}
+
+const NameRef& no_name() {
+  static const NameRef empty;
+  return empty;
+}
+
+constexpr std::string_view reason_no_identity = "no_identity";
+constexpr std::string_view reason_pending_limit = "pending_limit";
+constexpr std::string_view reason_newer_binding = "newer_binding";
+constexpr std::string_view reason_name_not_seen = "name_not_seen";
+
+// Caller holds pending_lock.
+void record_unknown(EngineCore& engine, const PendingIo& io, std::string_view reason) noexcept {
+  engine.counters.add(Counter::unattributed, io.count);
+  Counter c = Counter::name_not_seen;
+  if (reason == reason_no_identity) c = Counter::no_identity;
+  else if (reason == reason_pending_limit) c = Counter::pending_limit;
+  else if (reason == reason_newer_binding) c = Counter::newer_binding;
+  engine.counters.add(c, io.count);
+  UnknownSample sample;
+  static_cast<PendingIo&>(sample) = io;
+  sample.reason = reason;
+  engine.bindings.unknown_samples.push(sample);
+}
+
+std::string_view give_up_reason(const PendingIo& io) { return io.newer ? reason_newer_binding : reason_name_not_seen; }
+
+bool due(const PendingIo& io, std::uint64_t now) {
+  return now - io.created_ticks >= pending_give_up_ms;
+}
+
+void store_pending_gauge(EngineCore& engine) {
+  engine.counters.store(Counter::pending_names, engine.bindings.pending_io.size());
+}
+
+// Caller holds pending_lock.
+void park_io(EngineCore& engine, const PendingIo& io) {
+  auto& pending = engine.bindings.pending_io;
+  const PendingKey key{io.file_object, io.file_key, pending_bucket(io.first), io.process_id, io.kind};
+  if (auto it = pending.find(key); it != pending.end()) {
+    PendingIo& merged = it->second;
+    merged.count += 1;
+    merged.first = std::min(merged.first, io.first);
+    merged.last = std::max(merged.last, io.last);
+  } else if (pending.size() < pending_io_cap) {
+    pending.emplace(key, io);
+  } else {
+    record_unknown(engine, io, reason_pending_limit);
+  }
+  store_pending_gauge(engine);
+}
+
+// A name found through one identity is spread to the other, so the next
+// read of either resolves directly from a current binding.
+void spread_binding(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, const NameRef& name,
+                    double start, double t) {
+  const Binding* object = engine.bindings.object_bindings.find(file_object);
+  if (object != nullptr && t >= object->start) {
+    bind_name(engine, BindingMapId::keys, file_key, name, start);
+  } else if (bind_name(engine, BindingMapId::objects, file_object, name, start)) {
+    engine.counters.add(Counter::key_derived_bindings);
+  }
+}
+
+}  // namespace
+
+bool bind_name(EngineCore& engine, BindingMapId map_id, std::uint64_t identity, const NameRef& name, double t) {
+  if (identity == 0 || !name) return false;
+  BindingMap& map = current_map(engine, map_id);
+  Binding* current = map.find(identity);
+  if (current == nullptr) {
+    make_room_for_new_binding(engine, map);
+    map.put(identity, Binding{name, t, open_end});
+    return true;
+  }
+  if (current->name == name && current->end >= t) {
+    current->start = std::min(current->start, t);
+    return false;
+  }
+  if (t < current->start) return false;  // an older name never overrides a newer binding
+  remember_replaced(engine, map_id, identity, *current, t);
+  *current = Binding{name, t, open_end};
+  return true;
+}
+
+void close_binding(EngineCore& engine, BindingMapId map, std::uint64_t identity, double t) noexcept {
+  Binding* b = current_map(engine, map).find(identity);
+  if (b != nullptr && t >= b->start) b->end = std::min(b->end, t);
+}
+
+Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
+  const BindingState& s = engine.bindings;
+  const std::pair<const BindingMap*, std::uint64_t> order[] = {{&s.object_bindings, file_object},
+                                                               {&s.previous_object_bindings, file_object},
+                                                               {&s.key_bindings, file_key},
+                                                               {&s.previous_key_bindings, file_key}};
+  for (const auto& [map, identity] : order) {
+    const Binding* b = map->find(identity);
+    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end};
+  }
+  return Resolution{};
+}
+
+bool has_newer_binding(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key,
+                       double t) noexcept {
+  const Binding* object = engine.bindings.object_bindings.find(file_object);
+  if (object != nullptr && object->start > t) return true;
+  const Binding* key = engine.bindings.key_bindings.find(file_key);
+  return key != nullptr && key->start > t;
+}
+
+void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
+                  std::uint32_t process_id, double t) {
+  engine.counters.add(Counter::io_total);
+  const Resolution r = resolve(engine, file_object, file_key, t);
+  if (r.name != nullptr) {
+    // Spreading writes only to the map of the other identity (or, for a key
+    // binding, re-binds the same name in place), so r.name stays valid.
+    if (r.end == open_end) spread_binding(engine, file_object, file_key, *r.name, r.start, t);
+    record_activity(engine, *r.name, kind, process_id, t, no_name(), 1, 0.0);
+    return;
+  }
+  std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);
+  engine.counters.add(Counter::initial_missing);
+  const PendingIo io{file_object, file_key, 1,       kind, process_id, t, t, engine.bindings.ticks(),
+                     has_newer_binding(engine, file_object, file_key, t)};
+  if (file_object == 0 && file_key == 0) {
+    record_unknown(engine, io, reason_no_identity);
+    return;
+  }
+  park_io(engine, io);
+}
+
+void recover_pending(EngineCore& engine, bool forced) {
+  BindingState& s = engine.bindings;
+  const std::uint64_t now = s.ticks();
+  if (!forced && now - s.last_recovery_ticks < recovery_interval_ms) return;
+  s.last_recovery_ticks = now;
+  std::lock_guard<std::mutex> guard(s.pending_lock);
+  for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
+    PendingIo& e = it->second;
+    const Resolution r = resolve(engine, e.file_object, e.file_key, e.first);
+    if (!e.newer) e.newer = has_newer_binding(engine, e.file_object, e.file_key, e.first);
+    if (r.name != nullptr) {
+      record_activity(engine, *r.name, e.kind, e.process_id, e.first, no_name(), e.count, e.last);
+      engine.counters.add(Counter::late_recovered, e.count);
+      it = s.pending_io.erase(it);
+    } else if (due(e, now)) {
+      record_unknown(engine, e, give_up_reason(e));
+      it = s.pending_io.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  store_pending_gauge(engine);
+}
+
+void expire_pending(EngineCore& engine, bool all) {
+  BindingState& s = engine.bindings;
+  const std::uint64_t now = s.ticks();
+  std::lock_guard<std::mutex> guard(s.pending_lock);
+  for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
+    if (all || due(it->second, now)) {
+      record_unknown(engine, it->second, give_up_reason(it->second));
+      it = s.pending_io.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  store_pending_gauge(engine);
+}
+
+void prune_bindings(EngineCore& engine) {
+  BindingState& s = engine.bindings;
+  const std::uint64_t now = s.ticks();
+  if (now - s.last_prune_ticks < prune_interval_ms) return;
+  s.last_prune_ticks = now;
+  const double horizon = now_unix_seconds() - prune_grace_seconds;
+  auto ended = [horizon](const Binding& b) { return b.end < horizon; };
+  s.object_bindings.erase_if(ended);
+  s.key_bindings.erase_if(ended);
+  s.previous_object_bindings.erase_if(ended);
+  s.previous_key_bindings.erase_if(ended);
+  release_unreferenced_names(engine);
+}
+
+void finish_pending_at_stop(EngineCore& engine) {
+  recover_pending(engine, true);
+  expire_pending(engine, true);
+}
+
+void expire_due_pending(EngineCore& engine) { expire_pending(engine, false); }
+
+std::vector<UnknownSample> unknown_samples_snapshot(EngineCore& engine) {
+  std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);
+  return engine.bindings.unknown_samples.oldest_first();
+}
 
 }  // namespace mirrow

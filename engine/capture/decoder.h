@@ -1,8 +1,38 @@
 #pragma once
 // Decoding of kernel file events into bindings and activity.
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+
+#include "engine/capture/names.h"
+
 namespace mirrow {
 
-// Opens of watched missing paths waiting for their completion event.
-struct PendingOpens {};
+struct EngineCore;
+
+constexpr std::size_t pending_open_cap = 20000;
+constexpr std::uint64_t pending_open_life_ms = 30000;
+
+// An open of a watched missing path, waiting for its completion event.
+struct PendingOpen {
+  NameRef name;
+  std::uint32_t process_id = 0;
+  std::uint64_t stored_ticks = 0;
+  double timestamp = 0.0;
+};
+
+// Opens of watched missing paths keyed by their IRP. Touched only by the
+// decoding thread; insertions also hold missing_lock.
+struct PendingOpens {
+  std::unordered_map<std::uint64_t, PendingOpen> by_irp;
+};
+
+// Decodes one event of the kernel file provider: counts it, skips the
+// library's own reads and writes, parses the payload by event id, version and
+// pointer size, and binds names, attributes I/O or records activity. Bad
+// input is counted (errors, malformed, unsupported) and dropped.
+void decode_event(EngineCore& engine, std::uint16_t event_id, std::uint8_t version, std::uint32_t pointer_size,
+                  std::uint32_t process_id, double timestamp, const std::uint8_t* payload,
+                  std::uint64_t length) noexcept;
 
 }  // namespace mirrow

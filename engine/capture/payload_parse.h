@@ -1,0 +1,85 @@
+#pragma once
+// Parsing of kernel file event payloads. Every field is checked against the
+// remaining length before it is read; a payload that does not fit throws
+// PayloadError with a short text saying why.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace mirrow {
+
+struct PayloadError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Walks a payload field by field. Pointer fields are pointer_size bytes (4 or
+// 8), little-endian, zero-extended to 64 bits.
+class PayloadCursor {
+ public:
+  PayloadCursor(const std::uint8_t* data, std::uint64_t length, std::uint32_t pointer_size) noexcept
+      : data_(data), length_(length), pointer_size_(pointer_size) {}
+
+  std::uint64_t pointer();
+  std::uint32_t u32();
+  void skip_pointer() { skip(pointer_size_); }
+  void skip_u32() { skip(4); }
+  void skip_u64() { skip(8); }
+  // UTF-16 units up to a 0 unit, which is consumed but not returned.
+  std::u16string string();
+
+  std::uint64_t remaining() const noexcept { return length_ - offset_; }
+
+ private:
+  void need(std::uint64_t bytes) const;
+  void skip(std::uint64_t bytes) {
+    need(bytes);
+    offset_ += bytes;
+  }
+
+  const std::uint8_t* data_;
+  std::uint64_t length_;
+  std::uint64_t offset_ = 0;
+  std::uint32_t pointer_size_;
+};
+
+// Kernel file provider events that the decoder acts on.
+namespace file_event {
+constexpr std::uint16_t name_create = 10;
+constexpr std::uint16_t name_delete = 11;
+constexpr std::uint16_t create = 12;
+constexpr std::uint16_t close = 14;
+constexpr std::uint16_t read = 15;
+constexpr std::uint16_t write = 16;
+constexpr std::uint16_t operation_end = 24;
+constexpr std::uint16_t delete_path = 26;
+constexpr std::uint16_t rename_path = 27;
+constexpr std::uint16_t create_new_file = 30;
+}  // namespace file_event
+
+// The fields the decoder uses, per payload layout. version is 0 or 1.
+struct NameFields {
+  std::uint64_t file_key;
+  std::u16string name;
+};
+struct CreateFields {
+  std::uint64_t irp;
+  std::uint64_t file_object;
+  std::u16string name;
+};
+struct IdentityFields {
+  std::uint64_t file_object;
+  std::uint64_t file_key;
+};
+struct OperationEndFields {
+  std::uint64_t irp;
+  std::uint32_t status;
+};
+
+NameFields parse_name_event(PayloadCursor& c);                         // 10, 11 (version 0)
+CreateFields parse_create(PayloadCursor& c, std::uint8_t version);     // 12, 30
+IdentityFields parse_close(PayloadCursor& c, std::uint8_t version);    // 14
+IdentityFields parse_io(PayloadCursor& c, std::uint8_t version);       // 15, 16
+OperationEndFields parse_operation_end(PayloadCursor& c);              // 24 (version 0)
+std::u16string parse_path_event(PayloadCursor& c, std::uint8_t version);  // 26, 27
+
+}  // namespace mirrow
