@@ -58,4 +58,77 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
   }
 }
 
+namespace {
+
+// Orders by last time; a NaN time sorts after every number so that the
+// ordering stays strict even for nonsense input.
+bool earlier_last(const ActivityGroup& a, const ActivityGroup& b) {
+  const bool a_nan = std::isnan(a.last);
+  const bool b_nan = std::isnan(b.last);
+  if (a_nan || b_nan) return !a_nan && b_nan;
+  return a.last < b.last;
+}
+
+// Moves every open group to the tail of the ready queue. Groups move as map
+// nodes into list nodes; if a list node cannot be had, the group goes back
+// into the map and those already moved still reach the queue.
+void queue_open_groups(ActivityStore& store) {
+  GroupList fresh;
+  try {
+    while (!store.groups.empty()) {
+      auto node = store.groups.extract(store.groups.begin());
+      try {
+        fresh.push_back(std::move(node.mapped()));
+      } catch (...) {
+        store.groups.insert(std::move(node));
+        throw;
+      }
+    }
+  } catch (...) {
+    fresh.sort(earlier_last);
+    store.ready_groups.splice(store.ready_groups.end(), fresh);
+    throw;
+  }
+  fresh.sort(earlier_last);
+  store.ready_groups.splice(store.ready_groups.end(), fresh);
+}
+
+}  // namespace
+
+std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept {
+  const std::uint64_t second_units = group.second ? group.second->path.size() : 0;
+  return 6 * static_cast<std::uint64_t>(group.name->path.size()) + 6 * second_units + 256;
+}
+
+GroupList take_drain_batch(ActivityStore& store) {
+  std::lock_guard lock(store.activity_lock);
+  queue_open_groups(store);
+  std::size_t taken = 0;
+  std::uint64_t running = 0;
+  auto end = store.ready_groups.begin();
+  while (end != store.ready_groups.end() && taken < ActivityStore::batch_groups) {
+    const std::uint64_t estimate = drain_size_estimate(*end);
+    if (taken > 0 && running + estimate > ActivityStore::batch_bytes) break;
+    running += estimate;
+    ++end;
+    ++taken;
+  }
+  GroupList batch;
+  batch.splice(batch.end(), store.ready_groups, store.ready_groups.begin(), end);
+  return batch;
+}
+
+void return_drain_batch(ActivityStore& store, GroupList& batch) noexcept {
+  std::lock_guard lock(store.activity_lock);
+  store.ready_groups.splice(store.ready_groups.begin(), batch);
+}
+
+std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
+                                 double timestamp) {
+  if (path == nullptr || kind < 1 || kind > 10) return result_invalid;
+  const NameRef name = intern_name(engine, std::u16string(path));
+  record_activity(engine, name, static_cast<std::uint32_t>(kind), pid, timestamp, nullptr, 1, 0.0);
+  return result_ok;
+}
+
 }  // namespace mirrow

@@ -61,6 +61,23 @@ struct ActivityStore {
 void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind, std::uint32_t pid, double first,
                      const NameRef& second, std::uint64_t count, double last);
 
+// Drain steps up to the formatting: moves every open group to the tail of
+// the ready queue (sorted by last time) and takes the next batch from its
+// head: at most 1024 groups and about 1 MiB of text, but always at least one.
+GroupList take_drain_batch(ActivityStore& store);
+
+// Puts a batch that could not be handed out back at the head of the ready
+// queue, in its order, so that a failed drain loses nothing.
+void return_drain_batch(ActivityStore& store, GroupList& batch) noexcept;
+
+// Text size the batch limit assumes for one group.
+std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept;
+
+// The test hook behind vt_test_emit: 87 for a null path or a kind outside
+// 1..10, else interns the path and records one finished activity.
+std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
+                                 double timestamp);
+
 // Five-second window of a Unix time; times outside the unsigned range
 // (negative, NaN, huge) saturate instead of overflowing the conversion.
 std::uint64_t time_bucket(double first) noexcept;

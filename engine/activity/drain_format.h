@@ -1,0 +1,23 @@
+#pragma once
+// The drain text: one JSON array of eight-value records per batch,
+// [first,root_id,name,kind,pid,second,count,last].
+#include <string>
+
+#include "engine/activity/aggregation.h"
+
+namespace mirrow {
+
+struct EngineCore;
+
+void append_drain_record(std::string& out, const ActivityGroup& group);
+std::string format_drain_batch(const GroupList& batch);
+
+using BatchFormatter = std::string (*)(const GroupList& batch);
+
+// One vt_drain: takes the next batch, formats it outside the activity lock
+// and replaces drain_text with it. If formatting fails, the batch returns to
+// the head of the ready queue, drain_text keeps its text and the exception
+// propagates.
+const std::string& drain_activity(EngineCore& engine, BatchFormatter format = format_drain_batch);
+
+}  // namespace mirrow
