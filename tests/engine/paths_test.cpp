@@ -1,0 +1,134 @@
+#include "engine/activity/paths.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/activity/roots.h"
+
+namespace mirrow {
+namespace {
+
+TEST(NormalizePath, folds_prefixes_separators_case_and_trailing_backslashes) {
+  const struct {
+    std::u16string in;
+    std::u16string out;
+  } cases[] = {
+      {u"C:/Data/Report.TXT", u"c:\\data\\report.txt"},
+      {u"\\\\?\\C:\\Data\\", u"c:\\data"},
+      {u"\\\\?\\UNC\\Server\\Share\\X", u"\\\\server\\share\\x"},
+      {u"\\??\\C:\\x", u"c:\\x"},
+      {u"C:\\", u"c:\\"},
+      {u"C:\\\\\\", u"c:\\"},
+      {u"\\\\?\\unc\\server\\x", u"unc\\server\\x"},
+      {u"", u""},
+      {u"\\", u"\\"},
+      {u"\\\\?\\UNC\\", u"\\\\"},
+      {u"C:\\\u00dcN\u00cf\\\u0416", u"c:\\\u00fcn\u00ef\\\u0436"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(normalize_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
+}
+
+TEST(IsUnder, matches_whole_components_only) {
+  EXPECT_TRUE(is_under(u"c:\\data", u"c:\\data"));
+  EXPECT_TRUE(is_under(u"c:\\data", u"c:\\"));
+  EXPECT_TRUE(is_under(u"c:\\data\\x", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\database", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\da", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\data", u""));
+  EXPECT_FALSE(is_under(u"", u""));
+}
+
+TEST(LongPathForm, prefixes_drive_and_network_paths) {
+  EXPECT_EQ(long_path_form(u"c:\\data"), u"\\\\?\\c:\\data");
+  EXPECT_EQ(long_path_form(u"\\\\server\\share\\x"), u"\\\\?\\UNC\\server\\share\\x");
+}
+
+TEST(DeviceMap, longest_device_prefix_wins_and_unmapped_paths_stay) {
+  DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
+    if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
+    if (drive[0] == u'D') return u"\\Device\\HarddiskVolume10";
+    return {};
+  });
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map[0].device, u"\\device\\harddiskvolume10");
+  EXPECT_EQ(map[0].drive, u"d:");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\users\\a.txt"), u"c:\\users\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume10\\x"), u"d:\\x");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1"), u"c:");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume9\\x"), u"\\device\\harddiskvolume9\\x");
+}
+
+TEST(PathHash, is_fnv1a_over_little_endian_units) {
+  EXPECT_EQ(fnv1a_path_hash(u""), 0xcbf29ce484222325ULL);
+  // "a" is the bytes 0x61 0x00.
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  h = (h ^ 0x61) * 0x100000001b3ULL;
+  h = (h ^ 0x00) * 0x100000001b3ULL;
+  EXPECT_EQ(fnv1a_path_hash(u"a"), h);
+}
+
+std::vector<Root> roots_of(std::initializer_list<Root> list) { return std::vector<Root>(list); }
+
+TEST(Classification, deepest_root_wins_unless_a_flagged_root_contains_the_path) {
+  auto roots = roots_of({{1, u"c:\\data", false}, {2, u"c:\\data\\sub", false}});
+  order_roots(roots);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\sub\\x", roots, {}), 2);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\y", roots, {}), 1);
+
+  auto flagged = roots_of({{1, u"c:\\data", true}, {2, u"c:\\data\\sub", false}});
+  order_roots(flagged);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\sub\\x", flagged, {}), 1);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\y", flagged, {}), 1);
+}
+
+TEST(Classification, exclusions_hide_whole_subtrees_only) {
+  const auto roots = roots_of({{1, u"c:\\data", false}});
+  const std::vector<std::u16string> exclusions{u"c:\\data\\tmp"};
+  EXPECT_EQ(classify_uncached(u"c:\\data\\tmp", roots, exclusions), 0);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\tmp\\x", roots, exclusions), 0);
+  EXPECT_EQ(classify_uncached(u"c:\\data\\tmpx", roots, exclusions), 1);
+}
+
+TEST(Classification, only_drive_and_network_paths_are_reported) {
+  const auto roots = roots_of({{1, u"\\\\server\\share", false}, {2, u"\\device\\harddiskvolume9", false}});
+  EXPECT_EQ(classify_uncached(u"\\\\server\\share\\x", roots, {}), 1);
+  EXPECT_EQ(classify_uncached(u"\\device\\harddiskvolume9\\x", roots, {}), 0);
+  EXPECT_EQ(classify_uncached(u"c:", roots, {}), 0);
+}
+
+TEST(ClassificationCache, forgets_everything_at_its_cap_and_on_clear) {
+  auto roots = roots_of({{1, u"c:\\data", false}});
+  ClassificationCache cache;
+  for (std::size_t i = 0; i < ClassificationCache::capacity; ++i) {
+    cache.classify(u"c:\\data\\" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                       std::u16string(i / 26 + 1, u'x'),
+                   roots, {});
+  }
+  EXPECT_EQ(cache.size(), ClassificationCache::capacity);
+  EXPECT_EQ(cache.classify(u"c:\\data\\new", roots, {}), 1);
+  EXPECT_EQ(cache.size(), 1u);
+
+  // A root added later must not be hidden by a cached 0.
+  EXPECT_EQ(cache.classify(u"c:\\other\\x", roots, {}), 0);
+  roots.push_back({7, u"c:\\other", false});
+  cache.clear();
+  EXPECT_EQ(cache.classify(u"c:\\other\\x", roots, {}), 7);
+}
+
+TEST(WatchedDirectories, nested_roots_share_a_watcher_and_siblings_get_their_own) {
+  auto nested = roots_of({{1, u"c:\\a", false}, {2, u"c:\\a\\b", false}});
+  order_roots(nested);
+  EXPECT_EQ(choose_watched_directories(nested), std::vector<std::u16string>{u"c:\\a"});
+
+  auto siblings = roots_of({{1, u"c:\\a", false}, {2, u"c:\\ab", false}});
+  order_roots(siblings);
+  EXPECT_EQ(choose_watched_directories(siblings).size(), 2u);
+
+  // The same directory given twice is watched once, or every change would be
+  // reported twice.
+  auto twins = roots_of({{1, u"c:\\a", false}, {2, u"c:\\a", true}});
+  order_roots(twins);
+  EXPECT_EQ(choose_watched_directories(twins), std::vector<std::u16string>{u"c:\\a"});
+}
+
+}  // namespace
+}  // namespace mirrow

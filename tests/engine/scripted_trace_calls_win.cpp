@@ -1,0 +1,218 @@
+#include "tests/engine/scripted_trace_calls_win.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace mirrow::testing {
+namespace {
+
+std::u16string text_of(const wchar_t* s) { return s ? std::u16string(reinterpret_cast<const char16_t*>(s)) : u""; }
+
+const char* session_word(TRACEHANDLE h) {
+  return h == TraceScript::names_session || h == TraceScript::names_consumer ? "names" : "capture";
+}
+
+EVENT_RECORD record_of(const ScriptedEvent& event, void* context) {
+  EVENT_RECORD record{};
+  record.EventHeader.ProviderId = event.provider;
+  record.EventHeader.EventDescriptor.Id = event.id;
+  record.EventHeader.EventDescriptor.Version = event.version;
+  record.EventHeader.EventDescriptor.Opcode = event.opcode;
+  record.EventHeader.Flags = event.header_32bit ? EVENT_HEADER_FLAG_32_BIT_HEADER : EVENT_HEADER_FLAG_64_BIT_HEADER;
+  record.EventHeader.ProcessId = event.process_id;
+  record.EventHeader.TimeStamp.QuadPart = event.timestamp;
+  record.UserData = const_cast<std::uint8_t*>(event.data.data());
+  record.UserDataLength = static_cast<USHORT>(event.data.size());
+  record.UserContext = context;
+  return record;
+}
+
+}  // namespace
+
+struct ScriptedCalls {
+  static TraceScript& s() { return trace_script(); }
+
+  static ULONG WINAPI start(PTRACEHANDLE handle, LPCWSTR name, PEVENT_TRACE_PROPERTIES properties) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    const bool names = s().is_names(name);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(properties);
+    s().starts_.push_back({text_of(name), std::vector<std::uint8_t>(bytes, bytes + properties->Wnode.BufferSize)});
+    s().note(names ? "start names" : "start capture");
+    const SessionScript& script = names ? s().names : s().capture;
+    if (script.start_status != 0) return script.start_status;
+    *handle = names ? TraceScript::names_session : TraceScript::capture_session;
+    s().started_.insert(*handle);
+    return 0;
+  }
+
+  static ULONG WINAPI enable(TRACEHANDLE session, LPCGUID provider, ULONG code, UCHAR level, ULONGLONG any,
+                             ULONGLONG all, ULONG timeout, PENABLE_TRACE_PARAMETERS parameters) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    EnableCall call{session, *provider, code, level, any, all, timeout};
+    if (parameters != nullptr) {
+      call.has_parameters = true;
+      call.parameters_version = parameters->Version;
+      call.enable_property = parameters->EnableProperty;
+      call.control_flags = parameters->ControlFlags;
+      call.source_id = parameters->SourceId;
+      call.filter_count = parameters->FilterDescCount;
+      if (parameters->EnableFilterDesc != nullptr) {
+        const EVENT_FILTER_DESCRIPTOR& filter = *parameters->EnableFilterDesc;
+        call.filter_type = filter.Type;
+        call.filter_size = filter.Size;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(filter.Ptr);
+        call.filter.assign(bytes, bytes + filter.Size);
+      }
+    }
+    s().enables_.push_back(call);
+    const bool capture_state = code == EVENT_CONTROL_CODE_CAPTURE_STATE;
+    s().note(capture_state ? "capture state" : "enable");
+    return capture_state ? s().capture_state_status : s().enable_status;
+  }
+
+  static TRACEHANDLE WINAPI open(PEVENT_TRACE_LOGFILEW logfile) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    const bool names = s().is_names(logfile->LoggerName);
+    s().opens_.push_back({text_of(logfile->LoggerName), logfile->ProcessTraceMode, logfile->EventRecordCallback,
+                          logfile->Context});
+    s().note(names ? "open names" : "open capture");
+    const SessionScript& script = names ? s().names : s().capture;
+    if (script.open_error != 0) {
+      SetLastError(script.open_error);
+      return INVALID_PROCESSTRACE_HANDLE;
+    }
+    return names ? TraceScript::names_consumer : TraceScript::capture_consumer;
+  }
+
+  static ULONG WINAPI process(PTRACEHANDLE handles, ULONG count, LPFILETIME, LPFILETIME) {
+    if (count != 1) return ERROR_INVALID_PARAMETER;
+    const TRACEHANDLE consumer = handles[0];
+    const TRACEHANDLE session = consumer == TraceScript::names_consumer ? TraceScript::names_session
+                                                                        : TraceScript::capture_session;
+    OpenCall open_call{};
+    std::vector<ScriptedEvent> events;
+    {
+      std::lock_guard<std::mutex> guard(s().lock_);
+      s().note(std::string("process ") + session_word(consumer));
+      s().delivery_threads_.push_back(std::this_thread::get_id());
+      for (const OpenCall& call : s().opens_)
+        if (s().is_names(reinterpret_cast<const wchar_t*>(call.name.c_str())) == (session == TraceScript::names_session))
+          open_call = call;
+      events = s().script_of(session).events;
+    }
+    for (const ScriptedEvent& event : events) {
+      EVENT_RECORD record = record_of(event, open_call.context);
+      open_call.callback(&record);
+    }
+    std::unique_lock<std::mutex> guard(s().lock_);
+    s().delivered_.insert(consumer);
+    s().changed_.notify_all();
+    s().changed_.wait(guard, [&] { return s().stopped_.count(session) != 0 || s().closed_.count(consumer) != 0; });
+    return 0;
+  }
+
+  static ULONG WINAPI control(TRACEHANDLE session, LPCWSTR name, PEVENT_TRACE_PROPERTIES properties, ULONG code) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    s().controls_.push_back({session, text_of(name), code});
+    if (code == EVENT_TRACE_CONTROL_QUERY) {
+      s().note("query");
+      if (s().query_status != 0) return s().query_status;
+      properties->EventsLost = s().query_events_lost;
+      properties->LogBuffersLost = s().query_log_buffers_lost;
+      properties->RealTimeBuffersLost = s().query_real_time_buffers_lost;
+      return 0;
+    }
+    s().note(std::string("stop ") + session_word(session));
+    const SessionScript& script = s().script_of(session);
+    if (script.stop_status != 0) return script.stop_status;
+    properties->EventsLost = script.events_lost;
+    properties->LogBuffersLost = script.log_buffers_lost;
+    properties->RealTimeBuffersLost = script.real_time_buffers_lost;
+    s().stopped_.insert(session);
+    s().changed_.notify_all();
+    return 0;
+  }
+
+  static ULONG WINAPI close(TRACEHANDLE consumer) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    s().note(std::string("close ") + session_word(consumer));
+    s().closed_.insert(consumer);
+    s().changed_.notify_all();
+    return 0;
+  }
+
+  static HRESULT WINAPI guid(GUID* out) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    s().note("guid");
+    if (FAILED(s().guid_result)) return s().guid_result;
+    static std::uint32_t next = 0x1000;
+    *out = GUID{++next, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+    return S_OK;
+  }
+};
+
+void TraceScript::reset() {
+  std::lock_guard<std::mutex> guard(lock_);
+  names = SessionScript{};
+  capture = SessionScript{};
+  guid_result = S_OK;
+  enable_status = capture_state_status = query_status = 0;
+  query_events_lost = query_log_buffers_lost = query_real_time_buffers_lost = 0;
+  log_.clear();
+  starts_.clear();
+  enables_.clear();
+  opens_.clear();
+  controls_.clear();
+  delivery_threads_.clear();
+  started_.clear();
+  stopped_.clear();
+  closed_.clear();
+  delivered_.clear();
+}
+
+bool TraceScript::is_names(const wchar_t* name) const {
+  return name != nullptr && std::wcsncmp(name, L"VextrumMirrowNames-", 19) == 0;
+}
+
+SessionScript& TraceScript::script_of(TRACEHANDLE handle) { return handle == names_session ? names : capture; }
+
+void TraceScript::note(std::string entry) { log_.push_back(std::move(entry)); }
+
+#define SNAPSHOT(type, name, member) \
+  type TraceScript::name() const {   \
+    std::lock_guard<std::mutex> guard(lock_); \
+    return member;                   \
+  }
+SNAPSHOT(std::vector<std::string>, log, log_)
+SNAPSHOT(std::vector<StartCall>, starts, starts_)
+SNAPSHOT(std::vector<EnableCall>, enables, enables_)
+SNAPSHOT(std::vector<OpenCall>, opens, opens_)
+SNAPSHOT(std::vector<ControlCall>, controls, controls_)
+SNAPSHOT(std::vector<std::thread::id>, delivery_threads, delivery_threads_)
+#undef SNAPSHOT
+
+bool TraceScript::every_started_session_stopped() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const TRACEHANDLE session : started_)
+    if (stopped_.count(session) == 0) return false;
+  return true;
+}
+
+bool TraceScript::wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return delivered_.count(consumer) != 0; });
+}
+
+const TraceCalls& TraceScript::calls() {
+  static constexpr TraceCalls table{&ScriptedCalls::start,   &ScriptedCalls::enable, &ScriptedCalls::open,
+                                    &ScriptedCalls::process, &ScriptedCalls::control, &ScriptedCalls::close,
+                                    &ScriptedCalls::guid};
+  return table;
+}
+
+TraceScript& trace_script() {
+  static TraceScript script;
+  return script;
+}
+
+}  // namespace mirrow::testing

@@ -1,0 +1,132 @@
+#pragma once
+// A scripted stand-in for the platform's tracing: records every call with
+// its arguments, answers with the scripted statuses, and delivers scripted
+// event records through the consumer's own callback on the thread that runs
+// ProcessTrace, which then blocks like the real one until its session is
+// stopped or its consumer closed.
+#include <windows.h>
+#include <evntcons.h>
+#include <evntrace.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/capture/trace_calls_win.h"
+
+namespace mirrow::testing {
+
+inline constexpr GUID kernel_file_guid{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
+inline constexpr GUID classic_file_io_guid{0x90CBDC39, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
+inline constexpr GUID disk_io_guid{0x3D6FA8D4, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
+
+struct ScriptedEvent {
+  GUID provider;
+  std::uint16_t id = 0;
+  std::uint8_t version = 0;
+  std::uint8_t opcode = 0;
+  bool header_32bit = false;
+  std::uint32_t process_id = 0;
+  std::int64_t timestamp = 133000000000000000;  // a 2022 file time
+  std::vector<std::uint8_t> data;
+};
+
+// Scripted answers and losses for one of the two sessions.
+struct SessionScript {
+  ULONG start_status = 0;
+  DWORD open_error = 0;  // 0: the consumer opens
+  ULONG stop_status = 0;
+  ULONG events_lost = 0, log_buffers_lost = 0, real_time_buffers_lost = 0;
+  std::vector<ScriptedEvent> events;
+};
+
+struct StartCall {
+  std::u16string name;
+  std::vector<std::uint8_t> block;
+  const EVENT_TRACE_PROPERTIES& properties() const { return *reinterpret_cast<const EVENT_TRACE_PROPERTIES*>(block.data()); }
+};
+
+struct EnableCall {
+  TRACEHANDLE session;
+  GUID provider;
+  ULONG control_code;
+  UCHAR level;
+  ULONGLONG match_any, match_all;
+  ULONG timeout;
+  bool has_parameters = false;
+  ULONG parameters_version = 0, enable_property = 0, control_flags = 0, filter_count = 0, filter_type = 0, filter_size = 0;
+  GUID source_id{};
+  std::vector<std::uint8_t> filter;
+};
+
+struct OpenCall {
+  std::u16string name;
+  ULONG mode;
+  PEVENT_RECORD_CALLBACK callback;
+  void* context;
+};
+
+struct ControlCall {
+  TRACEHANDLE session;
+  std::u16string name;
+  ULONG code;
+};
+
+class TraceScript {
+ public:
+  static constexpr TRACEHANDLE names_session = 101, capture_session = 202;
+  static constexpr TRACEHANDLE names_consumer = 1101, capture_consumer = 1202;
+
+  // Forgets all calls and restores the all-succeeding script.
+  void reset();
+
+  // Scripted answers, set before the calls.
+  SessionScript names, capture;
+  HRESULT guid_result = S_OK;
+  ULONG enable_status = 0;
+  ULONG capture_state_status = 0;
+  ULONG query_status = 0;
+  ULONG query_events_lost = 0, query_log_buffers_lost = 0, query_real_time_buffers_lost = 0;
+
+  // What was called, in order, as short words ("start names", "enable",
+  // "capture state", "open capture", "process names", "stop capture",
+  // "query", "close names", "guid").
+  std::vector<std::string> log() const;
+  std::vector<StartCall> starts() const;
+  std::vector<EnableCall> enables() const;
+  std::vector<OpenCall> opens() const;
+  std::vector<ControlCall> controls() const;
+  std::vector<std::thread::id> delivery_threads() const;
+  // True when every session that started successfully was stopped.
+  bool every_started_session_stopped() const;
+  // Blocks until ProcessTrace of that consumer has delivered its events.
+  bool wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms);
+
+  // The table that engines use in place of the system calls.
+  static const TraceCalls& calls();
+
+ private:
+  friend struct ScriptedCalls;
+  bool is_names(const wchar_t* name) const;
+  SessionScript& script_of(TRACEHANDLE handle);
+  void note(std::string entry);
+
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<std::string> log_;
+  std::vector<StartCall> starts_;
+  std::vector<EnableCall> enables_;
+  std::vector<OpenCall> opens_;
+  std::vector<ControlCall> controls_;
+  std::vector<std::thread::id> delivery_threads_;
+  std::set<TRACEHANDLE> started_, stopped_, closed_, delivered_;
+};
+
+// The one script of this test program.
+TraceScript& trace_script();
+
+}  // namespace mirrow::testing

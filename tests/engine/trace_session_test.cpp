@@ -1,0 +1,374 @@
+// The trace sessions against the scripted tracing: order of the steps, the
+// exact names, blocks and filter handed to the system, every failing call,
+// loss counts, and delivery of records through the consumer callback.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/activity/configuration.h"
+#include "engine/api/engine_win.h"
+#include "tests/engine/scripted_trace_calls_win.h"
+#include "tests/support/temp_dir_win.h"
+
+namespace mirrow {
+namespace {
+
+using testing::ScriptedEvent;
+using testing::TraceScript;
+using testing::trace_script;
+using Log = std::vector<std::string>;
+
+struct EngineDeleter {
+  void operator()(Engine* e) const { destroy_engine(e); }
+};
+using EnginePtr = std::unique_ptr<Engine, EngineDeleter>;
+
+class TraceSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    trace_script().reset();
+    engine.reset(create_engine());
+    ASSERT_NE(engine, nullptr);
+    engine->capture.calls = &TraceScript::calls();
+  }
+  void TearDown() override {
+    engine.reset();
+    EXPECT_TRUE(trace_script().every_started_session_stopped());
+  }
+
+  std::uint64_t count(Counter c) const { return engine->counters.get(c); }
+
+  EnginePtr engine;
+};
+
+const Log names_session_steps{"guid", "start names", "open names", "process names", "stop names", "close names"};
+
+Log joined(Log a, const Log& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+bool same_guid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST_F(TraceSessionTest, runs_the_names_session_to_its_end_before_the_capture_session_starts) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().log(),
+            joined(names_session_steps, {"guid", "start capture", "enable", "open capture", "process capture",
+                                         "capture state"}));
+  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_EQ(engine->capture.session_handle.load(), TraceScript::capture_session);
+  EXPECT_EQ(engine->capture.processing_handle, TraceScript::capture_consumer);
+
+  stop_sequence(*engine);
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+}
+
+TEST_F(TraceSessionTest, names_both_sessions_with_their_prefix_and_a_fresh_guid) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const auto starts = trace_script().starts();
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts[0].name, u"VextrumMirrowNames-{00001001-2222-3333-4444-555555555555}");
+  EXPECT_EQ(starts[1].name, u"VextrumMirrowNative-{00001002-2222-3333-4444-555555555555}");
+  EXPECT_EQ(engine->capture.session_name, starts[1].name);
+  for (const auto& open : trace_script().opens()) {
+    EXPECT_EQ(open.mode, 0x10000100u);
+    EXPECT_EQ(open.callback, &receive_event_record);
+    EXPECT_EQ(open.context, engine.get());
+  }
+  EXPECT_EQ(trace_script().opens()[1].name, starts[1].name);
+  for (const auto& control : trace_script().controls()) EXPECT_EQ(control.code, 1u);
+}
+
+TEST_F(TraceSessionTest, fills_both_property_blocks_exactly) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const auto starts = trace_script().starts();
+  ASSERT_EQ(starts.size(), 2u);
+  struct Expected {
+    ULONG minimum_buffers, mode, flags;
+  } expected[] = {{16, 0x02000100, 0x10000300}, {32, 0x00000100, 0}};
+  for (int i = 0; i < 2; ++i) {
+    const EVENT_TRACE_PROPERTIES& p = starts[i].properties();
+    EXPECT_EQ(starts[i].block.size(), 2168u);
+    EXPECT_EQ(p.Wnode.BufferSize, 2168u);
+    EXPECT_EQ(p.Wnode.Flags, 0x00020000u);
+    EXPECT_EQ(p.Wnode.ClientContext, 1u);
+    EXPECT_EQ(p.BufferSize, 256u);
+    EXPECT_EQ(p.MinimumBuffers, expected[i].minimum_buffers);
+    EXPECT_EQ(p.MaximumBuffers, 128u);
+    EXPECT_EQ(p.FlushTimer, 1u);
+    EXPECT_EQ(p.LogFileMode, expected[i].mode);
+    EXPECT_EQ(p.EnableFlags, expected[i].flags);
+    EXPECT_EQ(p.LoggerNameOffset, 120u);
+    EXPECT_EQ(p.LogFileNameOffset, 0u);
+    EXPECT_EQ(p.MaximumFileSize, 0u);
+    EXPECT_EQ(p.AgeLimit, 0);
+  }
+  // The header GUID is the one the session name carries.
+  EXPECT_EQ(starts[1].properties().Wnode.Guid.Data1, 0x1002u);
+  EXPECT_EQ(starts[0].properties().Wnode.Guid.Data1, 0x1001u);
+}
+
+TEST_F(TraceSessionTest, enables_the_kernel_file_provider_with_nine_event_ids) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const auto enables = trace_script().enables();
+  ASSERT_EQ(enables.size(), 2u);
+  const auto& enable = enables[0];
+  EXPECT_EQ(enable.session, TraceScript::capture_session);
+  EXPECT_TRUE(same_guid(enable.provider, testing::kernel_file_guid));
+  EXPECT_EQ(enable.control_code, 1u);
+  EXPECT_EQ(enable.level, 4);
+  EXPECT_EQ(enable.match_any, 0x1FF0u);
+  EXPECT_EQ(enable.match_all, 0u);
+  EXPECT_EQ(enable.timeout, 0u);
+  ASSERT_TRUE(enable.has_parameters);
+  EXPECT_EQ(enable.parameters_version, 2u);
+  EXPECT_EQ(enable.enable_property, 0u);
+  EXPECT_EQ(enable.control_flags, 0u);
+  EXPECT_TRUE(same_guid(enable.source_id, GUID{}));
+  EXPECT_EQ(enable.filter_count, 1u);
+  EXPECT_EQ(enable.filter_type, 0x80000200u);
+  EXPECT_EQ(enable.filter_size, 22u);
+  EXPECT_EQ(enable.filter,
+            (std::vector<std::uint8_t>{1, 0, 9, 0, 10, 0, 11, 0, 12, 0, 14, 0, 15, 0, 16, 0, 26, 0, 27, 0, 30, 0}));
+
+  const auto& state = enables[1];
+  EXPECT_TRUE(same_guid(state.provider, testing::kernel_file_guid));
+  EXPECT_EQ(state.control_code, 2u);
+  EXPECT_EQ(state.level, 4);
+  EXPECT_EQ(state.match_any, 0x10u);
+  EXPECT_EQ(state.match_all, 0u);
+  EXPECT_EQ(state.timeout, 1000u);
+  EXPECT_FALSE(state.has_parameters);
+}
+
+TEST_F(TraceSessionTest, asks_for_operation_end_events_only_when_tracking_missing_opens) {
+  ASSERT_EQ(start_engine(*engine, true, true), 0u);
+  const auto enable = trace_script().enables().at(0);
+  EXPECT_EQ(enable.filter_size, 24u);
+  EXPECT_EQ(enable.filter, (std::vector<std::uint8_t>{1, 0, 10, 0, 10, 0, 11, 0, 12, 0, 14, 0, 15, 0, 16, 0, 26, 0,
+                                                      27, 0, 30, 0, 24, 0}));
+}
+
+TEST_F(TraceSessionTest, records_the_names_session_outcome_and_its_losses) {
+  trace_script().names.events_lost = 3;
+  trace_script().names.log_buffers_lost = 4;
+  trace_script().names.real_time_buffers_lost = 5;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_TRUE(engine->startup.system_names_enabled);
+  EXPECT_EQ(engine->startup.names_session_status, 0u);
+  EXPECT_EQ(engine->startup.startup_name_losses, 12u);
+  // The session stays open for about 100 ms.
+  EXPECT_GE(engine->startup.startup_name_seconds, 0.08);
+  EXPECT_LT(engine->startup.startup_name_seconds, 2.0);
+}
+
+TEST_F(TraceSessionTest, a_names_session_that_cannot_start_is_only_recorded) {
+  trace_script().names.start_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().log(),
+            (Log{"guid", "start names", "guid", "start capture", "enable", "open capture", "process capture",
+                 "capture state"}));
+  EXPECT_EQ(engine->startup.names_session_status, 5u);
+  EXPECT_FALSE(engine->startup.system_names_enabled);
+  EXPECT_TRUE(engine->capture_live.load());
+}
+
+TEST_F(TraceSessionTest, a_names_consumer_that_cannot_open_stops_its_session_and_records_the_error) {
+  trace_script().names.open_error = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.begin(), log.begin() + 4), (Log{"guid", "start names", "open names", "stop names"}));
+  EXPECT_EQ(engine->startup.names_session_status, 5u);
+  EXPECT_FALSE(engine->startup.system_names_enabled);
+}
+
+TEST_F(TraceSessionTest, a_failed_names_stop_closes_the_consumer_so_its_thread_can_be_joined) {
+  trace_script().names.stop_status = ERROR_MORE_DATA;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.begin(), log.begin() + 6), names_session_steps);
+  EXPECT_EQ(engine->startup.names_session_status, static_cast<std::uint32_t>(ERROR_MORE_DATA));
+  EXPECT_FALSE(engine->startup.system_names_enabled);
+  // The scripted names session never ended; only the capture session counts below.
+  trace_script().names.stop_status = 0;
+  stop_sequence(*engine);
+  const auto controls = trace_script().controls();
+  EXPECT_EQ(controls.back().session, TraceScript::capture_session);
+  trace_script().reset();
+}
+
+TEST_F(TraceSessionTest, a_later_start_does_not_keep_an_earlier_names_success) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  ASSERT_TRUE(engine->startup.system_names_enabled);
+  trace_script().names.start_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_FALSE(engine->startup.system_names_enabled);
+  EXPECT_EQ(engine->startup.names_session_status, 5u);
+}
+
+TEST_F(TraceSessionTest, a_capture_session_that_cannot_start_returns_its_code_and_keeps_the_watchers) {
+  testing::TempDir dir;
+  add_root(*engine, 1, reinterpret_cast<const char16_t*>(dir.path().c_str()), false);
+  trace_script().capture.start_status = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(start_engine(*engine, true, false), 5u);
+  const Log log = trace_script().log();
+  EXPECT_EQ(log.back(), "start capture");
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_TRUE(engine->running.load());
+  ASSERT_EQ(engine->watchers.size(), 1u);
+  EXPECT_TRUE(engine->watchers[0]->active.load());
+  stop_sequence(*engine);
+  EXPECT_FALSE(engine->running.load());
+}
+
+TEST_F(TraceSessionTest, a_provider_that_cannot_be_enabled_stops_the_session_and_returns_the_code) {
+  trace_script().enable_status = ERROR_NO_SYSTEM_RESOURCES;
+  EXPECT_EQ(start_engine(*engine, true, false), static_cast<std::uint32_t>(ERROR_NO_SYSTEM_RESOURCES));
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"start capture", "enable", "stop capture"}));
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_TRUE(trace_script().every_started_session_stopped());
+}
+
+TEST_F(TraceSessionTest, a_capture_consumer_that_cannot_open_stops_the_session_and_returns_the_last_error) {
+  trace_script().capture.open_error = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(start_engine(*engine, true, false), 5u);
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"enable", "open capture", "stop capture"}));
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_TRUE(trace_script().every_started_session_stopped());
+}
+
+TEST_F(TraceSessionTest, a_failed_guid_fails_the_capture_before_any_session_starts) {
+  trace_script().guid_result = E_OUTOFMEMORY;
+  EXPECT_EQ(start_engine(*engine, true, false), static_cast<std::uint32_t>(E_OUTOFMEMORY));
+  EXPECT_EQ(trace_script().log(), (Log{"guid", "guid"}));
+  EXPECT_EQ(engine->startup.names_session_status, static_cast<std::uint32_t>(E_OUTOFMEMORY));
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+}
+
+TEST_F(TraceSessionTest, a_failed_capture_state_request_is_only_recorded) {
+  trace_script().capture_state_status = ERROR_TIMEOUT;
+  EXPECT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(engine->startup.capture_state_status, static_cast<std::uint32_t>(ERROR_TIMEOUT));
+  EXPECT_TRUE(engine->capture_live.load());
+}
+
+TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_failed_stop) {
+  trace_script().capture.events_lost = 7;
+  trace_script().capture.log_buffers_lost = 2;
+  trace_script().capture.real_time_buffers_lost = 3;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  EXPECT_EQ(engine->startup.events_lost, 7u);
+  EXPECT_EQ(engine->startup.buffers_lost, 5u);
+  // Stopping again without a capture changes nothing.
+  stop_sequence(*engine);
+  EXPECT_EQ(engine->startup.events_lost, 7u);
+
+  trace_script().capture.stop_status = ERROR_ACCESS_DENIED;
+  trace_script().capture.events_lost = 100;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  EXPECT_EQ(engine->startup.events_lost, 7u);
+  EXPECT_EQ(engine->startup.buffers_lost, 5u);
+  // The handle is forgotten, the consumer closed and the thread joined anyway.
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_FALSE(engine->capture.thread.joinable());
+  trace_script().reset();
+}
+
+TEST_F(TraceSessionTest, queries_live_losses_while_capturing_and_the_kept_ones_otherwise) {
+  engine->startup.events_lost = 1;
+  engine->startup.buffers_lost = 2;
+  EXPECT_EQ(query_capture_losses(*engine)->events, 1u);
+  EXPECT_EQ(query_capture_losses(*engine)->buffers, 2u);
+  EXPECT_TRUE(trace_script().controls().empty());
+
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  trace_script().query_events_lost = 11;
+  trace_script().query_log_buffers_lost = 12;
+  trace_script().query_real_time_buffers_lost = 13;
+  const auto live = query_capture_losses(*engine);
+  ASSERT_TRUE(live.has_value());
+  EXPECT_EQ(live->events, 11u);
+  EXPECT_EQ(live->buffers, 25u);
+  const auto query = trace_script().controls().back();
+  EXPECT_EQ(query.code, 0u);
+  EXPECT_EQ(query.session, TraceScript::capture_session);
+  EXPECT_EQ(query.name, engine->capture.session_name);
+
+  trace_script().query_status = ERROR_WMI_INSTANCE_NOT_FOUND;
+  EXPECT_FALSE(query_capture_losses(*engine).has_value());
+}
+
+TEST_F(TraceSessionTest, destroying_a_capturing_engine_stops_its_session) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  engine.reset();
+  EXPECT_TRUE(trace_script().every_started_session_stopped());
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+}
+
+// Payload of a version 1 read: offset, IRP, file object, file key, then four u32.
+std::vector<std::uint8_t> read_payload(std::size_t pointer_size) { return std::vector<std::uint8_t>(8 + 3 * pointer_size + 16, 0x11); }
+
+std::vector<std::uint8_t> classic_name_payload(std::size_t pointer_size, std::u16string name) {
+  std::vector<std::uint8_t> bytes(pointer_size, 0x22);
+  name.push_back(0);
+  const auto* units = reinterpret_cast<const std::uint8_t*>(name.data());
+  bytes.insert(bytes.end(), units, units + 2 * name.size());
+  return bytes;
+}
+
+TEST_F(TraceSessionTest, delivers_capture_records_through_the_callback_on_the_consumer_thread) {
+  auto& events = trace_script().capture.events;
+  events.push_back({.provider = testing::kernel_file_guid, .id = 15, .version = 1, .header_32bit = true,
+                    .process_id = 77, .data = read_payload(4)});
+  events.push_back({.provider = testing::kernel_file_guid, .id = 15, .version = 1, .process_id = 77,
+                    .data = read_payload(8)});
+  // A 32-bit-sized read without the 32-bit header flag is too short.
+  events.push_back({.provider = testing::kernel_file_guid, .id = 16, .version = 1, .process_id = 77,
+                    .data = read_payload(4)});
+  events.push_back({.provider = testing::kernel_file_guid, .id = 13, .version = 0, .process_id = 77});
+  events.push_back({.provider = testing::disk_io_guid, .id = 0, .opcode = 10, .process_id = 77});
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  ASSERT_TRUE(trace_script().wait_until_delivered(TraceScript::capture_consumer, 5000));
+
+  EXPECT_EQ(count(Counter::events), 4u);
+  EXPECT_EQ(count(Counter::io_total), 2u);
+  EXPECT_EQ(count(Counter::malformed), 1u);
+  EXPECT_EQ(count(Counter::helper_events), 1u);
+  for (const auto id : trace_script().delivery_threads()) EXPECT_NE(id, std::this_thread::get_id());
+}
+
+TEST_F(TraceSessionTest, delivers_classic_name_events_of_the_names_session_with_either_pointer_size) {
+  auto& events = trace_script().names.events;
+  for (const std::uint8_t opcode : {0, 32, 35, 36})
+    events.push_back({.provider = testing::classic_file_io_guid, .opcode = opcode, .process_id = 4,
+                      .data = classic_name_payload(8, u"\\Device\\HarddiskVolume1\\a.txt")});
+  events.push_back({.provider = testing::classic_file_io_guid, .opcode = 0, .header_32bit = true, .process_id = 4,
+                    .data = classic_name_payload(4, u"\\Device\\HarddiskVolume1\\b.txt")});
+  // Other opcodes of the class are ignored; a record shorter than a pointer is malformed.
+  events.push_back({.provider = testing::classic_file_io_guid, .opcode = 64, .data = classic_name_payload(8, u"x")});
+  events.push_back({.provider = testing::classic_file_io_guid, .opcode = 0, .data = {1, 2, 3}});
+  events.push_back({.provider = testing::disk_io_guid, .opcode = 10});
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+
+  EXPECT_EQ(count(Counter::classic_names), 5u);
+  EXPECT_EQ(count(Counter::malformed), 1u);
+  EXPECT_EQ(count(Counter::helper_events), 1u);
+  EXPECT_EQ(count(Counter::events), 0u);
+}
+
+}  // namespace
+}  // namespace mirrow
