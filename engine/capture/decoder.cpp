@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "engine/activity/aggregation.h"
+#include "engine/activity/configuration.h"
 #include "engine/api/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/payload_parse.h"
@@ -188,6 +189,35 @@ void decode_event(EngineCore& engine, std::uint16_t event_id, std::uint8_t versi
   } catch (...) {
     count_malformed(engine);
   }
+}
+
+namespace {
+
+bool replay_refused(const EngineCore& engine, const ReplayEvent& event) {
+  return engine.running.load() || (event.payload == nullptr && event.length != 0);
+}
+
+void decode_replayed(EngineCore& engine, const ReplayEvent& e) noexcept {
+  decode_event(engine, e.event_id, e.version, e.pointer_size, e.process_id, e.timestamp, e.payload, e.length);
+}
+
+}  // namespace
+
+std::uint32_t replay_event(EngineCore& engine, const ReplayEvent& event) noexcept {
+  if (replay_refused(engine, event)) return result_invalid;
+  decode_replayed(engine, event);
+  try {
+    recover_pending(engine, true);
+  } catch (...) {
+    engine.counters.add(Counter::errors);
+  }
+  return result_ok;
+}
+
+std::uint32_t replay_event_many(EngineCore& engine, const ReplayEvent& event, std::uint32_t repeat) noexcept {
+  if (replay_refused(engine, event) || repeat > replay_repeat_cap) return result_invalid;
+  for (std::uint32_t i = 0; i < repeat; ++i) decode_replayed(engine, event);
+  return result_ok;
 }
 
 }  // namespace mirrow

@@ -35,4 +35,26 @@ void decode_event(EngineCore& engine, std::uint16_t event_id, std::uint8_t versi
                   std::uint32_t process_id, double timestamp, const std::uint8_t* payload,
                   std::uint64_t length) noexcept;
 
+// One event as vt_replay and vt_replay_many hand it in.
+struct ReplayEvent {
+  std::uint16_t event_id = 0;
+  std::uint8_t version = 0;
+  std::uint32_t pointer_size = 8;
+  std::uint32_t process_id = 0;
+  double timestamp = 0.0;
+  const std::uint8_t* payload = nullptr;  // may be null when length is 0
+  std::uint64_t length = 0;
+};
+
+constexpr std::uint32_t replay_repeat_cap = 10000000;
+
+// Decodes the event once, then runs a forced recovery pass, so that a read
+// replayed after the name that covers it is attributed at once. 87 while the
+// engine runs or for a null payload with a length.
+std::uint32_t replay_event(EngineCore& engine, const ReplayEvent& event) noexcept;
+
+// Decodes the same event repeat times in a tight loop, without recovery
+// passes of its own. 87 also for more than replay_repeat_cap repetitions.
+std::uint32_t replay_event_many(EngineCore& engine, const ReplayEvent& event, std::uint32_t repeat) noexcept;
+
 }  // namespace mirrow
