@@ -42,10 +42,20 @@ ProcessFacts facts_of(SnapshotEntry& entry, const CollectionCalls& calls) {
   return facts;
 }
 
+// A table that could not hold every process cannot prove that a process has
+// no children, so none of its entries may count as confirmed.
+void withdraw_confirmation(ProcessTable& table) {
+  for (auto& [pid, facts] : table) facts.critical_known = false;
+}
+
 void read_snapshot(void* snapshot, ProcessTable& table, const CollectionCalls& calls) {
   SnapshotEntry entry;
   for (bool more = calls.read_first_entry(snapshot, entry); more;
        more = calls.read_next_entry(snapshot, entry)) {
+    if (table.size() >= kMaxCollectedProcesses && !table.contains(entry.pid)) {
+      withdraw_confirmation(table);
+      return;
+    }
     ProcessFacts facts = facts_of(entry, calls);
     const std::uint32_t pid = facts.pid;
     table.insert_or_assign(pid, std::move(facts));
@@ -53,7 +63,7 @@ void read_snapshot(void* snapshot, ProcessTable& table, const CollectionCalls& c
   }
 }
 
-void mark_window_owner(void* context, std::uint32_t pid) {
+void mark_window_owner(void* context, std::uint32_t pid) noexcept {
   auto& table = *static_cast<ProcessTable*>(context);
   const auto entry = table.find(pid);
   if (entry != table.end()) entry->second.has_visible_window = true;

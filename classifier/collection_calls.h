@@ -5,6 +5,7 @@
 // table to drive the pass through processes that exit, ids that repeat and
 // queries that fail. Pure header: handles travel as opaque pointers, and null
 // always means "none".
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -42,6 +43,11 @@ struct CollectionCalls {
   // Calls visit(context, pid) for the owner of every visible top-level window.
   void (*visit_visible_windows)(void (*visit)(void* context, std::uint32_t pid), void* context);
 };
+
+// The most processes one pass keeps. A snapshot with more is cut short there,
+// and every kept entry loses its confirmed criticality, so the verdict refuses
+// them all rather than miss a child or an ancestor that was left out.
+inline constexpr std::size_t kMaxCollectedProcesses = 65536;
 
 // One collection pass over the given calls: the facts of every snapshot entry
 // (a repeated id overwrites the earlier entry), then the window pass. Every

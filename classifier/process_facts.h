@@ -42,8 +42,9 @@ using ProcessTable = std::unordered_map<std::uint32_t, ProcessFacts>;
 // Takes a process snapshot and gathers the facts of every entry, then marks
 // the processes that own a visible top-level window. Never fails: what cannot
 // be learnt keeps its default, and a snapshot that cannot be taken gives an
-// empty table. Only memory exhaustion escapes, as an exception, with every
-// handle closed.
+// empty table. At most 65536 processes are kept; a larger snapshot is cut
+// short and its entries lose critical_known, so every verdict on it refuses.
+// Only memory exhaustion escapes, as an exception, with every handle closed.
 ProcessTable collect_process_table();
 
 // True when the process behind `process_handle` (a Windows HANDLE opened with

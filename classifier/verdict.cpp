@@ -52,12 +52,13 @@ bool is_windows_component(const ProcessFacts& facts, const VerdictEnvironment& e
   return to_lower(facts.image_path).starts_with(directory);
 }
 
-// A child is an entry naming this id as its parent that was created no
+// A child is another entry naming this id as its parent that was created no
 // earlier than this process; an older one belonged to an earlier holder of the
-// id, and one without a creation time proves nothing.
+// id, and one without a creation time proves nothing. An entry naming itself
+// as its parent is a broken link, which the launch-chain walk reports.
 bool has_children(const ProcessFacts& facts, const ProcessTable& table) {
   for (const auto& [pid, entry] : table) {
-    if (entry.parent_pid == facts.pid && entry.creation_time != 0 &&
+    if (pid != facts.pid && entry.parent_pid == facts.pid && entry.creation_time != 0 &&
         entry.creation_time >= facts.creation_time) {
       return true;
     }

@@ -51,7 +51,12 @@ bool read_entry(SnapshotEntry& entry) {
   return true;
 }
 
+// The pass asks about the entry it has just read; the search only runs when
+// a test scripts something else.
 ScriptedProcess* find(std::uint32_t pid) {
+  if (script->next_entry > 0 && script->processes[script->next_entry - 1].pid == pid) {
+    return &script->processes[script->next_entry - 1];
+  }
   for (ScriptedProcess& process : script->processes) {
     if (process.pid == pid) return &process;
   }
@@ -250,6 +255,30 @@ TEST_F(CollectionPass, an_exception_inside_the_pass_leaves_no_handle_open) {
   machine.processes = {fully_known(100, 4, u"a.exe"), failing, fully_known(300, 4, u"c.exe")};
   EXPECT_THROW(collect(), std::bad_alloc);
   // The fixture's destructor checks that the snapshot and the process are closed.
+}
+
+TEST_F(CollectionPass, a_snapshot_with_more_processes_than_the_table_holds_confirms_none_of_them) {
+  for (std::uint32_t pid = 8; machine.processes.size() <= kMaxCollectedProcesses; pid += 4) {
+    machine.processes.push_back(fully_known(pid, 4, u"w.exe"));
+    machine.processes.back().openable = machine.processes.size() <= 2;  // keeps the pass quick
+    machine.processes.back().critical = false;
+  }
+  const ProcessTable table = collect();
+  EXPECT_EQ(table.size(), kMaxCollectedProcesses);
+  EXPECT_FALSE(table.at(8).critical_known);
+  EXPECT_FALSE(table.at(12).critical_known);
+}
+
+TEST_F(CollectionPass, a_snapshot_that_fills_the_table_exactly_keeps_its_confirmations) {
+  for (std::uint32_t pid = 8; machine.processes.size() < kMaxCollectedProcesses; pid += 4) {
+    machine.processes.push_back(fully_known(pid, 4, u"w.exe"));
+    machine.processes.back().openable = machine.processes.size() <= 2;
+  }
+  machine.processes.push_back(fully_known(8, 4, u"again.exe"));  // a repeated id still fits
+  const ProcessTable table = collect();
+  EXPECT_EQ(table.size(), kMaxCollectedProcesses);
+  EXPECT_TRUE(table.at(8).critical_known);
+  EXPECT_TRUE(table.at(12).critical_known);
 }
 
 }  // namespace

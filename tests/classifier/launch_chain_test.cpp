@@ -106,6 +106,11 @@ TEST_F(LaunchChain, a_loop_in_the_parent_links_cannot_be_confirmed) {
   EXPECT_EQ(verdict_of(50), u"Не удалось подтвердить цепочку запуска");
 }
 
+TEST_F(LaunchChain, a_process_naming_itself_as_parent_is_a_loop_not_its_own_child) {
+  add(table, confirmed(50, 50, 200));
+  EXPECT_EQ(verdict_of(50), u"Не удалось подтвердить цепочку запуска");
+}
+
 TEST_F(LaunchChain, exactly_sixty_four_confirmed_ancestors_ending_at_a_root_may_be_frozen) {
   EXPECT_EQ(verdict_of(add_chain(64, 0)), u"");
 }
