@@ -1,5 +1,6 @@
 #include "engine/activity/aggregation.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/activity/configuration.h"
@@ -69,58 +70,64 @@ bool earlier_last(const ActivityGroup& a, const ActivityGroup& b) {
   return a.last < b.last;
 }
 
-// Moves every open group to the tail of the ready queue. Groups move as map
-// nodes into list nodes; if a list node cannot be had, the group goes back
-// into the map and those already moved still reach the queue.
+// Moves every open group to the tail of the ready queue. Room is made first,
+// so a failure leaves every group where it was.
 void queue_open_groups(ActivityStore& store) {
-  GroupList fresh;
-  try {
-    while (!store.groups.empty()) {
-      auto node = store.groups.extract(store.groups.begin());
-      try {
-        fresh.push_back(std::move(node.mapped()));
-      } catch (...) {
-        store.groups.insert(std::move(node));
-        throw;
-      }
-    }
-  } catch (...) {
-    fresh.sort(earlier_last);
-    store.ready_groups.splice(store.ready_groups.end(), fresh);
-    throw;
-  }
-  fresh.sort(earlier_last);
-  store.ready_groups.splice(store.ready_groups.end(), fresh);
+  if (store.groups.empty()) return;
+  std::vector<ActivityGroup> fresh;
+  fresh.reserve(store.groups.size());
+  store.ready_groups.reserve_for(store.groups.size());
+  for (auto& entry : store.groups) fresh.push_back(std::move(entry.second));
+  store.groups.clear();
+  store.ready_groups.append_sorted(fresh);
 }
 
 }  // namespace
+
+void ReadyQueue::reserve_for(std::size_t n) {
+  const std::size_t needed = items_.size() + n;
+  if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
+}
+
+void ReadyQueue::append_sorted(std::vector<ActivityGroup>& groups) noexcept {
+  std::sort(groups.begin(), groups.end(), earlier_last);
+  for (ActivityGroup& group : groups) items_.push_back(std::move(group));  // room was reserved
+}
+
+void ReadyQueue::pop_front(std::size_t n) noexcept {
+  head_ += std::min(n, size());
+  if (head_ == items_.size()) {
+    items_.clear();
+    head_ = 0;
+  } else if (head_ >= items_.size() / 2) {
+    items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
+}
 
 std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept {
   const std::uint64_t second_units = group.second ? group.second->path.size() : 0;
   return 6 * static_cast<std::uint64_t>(group.name->path.size()) + 6 * second_units + 256;
 }
 
-GroupList take_drain_batch(ActivityStore& store) {
+GroupSpan take_drain_batch(ActivityStore& store) {
   std::lock_guard lock(store.activity_lock);
   queue_open_groups(store);
   std::size_t taken = 0;
   std::uint64_t running = 0;
-  auto end = store.ready_groups.begin();
-  while (end != store.ready_groups.end() && taken < ActivityStore::batch_groups) {
-    const std::uint64_t estimate = drain_size_estimate(*end);
+  for (const ActivityGroup& group : store.ready_groups) {
+    if (taken == ActivityStore::batch_groups) break;
+    const std::uint64_t estimate = drain_size_estimate(group);
     if (taken > 0 && running + estimate > ActivityStore::batch_bytes) break;
     running += estimate;
-    ++end;
     ++taken;
   }
-  GroupList batch;
-  batch.splice(batch.end(), store.ready_groups, store.ready_groups.begin(), end);
-  return batch;
+  return GroupSpan(store.ready_groups.begin(), taken);
 }
 
-void return_drain_batch(ActivityStore& store, GroupList& batch) noexcept {
+void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept {
   std::lock_guard lock(store.activity_lock);
-  store.ready_groups.splice(store.ready_groups.begin(), batch);
+  store.ready_groups.pop_front(count);
 }
 
 std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,

@@ -3,7 +3,8 @@
 // ready queue that vt_drain empties.
 #include <cstddef>
 #include <cstdint>
-#include <list>
+#include <span>
+#include <vector>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -40,7 +41,31 @@ struct ActivityGroup {
   double last = 0.0;
 };
 
-using GroupList = std::list<ActivityGroup>;
+// First-in-first-out queue of drained groups. Handed-out groups leave from
+// the head only once their text exists, so a failed drain loses nothing, and
+// new groups join the tail only after room was reserved, so appending cannot
+// fail half-way.
+class ReadyQueue {
+ public:
+  std::size_t size() const noexcept { return items_.size() - head_; }
+  bool empty() const noexcept { return size() == 0; }
+  const ActivityGroup& front() const { return items_[head_]; }
+  std::vector<ActivityGroup>::const_iterator begin() const noexcept { return items_.begin() + head_; }
+  std::vector<ActivityGroup>::const_iterator end() const noexcept { return items_.end(); }
+
+  // Makes room for n more groups; the only step that can fail.
+  void reserve_for(std::size_t n);
+  // Appends after reserve_for, sorted by last time.
+  void append_sorted(std::vector<ActivityGroup>& groups) noexcept;
+  // Removes n groups from the head, releasing their names.
+  void pop_front(std::size_t n) noexcept;
+
+ private:
+  std::vector<ActivityGroup> items_;
+  std::size_t head_ = 0;
+};
+
+using GroupSpan = std::span<const ActivityGroup>;
 
 struct ActivityStore {
   static constexpr std::size_t group_cap = 20000;      // open and ready groups together
@@ -49,9 +74,7 @@ struct ActivityStore {
 
   std::mutex activity_lock;
   std::unordered_map<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
-  // Drained out of groups, oldest first, not yet handed out. A list, so that
-  // batches move in and out by splicing, which cannot fail.
-  GroupList ready_groups;
+  ReadyQueue ready_groups;  // drained out of groups, not yet handed out
   std::string drain_text;  // the text most recently returned by vt_drain
 };
 
@@ -62,13 +85,14 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
                      const NameRef& second, std::uint64_t count, double last);
 
 // Drain steps up to the formatting: moves every open group to the tail of
-// the ready queue (sorted by last time) and takes the next batch from its
+// the ready queue (sorted by last time) and marks the next batch at its
 // head: at most 1024 groups and about 1 MiB of text, but always at least one.
-GroupList take_drain_batch(ActivityStore& store);
+// The batch stays queued, and valid, until finish_drain_batch; drains of one
+// engine never overlap, and nothing else changes the queue's storage.
+GroupSpan take_drain_batch(ActivityStore& store);
 
-// Puts a batch that could not be handed out back at the head of the ready
-// queue, in its order, so that a failed drain loses nothing.
-void return_drain_batch(ActivityStore& store, GroupList& batch) noexcept;
+// Removes a batch whose text was handed out from the head of the queue.
+void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept;
 
 // Text size the batch limit assumes for one group.
 std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept;

@@ -1,14 +1,29 @@
 #include "engine/activity/drain_format.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "common/json_text.h"
 #include "common/number_format.h"
 #include "engine/api/engine_core.h"
 
 namespace mirrow {
 
+namespace {
+
+// Most groups hold one event, whose last time equals its first; its digits
+// are then copied instead of formatted twice.
+bool same_text(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
+
+}  // namespace
+
 void append_drain_record(std::string& out, const ActivityGroup& group) {
   out += '[';
+  const std::size_t first_at = out.size();
   append_g17(out, group.first);
+  char first_text[40];
+  const std::size_t first_length = std::min(out.size() - first_at, sizeof first_text);
+  out.copy(first_text, first_length, first_at);
   out += ',';
   append_i64(out, group.root_id);
   out += ',';
@@ -22,21 +37,23 @@ void append_drain_record(std::string& out, const ActivityGroup& group) {
   out += ',';
   append_u64(out, group.count);
   out += ',';
-  append_g17(out, group.last);
+  if (same_text(group.first, group.last) && first_length < sizeof first_text) {
+    out.append(first_text, first_length);
+  } else {
+    append_g17(out, group.last);
+  }
   out += ']';
 }
 
-std::string format_drain_batch(const GroupList& batch) {
+std::string format_drain_batch(GroupSpan batch) {
   std::string text;
   std::uint64_t estimate = 2;
   for (const ActivityGroup& group : batch) estimate += drain_size_estimate(group);
   text.reserve(static_cast<std::size_t>(estimate));
   text += '[';
-  bool first = true;
-  for (const ActivityGroup& group : batch) {
-    if (!first) text += ',';
-    first = false;
-    append_drain_record(text, group);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    if (i > 0) text += ',';
+    append_drain_record(text, batch[i]);
   }
   text += ']';
   return text;
@@ -44,13 +61,9 @@ std::string format_drain_batch(const GroupList& batch) {
 
 const std::string& drain_activity(EngineCore& engine, BatchFormatter format) {
   ActivityStore& store = engine.activity;
-  GroupList batch = take_drain_batch(store);
-  try {
-    store.drain_text = format(batch);
-  } catch (...) {
-    return_drain_batch(store, batch);
-    throw;
-  }
+  const GroupSpan batch = take_drain_batch(store);
+  store.drain_text = format(batch);
+  finish_drain_batch(store, batch.size());
   return store.drain_text;
 }
 

@@ -10,12 +10,12 @@ namespace mirrow {
 struct EngineCore;
 
 void append_drain_record(std::string& out, const ActivityGroup& group);
-std::string format_drain_batch(const GroupList& batch);
+std::string format_drain_batch(GroupSpan batch);
 
-using BatchFormatter = std::string (*)(const GroupList& batch);
+using BatchFormatter = std::string (*)(GroupSpan batch);
 
 // One vt_drain: takes the next batch, formats it outside the activity lock
-// and replaces drain_text with it. If formatting fails, the batch returns to
+// and replaces drain_text with it. If formatting fails, the batch stays at
 // the head of the ready queue, drain_text keeps its text and the exception
 // propagates.
 const std::string& drain_activity(EngineCore& engine, BatchFormatter format = format_drain_batch);

@@ -107,9 +107,9 @@ TEST(DrainText, a_drained_group_releases_its_names) {
   EXPECT_EQ(engine->names.budget->bytes.load(), 0u);
 }
 
-std::string failing_format(const GroupList&) { throw std::bad_alloc(); }
+std::string failing_format(GroupSpan) { throw std::bad_alloc(); }
 
-TEST(DrainText, a_failed_drain_puts_its_batch_back_at_the_head_in_order) {
+TEST(DrainText, a_failed_drain_keeps_its_batch_at_the_head_in_order) {
   auto failing = engine_with_data_root();
   record_groups(*failing, 1500, 64);
   drain(*failing);  // first 1024 out
