@@ -1,4 +1,4 @@
-// The verdict's last rule: the walk up the parent links, which accepts only a
+// The last verdict rule: the walk up the parent links, which accepts only a
 // chain of real parents confirmed up to a root and refuses anything started,
 // directly or not, from a user-facing application.
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// The verdict's rules 1 to 8: which fact refuses a process, in which order,
-// and the exact reason texts.
+// The verdict rules up to the ancestor test: which fact refuses a process,
+// in which order, and the exact reason texts.
 #include <gtest/gtest.h>
 
 #include "classifier/verdict.h"
@@ -36,7 +36,7 @@ TEST_F(VerdictRules, process_with_every_fact_confirmed_and_a_rooted_chain_may_be
   EXPECT_EQ(verdict(), u"");
 }
 
-// --- Rule 1: unconfirmed metadata ---
+// --- unconfirmed metadata ---
 
 TEST_F(VerdictRules, unknown_criticality_is_unconfirmed_even_when_everything_else_is_known) {
   target.critical_known = false;
@@ -68,7 +68,7 @@ TEST_F(VerdictRules, unconfirmed_metadata_is_tried_before_the_system_ids) {
   EXPECT_EQ(verdict(), u"Нет подтверждённых метаданных");
 }
 
-// --- Rule 2: critical or own ---
+// --- critical or own ---
 
 TEST_F(VerdictRules, system_ids_zero_to_four_with_every_fact_known_are_critical) {
   for (std::uint32_t pid = 0; pid <= 4; ++pid) {
@@ -95,7 +95,7 @@ TEST_F(VerdictRules, a_critical_process_with_a_visible_window_is_refused_as_crit
   EXPECT_EQ(verdict(), u"Критический / собственный процесс");
 }
 
-// --- Rule 3: service, other session or other user ---
+// --- service, other session or other user ---
 
 TEST_F(VerdictRules, session_zero_is_a_service) {
   target.session_id = 0;
@@ -124,7 +124,7 @@ TEST_F(VerdictRules, an_unread_own_session_refuses_every_process_of_a_real_sessi
   EXPECT_EQ(verdict(), u"Служба, другая сессия или другой пользователь");
 }
 
-// --- Rule 4: Windows component ---
+// --- Windows component ---
 
 TEST_F(VerdictRules, an_image_under_the_windows_directory_is_a_windows_component) {
   target.image_path = u"C:\\Windows\\System32\\worker.exe";
@@ -173,7 +173,7 @@ TEST_F(VerdictRules, a_windows_component_is_refused_before_its_protected_name) {
   EXPECT_EQ(verdict(), u"Компонент Windows");
 }
 
-// --- Rule 5: protected names ---
+// --- protected names ---
 
 TEST_F(VerdictRules, a_protected_fragment_in_any_letter_case_is_refused) {
   for (const std::u16string name : {u"MyAntiCheat.exe", u"notcs2.exe", u"MIRROW.exe",
@@ -194,7 +194,7 @@ TEST_F(VerdictRules, a_protected_name_is_refused_before_its_visible_window) {
   EXPECT_EQ(verdict(), u"Защита, игра или компонент Mirrow");
 }
 
-// --- Rule 6: visible window ---
+// --- visible window ---
 
 TEST_F(VerdictRules, a_process_with_a_visible_window_is_refused_before_its_children) {
   target.has_visible_window = true;
@@ -202,7 +202,7 @@ TEST_F(VerdictRules, a_process_with_a_visible_window_is_refused_before_its_child
   EXPECT_EQ(verdict(), u"Есть видимое окно");
 }
 
-// --- Rule 7: children ---
+// --- children ---
 
 TEST_F(VerdictRules, a_younger_child_is_a_child) {
   add(table, confirmed(60, kTarget, 300));
@@ -226,7 +226,7 @@ TEST_F(VerdictRules, a_child_without_a_creation_time_does_not_count) {
   EXPECT_EQ(verdict(), u"");
 }
 
-// --- Rule 8: ancestor of the anchor ---
+// --- ancestor of the anchor ---
 
 // The anchor's chain is c0 (the anchor) <- c1 <- ... <- c{length-1}. Its
 // members carry no creation time, so none of them counts as the target's
