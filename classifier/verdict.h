@@ -43,8 +43,8 @@ bool has_protected_name_fragment(std::u16string_view exe_name);
 
 // --- Real environment (Windows only, defined in mirrow_classifier_win) ---
 
-// The calling process's id and session (0 when unreadable) and the Windows
-// directory (empty when unreadable), read now.
+// The calling process's id and session (0 when unreadable) and the system's
+// Windows directory (empty when unreadable), read now.
 VerdictEnvironment current_verdict_environment();
 
 // protection_reason with the environment read afresh on this call.

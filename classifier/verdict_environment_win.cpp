@@ -10,11 +10,15 @@ namespace {
 
 constexpr UINT kWindowsDirectoryCapacity = MAX_PATH;
 
+// The shared system Windows directory. GetWindowsDirectoryW would give a
+// program that is not marked terminal-server aware (the MinGW linker's
+// default) a private directory in the user's profile on a multi-user server,
+// and the real system images would then pass as ordinary programs.
 // Empty when the directory cannot be read or does not fit; the Windows
 // directory rule then matches nothing.
 std::u16string windows_directory() {
   char16_t buffer[kWindowsDirectoryCapacity] = {};
-  const UINT length = GetWindowsDirectoryW(wide(buffer), kWindowsDirectoryCapacity);
+  const UINT length = GetSystemWindowsDirectoryW(wide(buffer), kWindowsDirectoryCapacity);
   if (length == 0 || length >= kWindowsDirectoryCapacity) return {};
   return std::u16string(buffer, length);
 }

@@ -151,7 +151,7 @@ TEST(VerdictEnvironmentOnWindows, reads_the_own_id_session_and_windows_directory
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
   EXPECT_EQ(environment.own_session, session);
   wchar_t directory[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
+  const UINT length = GetSystemWindowsDirectoryW(directory, MAX_PATH);
   EXPECT_EQ(environment.windows_directory, std::u16string(utf16(directory), length));
 }
 
