@@ -1,0 +1,33 @@
+#include "scanner/ancestor_check.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/activity/paths.h"
+
+namespace mirrow {
+
+std::size_t ancestor_floor(std::u16string_view path) {
+  constexpr std::size_t drive_root_length = 3;
+  if (!path.starts_with(u"\\\\")) return drive_root_length;
+  const std::size_t server_end = path.find(u'\\', 2);
+  if (server_end == std::u16string_view::npos) return path.size();
+  const std::size_t share_end = path.find(u'\\', server_end + 1);
+  return share_end == std::u16string_view::npos ? path.size() : share_end;
+}
+
+bool ancestors_walkable(const ScanPlatform& platform, std::u16string_view directory) {
+  const std::size_t floor = ancestor_floor(directory);
+  std::u16string_view level = directory;
+  for (;;) {
+    std::uint32_t attributes = 0;
+    if (!platform.read_attributes(platform.context, long_path_form(level), attributes)) return false;
+    if (attributes & (attribute_reparse_point | attribute_offline)) return false;
+    if (level.size() <= floor) return true;
+    const std::size_t last_separator = level.rfind(u'\\');
+    if (last_separator == std::u16string_view::npos) return false;
+    level = level.substr(0, std::max(last_separator, floor));
+  }
+}
+
+}  // namespace mirrow
