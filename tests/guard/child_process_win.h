@@ -1,0 +1,88 @@
+#pragma once
+// Child processes for the guard tests and the latency benchmark: programs
+// started with their standard input and output on pipes that the test holds,
+// and a counter process whose progress shows whether it runs or is frozen.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/unique_handle.h"
+
+namespace mirrow::guard::testing {
+
+// A Linux path as Wine shows it under drive Z:.
+std::wstring windows_path_of(std::string_view linux_path);
+
+// A file next to the running executable.
+std::wstring beside_this_program(std::wstring_view file_name);
+
+// A fresh empty directory under the Windows temporary directory.
+std::wstring fresh_temp_directory(std::wstring_view prefix);
+
+std::uint64_t creation_ticks_of(HANDLE process);
+std::wstring image_path_of(HANDLE process);
+
+class PipedProcess {
+ public:
+  // Starts `program` with `arguments`, each quoted; its standard input and
+  // output are pipes whose other ends this object holds.
+  PipedProcess(const std::wstring& program, const std::vector<std::wstring>& arguments);
+
+  bool started() const { return process_.valid(); }
+  HANDLE process() const { return process_.get(); }
+  DWORD pid() const { return pid_; }
+
+  void send(std::string_view bytes);
+  void close_input() { input_.reset(); }
+  // The next line without its line feed; nothing on time-out or end of output.
+  std::optional<std::string> next_line(DWORD timeout_ms);
+  // Everything written until the output closes (or the time runs out).
+  std::string rest_of_output(DWORD timeout_ms);
+  // The exit code, or nothing while it still runs after `timeout_ms`.
+  std::optional<DWORD> exit_code(DWORD timeout_ms);
+  void kill();
+
+ private:
+  bool read_more(DWORD timeout_ms);
+
+  UniqueHandle process_;
+  DWORD pid_ = 0;
+  UniqueHandle input_;
+  UniqueHandle output_;
+  std::string unread_;
+};
+
+// A helper process that keeps counting; killed when the object goes.
+class Counter {
+ public:
+  explicit Counter(const std::wstring& directory);
+  ~Counter();
+
+  HANDLE process() const { return process_.get(); }
+  DWORD pid() const { return pid_; }
+  std::uint64_t created() const { return created_; }
+  const std::wstring& image_path() const { return image_path_; }
+
+  std::uint64_t value() const;
+  // The count rises within `within_ms`.
+  bool runs(DWORD within_ms = 2000) const;
+  // The count does not move for `for_ms`.
+  bool stands_still(DWORD for_ms = 300) const;
+
+ private:
+  std::wstring file_;
+  UniqueHandle process_;
+  DWORD pid_ = 0;
+  std::uint64_t created_ = 0;
+  std::wstring image_path_;
+};
+
+// The five arguments that name `counter` as the target.
+std::vector<std::wstring> target_arguments(const Counter& counter, std::wstring_view lease,
+                                           const std::wstring& journal = L"");
+
+}  // namespace mirrow::guard::testing
