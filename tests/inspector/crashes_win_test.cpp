@@ -18,7 +18,7 @@ using testing::JsonReader;
 
 // A scripted event log behind the EventLogCalls seam. Handles are heap
 // objects so that a handle that is never closed shows up in the count.
-enum class ValuesRender { ok, zero_size, fails };
+enum class ValuesRender { ok, zero_size, fails, provider_only };
 
 struct FakeEvent {
   std::uint16_t id = 0;
@@ -130,7 +130,7 @@ BOOL render_values(const FakeEvent& event, DWORD size, PVOID buffer, PDWORD used
     values[EvtSystemProviderName].StringVal = wide(text);
   }
   *used = array_bytes + text_bytes;
-  *count = EvtSystemPropertyIdEND;
+  *count = event.values == ValuesRender::provider_only ? 1 : EvtSystemPropertyIdEND;
   return TRUE;
 }
 
@@ -268,6 +268,15 @@ TEST_F(CrashReportFromEventLog, an_event_without_provider_names_an_empty_one_and
   EXPECT_EQ(report(),
             "[{\"id\":6008,\"ticks\":\"9\",\"channel\":\"System\",\"provider\":\"\","
             "\"xml\":\"<Data>\\u0421\\u0431\\u043e\\u0439</Data>\"}]");
+}
+
+TEST_F(CrashReportFromEventLog, properties_beyond_the_rendered_count_read_as_zero) {
+  log.channels[u"System"].events = {crash(41, 5)};
+  log.channels[u"System"].events[0].values = ValuesRender::provider_only;
+  log.channels[u"Application"];
+  EXPECT_EQ(report(),
+            "[{\"id\":0,\"ticks\":\"0\",\"channel\":\"System\",\"provider\":\"Application Error\","
+            "\"xml\":\"<Event/>\"}]");
 }
 
 TEST_F(CrashReportFromEventLog, a_log_whose_render_context_cannot_be_made_contributes_nothing) {

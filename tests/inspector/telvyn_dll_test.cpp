@@ -229,6 +229,23 @@ TEST_F(TelvynDll, a_thread_s_text_stays_valid_until_its_own_next_call) {
   EXPECT_EQ(std::string(first), copy);
 }
 
+TEST_F(TelvynDll, a_thread_that_holds_a_text_may_outlive_the_library) {
+  HANDLE unloaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE called = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    call(load_);
+    SetEvent(called);
+    WaitForSingleObject(unloaded, INFINITE);
+  });
+  WaitForSingleObject(called, INFINITE);
+  EXPECT_TRUE(FreeLibrary(library_));
+  library_ = nullptr;
+  SetEvent(unloaded);
+  holder.join();  // the thread ends after the library is gone
+  CloseHandle(called);
+  CloseHandle(unloaded);
+}
+
 TEST_F(TelvynDll, a_null_length_pointer_still_returns_the_text) {
   const char* text = load_(nullptr);
   ASSERT_NE(text, nullptr);
