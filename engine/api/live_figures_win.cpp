@@ -1,0 +1,53 @@
+#include "engine/api/live_figures_win.h"
+
+#include <windows.h>
+#include <pthread.h>
+
+#include "engine/api/engine_win.h"
+
+namespace mirrow {
+namespace {
+
+std::uint64_t filetime_units(const FILETIME& t) {
+  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+// Running, and every watcher still inside its loop; with no watchers the
+// engine is healthy exactly while it runs.
+bool watchers_healthy(const Engine& engine) {
+  bool healthy = engine.running.load();
+  for (const auto& watcher : engine.watchers) healthy = healthy && watcher->active.load();
+  return healthy;
+}
+
+double watcher_cpu_seconds(Engine& engine) {
+  double total = 0.0;
+  for (auto& watcher : engine.watchers) total += thread_cpu_seconds(watcher->thread);
+  return total;
+}
+
+}  // namespace
+
+double thread_cpu_seconds(std::thread& thread) noexcept {
+  if (!thread.joinable()) return 0.0;
+  // std::thread runs on winpthreads here; the Windows handle stays owned by
+  // the thread object and is not closed.
+  const HANDLE handle = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
+  if (handle == nullptr) return 0.0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetThreadTimes(handle, &created, &exited, &kernel, &user)) return 0.0;
+  return static_cast<double>(filetime_units(kernel) + filetime_units(user)) / 10000000.0;
+}
+
+LiveFigures gather_live_figures(Engine& engine) {
+  LiveFigures live;
+  live.capture_live = engine.capture_live.load();
+  live.watchers_healthy = watchers_healthy(engine);
+  live.etw_cpu_seconds = thread_cpu_seconds(engine.capture.thread);
+  live.watch_cpu_seconds = watcher_cpu_seconds(engine);
+  // Losses: the figures saved by the last stop stand until the capture side
+  // asks a running session itself (live_losses_known / live_query_failed).
+  return live;
+}
+
+}  // namespace mirrow
