@@ -167,12 +167,14 @@ void park_io(EngineCore& engine, const PendingIo& io) {
 
 // A name found through one identity is spread to the other, so the next
 // read of either resolves directly from a current binding.
-void spread_binding(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, const NameRef& name,
-                    double start, double t) {
-  const Binding* object = engine.bindings.object_bindings.find(file_object);
-  if (object != nullptr && t >= object->start) {
-    bind_name(engine, BindingMapId::keys, file_key, name, start);
-  } else if (bind_name(engine, BindingMapId::objects, file_object, name, start)) {
+void spread_binding(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, const Resolution& r,
+                    double t) {
+  // A current object binding that covers t is the common case; it needs no
+  // second lookup of the object.
+  const Binding* object = r.from_current_object ? nullptr : engine.bindings.object_bindings.find(file_object);
+  if (r.from_current_object || (object != nullptr && t >= object->start)) {
+    bind_name(engine, BindingMapId::keys, file_key, *r.name, r.start);
+  } else if (bind_name(engine, BindingMapId::objects, file_object, *r.name, r.start)) {
     engine.counters.add(Counter::key_derived_bindings);
   }
 }
@@ -211,7 +213,7 @@ Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uin
                                                                {&s.previous_key_bindings, file_key}};
   for (const auto& [map, identity] : order) {
     const Binding* b = map->find(identity);
-    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end};
+    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, map == &s.object_bindings};
   }
   return Resolution{};
 }
@@ -226,12 +228,13 @@ bool has_newer_binding(const EngineCore& engine, std::uint64_t file_object, std:
 
 void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
                   std::uint32_t process_id, double t) {
-  engine.counters.add(Counter::io_total);
+  // Written by the decoding thread alone: a plain increment is exact.
+  engine.counters.store(Counter::io_total, engine.counters.get(Counter::io_total) + 1);
   const Resolution r = resolve(engine, file_object, file_key, t);
   if (r.name != nullptr) {
     // Spreading writes only to the map of the other identity (or, for a key
     // binding, re-binds the same name in place), so r.name stays valid.
-    if (r.end == open_end) spread_binding(engine, file_object, file_key, *r.name, r.start, t);
+    if (r.end == open_end) spread_binding(engine, file_object, file_key, r, t);
     record_activity(engine, *r.name, kind, process_id, t, no_name(), 1, 0.0);
     return;
   }

@@ -170,6 +170,7 @@ struct Resolution {
   const NameRef* name = nullptr;
   double start = 0.0;
   double end = open_end;
+  bool from_current_object = false;  // found in object_bindings
 };
 
 // True when the call established a new current binding (inserted or
