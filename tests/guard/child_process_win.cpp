@@ -147,8 +147,7 @@ void PipedProcess::kill() {
 
 // Detached, so that no console host process becomes the counter's child:
 // a target with children is refused.
-Counter::Counter(const std::wstring& directory) : file_(directory + L"\\counter.bin") {
-  const std::wstring program = beside_this_program(L"guard_test_child.exe");
+Counter::Counter(const std::wstring& directory, const std::wstring& program) : file_(directory + L"\\counter.bin") {
   std::wstring command_line = L"\"" + program + L"\" counter \"" + file_ + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -59,7 +59,8 @@ class PipedProcess {
 // A helper process that keeps counting; killed when the object goes.
 class Counter {
  public:
-  explicit Counter(const std::wstring& directory);
+  // `helper` is the path of guard_test_child.exe, by default beside this program.
+  explicit Counter(const std::wstring& directory, const std::wstring& helper = beside_this_program(L"guard_test_child.exe"));
   ~Counter();
 
   HANDLE process() const { return process_.get(); }
