@@ -1,17 +1,297 @@
 #include "engine/capture/trace_session_win.h"
 
-#include <windows.h>
+#include <cstring>
+#include <system_error>
+#include <vector>
 
+#include "common/clock.h"
+#include "common/unique_handle.h"
 #include "engine/api/engine_win.h"
+#include "engine/capture/intake.h"
 
 namespace mirrow {
+namespace {
 
-std::uint32_t start_trace_sessions(Engine&) { return ERROR_NOT_SUPPORTED; }
+constexpr TRACEHANDLE no_consumer = ~0ULL;
+constexpr std::uint32_t names_session_wait_ms = 100;
+
+static_assert(sizeof(EVENT_TRACE_PROPERTIES) == logger_name_offset, "the session name follows the fixed block");
+static_assert(sizeof(GUID) == sizeof(SessionGuid));
+
+GUID to_guid(const SessionGuid& g) {
+  GUID guid;
+  std::memcpy(&guid, &g, sizeof guid);
+  return guid;
+}
+
+SessionGuid from_guid(const GUID& guid) {
+  SessionGuid g;
+  std::memcpy(&g, &guid, sizeof g);
+  return g;
+}
+
+struct PropertyBlock {
+  alignas(8) std::array<std::uint8_t, property_block_bytes> bytes{};
+  EVENT_TRACE_PROPERTIES* get() { return reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes.data()); }
+};
+
+// Zero-filled block with only its size and the name offset set: what stop
+// and query calls need.
+void prepare_block(std::uint8_t* bytes) {
+  std::memset(bytes, 0, property_block_bytes);
+  auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes);
+  props->Wnode.BufferSize = property_block_bytes;
+  props->LoggerNameOffset = logger_name_offset;
+}
+
+void fill_session_block(std::uint8_t* bytes, const SessionProperties& values, const GUID& guid) {
+  prepare_block(bytes);
+  auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes);
+  props->Wnode.Flags = values.wnode_flags;
+  props->Wnode.Guid = guid;
+  props->Wnode.ClientContext = values.client_context;
+  props->BufferSize = values.buffer_size_kb;
+  props->MinimumBuffers = values.minimum_buffers;
+  props->MaximumBuffers = values.maximum_buffers;
+  props->FlushTimer = values.flush_timer_seconds;
+  props->LogFileMode = values.log_file_mode;
+  props->EnableFlags = values.enable_flags;
+}
+
+SessionLosses losses_of(const std::uint8_t* bytes) {
+  const auto* props = reinterpret_cast<const EVENT_TRACE_PROPERTIES*>(bytes);
+  return session_losses(props->EventsLost, props->LogBuffersLost, props->RealTimeBuffersLost);
+}
+
+// A fresh session GUID, or the failing call's status.
+std::uint32_t new_session_guid(const TraceCalls& calls, GUID& guid) {
+  guid = GUID{};
+  const HRESULT result = calls.create_guid(&guid);
+  return SUCCEEDED(result) ? 0 : static_cast<std::uint32_t>(result);
+}
+
+// Opens a real-time consumer that hands every record to the engine.
+TRACEHANDLE open_consumer(const TraceCalls& calls, Engine& engine, std::u16string& name) {
+  EVENT_TRACE_LOGFILEW logfile{};
+  logfile.LoggerName = wide(name.data());
+  logfile.ProcessTraceMode = consumer_mode;
+  logfile.EventRecordCallback = &receive_event_record;
+  logfile.Context = &engine;
+  return calls.open_trace(&logfile);
+}
+
+std::uint32_t consumer_open_error() { return open_failure_status(GetLastError()); }
+
+void run_consumer(const TraceCalls& calls, TRACEHANDLE consumer) {
+  calls.process_trace(&consumer, 1, nullptr, nullptr);
+}
+
+void join_unless_self(std::thread& thread) noexcept {
+  if (!thread.joinable()) return;
+  try {
+    if (thread.get_id() == std::this_thread::get_id()) thread.detach();
+    else thread.join();
+  } catch (...) {
+    // join only fails for a thread that is not joinable or is this thread.
+  }
+}
+
+// Steps 4 to 11 of the names session, once it has started.
+void consume_names_session(Engine& engine, TRACEHANDLE session, std::u16string& name, PropertyBlock& block) {
+  const TraceCalls& calls = *engine.capture.calls;
+  StartupFigures& figures = engine.startup;
+  const TRACEHANDLE consumer = open_consumer(calls, engine, name);
+  if (consumer == no_consumer) {
+    figures.names_session_status = consumer_open_error();
+    calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+    return;
+  }
+  std::thread names_thread;
+  try {
+    names_thread = std::thread([&calls, consumer] { run_consumer(calls, consumer); });
+  } catch (...) {
+    calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+    calls.close_trace(consumer);
+    figures.names_session_status = 8;
+    return;
+  }
+  WaitForSingleObject(engine.stop_event.get(), names_session_wait_ms);
+
+  const ULONG stop_status = calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+  figures.names_session_status = stop_status;
+  const SessionLosses losses = losses_of(block.bytes.data());
+  figures.startup_name_losses = losses.events + losses.buffers;
+  // A stopped session ends ProcessTrace by itself; otherwise closing the
+  // consumer is what makes it return.
+  if (stop_status != 0) calls.close_trace(consumer);
+  join_unless_self(names_thread);
+  if (stop_status == 0) calls.close_trace(consumer);
+  figures.system_names_enabled = (stop_status == 0);
+}
+
+// The short system-logger session that names files the kernel already
+// knows. Its outcome is only recorded.
+void run_names_session(Engine& engine) {
+  const TraceCalls& calls = *engine.capture.calls;
+  StartupFigures& figures = engine.startup;
+  const std::uint64_t started_at = tick_ms();
+  // A later start must not show the success of an earlier one.
+  figures.system_names_enabled = false;
+
+  GUID guid;
+  if (const std::uint32_t status = new_session_guid(calls, guid); status != 0) {
+    figures.names_session_status = status;
+    return;
+  }
+  std::u16string name = session_name(names_session_prefix, from_guid(guid));
+  PropertyBlock block;
+  fill_session_block(block.bytes.data(), names_session_properties(), guid);
+
+  TRACEHANDLE session = 0;
+  figures.names_session_status = calls.start_trace(&session, wide(name.c_str()), block.get());
+  if (figures.names_session_status != 0) return;
+
+  consume_names_session(engine, session, name, block);
+  figures.startup_name_seconds = static_cast<double>(tick_ms() - started_at) / 1000.0;
+}
+
+// Stops the capture session after a failed start step.
+void abandon_capture_session(Engine& engine) {
+  CaptureSession& capture = engine.capture;
+  capture.calls->control_trace(capture.session_handle.load(), wide(capture.session_name.c_str()),
+                               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()), control_stop);
+  capture.session_handle.store(0);
+}
+
+std::uint32_t enable_kernel_file_provider(Engine& engine) {
+  const std::vector<std::uint8_t> filter_body = event_id_filter_body(engine.track_missing_opens);
+  EVENT_FILTER_DESCRIPTOR filter{};
+  filter.Ptr = reinterpret_cast<ULONGLONG>(filter_body.data());
+  filter.Size = static_cast<ULONG>(filter_body.size());
+  filter.Type = event_id_filter_type;
+
+  ENABLE_TRACE_PARAMETERS parameters{};
+  parameters.Version = ENABLE_TRACE_PARAMETERS_VERSION_2;
+  parameters.EnableFilterDesc = &filter;
+  parameters.FilterDescCount = 1;
+
+  const GUID provider = to_guid(kernel_file_provider);
+  return engine.capture.calls->enable_trace(engine.capture.session_handle.load(), &provider,
+                                            EVENT_CONTROL_CODE_ENABLE_PROVIDER, provider_level_information,
+                                            capture_match_any_keywords, 0, 0, &parameters);
+}
+
+std::uint32_t request_capture_state(Engine& engine) {
+  const GUID provider = to_guid(kernel_file_provider);
+  return engine.capture.calls->enable_trace(engine.capture.session_handle.load(), &provider,
+                                            EVENT_CONTROL_CODE_CAPTURE_STATE, provider_level_information,
+                                            capture_state_keywords, 0, capture_state_timeout_ms, nullptr);
+}
+
+void start_capture_thread(Engine& engine, TRACEHANDLE consumer) {
+  CaptureSession& capture = engine.capture;
+  capture.processing_handle = consumer;
+  engine.capture_live.store(true);
+  try {
+    const TraceCalls& calls = *capture.calls;
+    capture.thread = std::thread([&engine, &calls, consumer] {
+      run_consumer(calls, consumer);
+      engine.capture_live.store(false);
+    });
+  } catch (...) {
+    // No thread will ever leave the event loop to clear it.
+    engine.capture_live.store(false);
+    throw;
+  }
+}
+
+EventView view_of(const EVENT_RECORD& record) {
+  const EVENT_HEADER& header = record.EventHeader;
+  ProviderGuid provider;
+  static_assert(sizeof provider == sizeof header.ProviderId);
+  std::memcpy(&provider, &header.ProviderId, sizeof provider);
+  EventView view;
+  view.provider = provider_of(provider);
+  view.event_id = header.EventDescriptor.Id;
+  view.version = header.EventDescriptor.Version;
+  view.opcode = header.EventDescriptor.Opcode;
+  view.header_32bit = (header.Flags & event_header_flag_32bit) != 0;
+  view.process_id = header.ProcessId;
+  view.timestamp = header.TimeStamp.QuadPart;
+  view.user_data = static_cast<const std::uint8_t*>(record.UserData);
+  view.user_data_length = record.UserDataLength;
+  return view;
+}
+
+}  // namespace
+
+void WINAPI receive_event_record(PEVENT_RECORD record) {
+  if (record == nullptr || record->UserContext == nullptr) return;
+  Engine& engine = *static_cast<Engine*>(record->UserContext);
+  route_event(engine, view_of(*record));
+}
+
+std::uint32_t start_trace_sessions(Engine& engine) {
+  run_names_session(engine);
+
+  CaptureSession& capture = engine.capture;
+  const TraceCalls& calls = *capture.calls;
+  GUID guid;
+  if (const std::uint32_t status = new_session_guid(calls, guid); status != 0) return status;
+  capture.session_name = session_name(capture_session_prefix, from_guid(guid));
+  fill_session_block(capture.properties.data(), capture_session_properties(), guid);
+
+  TRACEHANDLE session = 0;
+  const ULONG start_status = calls.start_trace(&session, wide(capture.session_name.c_str()),
+                                               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
+  if (start_status != 0) return start_status;
+  capture.session_handle.store(session);
+
+  if (const std::uint32_t status = enable_kernel_file_provider(engine); status != 0) {
+    abandon_capture_session(engine);
+    return status;
+  }
+  const TRACEHANDLE consumer = open_consumer(calls, engine, capture.session_name);
+  if (consumer == no_consumer) {
+    const std::uint32_t status = consumer_open_error();
+    abandon_capture_session(engine);
+    return status;
+  }
+  start_capture_thread(engine, consumer);
+  engine.startup.capture_state_status = request_capture_state(engine);
+  return 0;
+}
 
 void stop_capture(Engine& engine) noexcept {
-  engine.capture.session_handle = 0;
-  engine.capture.processing_handle = ~0ULL;
-  if (engine.capture.thread.joinable()) engine.capture.thread.join();
+  CaptureSession& capture = engine.capture;
+  const TraceCalls& calls = *capture.calls;
+  if (const std::uint64_t session = capture.session_handle.load(); session != 0) {
+    auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
+    if (calls.control_trace(session, wide(capture.session_name.c_str()), props, control_stop) == 0) {
+      const SessionLosses losses = losses_of(capture.properties.data());
+      engine.startup.events_lost = losses.events;
+      engine.startup.buffers_lost = losses.buffers;
+    }
+    capture.session_handle.store(0);
+  }
+  if (capture.processing_handle != no_consumer) {
+    calls.close_trace(capture.processing_handle);
+    capture.processing_handle = no_consumer;
+  }
+  join_unless_self(capture.thread);
+  // The thread cleared it on its way out unless it never ran.
+  engine.capture_live.store(false);
+}
+
+std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept {
+  CaptureSession& capture = engine.capture;
+  const std::uint64_t session = capture.session_handle.load();
+  if (session == 0) return SessionLosses{engine.startup.events_lost, engine.startup.buffers_lost};
+  PropertyBlock block;
+  prepare_block(block.bytes.data());
+  if (capture.calls->control_trace(session, wide(capture.session_name.c_str()), block.get(), control_query) != 0)
+    return std::nullopt;
+  return losses_of(block.bytes.data());
 }
 
 }  // namespace mirrow

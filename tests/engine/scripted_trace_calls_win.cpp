@@ -93,7 +93,7 @@ struct ScriptedCalls {
     std::vector<ScriptedEvent> events;
     {
       std::lock_guard<std::mutex> guard(s().lock_);
-      s().note(std::string("process ") + session_word(consumer));
+      s().processed_.push_back(session_word(consumer));
       s().delivery_threads_.push_back(std::this_thread::get_id());
       for (const OpenCall& call : s().opens_)
         if (s().is_names(reinterpret_cast<const wchar_t*>(call.name.c_str())) == (session == TraceScript::names_session))
@@ -145,8 +145,7 @@ struct ScriptedCalls {
     std::lock_guard<std::mutex> guard(s().lock_);
     s().note("guid");
     if (FAILED(s().guid_result)) return s().guid_result;
-    static std::uint32_t next = 0x1000;
-    *out = GUID{++next, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+    *out = GUID{++s().next_guid_, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
     return S_OK;
   }
 };
@@ -159,6 +158,8 @@ void TraceScript::reset() {
   enable_status = capture_state_status = query_status = 0;
   query_events_lost = query_log_buffers_lost = query_real_time_buffers_lost = 0;
   log_.clear();
+  processed_.clear();
+  next_guid_ = 0x1000;
   starts_.clear();
   enables_.clear();
   opens_.clear();
@@ -184,6 +185,7 @@ void TraceScript::note(std::string entry) { log_.push_back(std::move(entry)); }
     return member;                   \
   }
 SNAPSHOT(std::vector<std::string>, log, log_)
+SNAPSHOT(std::vector<std::string>, processed, processed_)
 SNAPSHOT(std::vector<StartCall>, starts, starts_)
 SNAPSHOT(std::vector<EnableCall>, enables, enables_)
 SNAPSHOT(std::vector<OpenCall>, opens, opens_)

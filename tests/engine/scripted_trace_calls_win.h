@@ -93,9 +93,11 @@ class TraceScript {
   ULONG query_events_lost = 0, query_log_buffers_lost = 0, query_real_time_buffers_lost = 0;
 
   // What was called, in order, as short words ("start names", "enable",
-  // "capture state", "open capture", "process names", "stop capture",
-  // "query", "close names", "guid").
+  // "capture state", "open capture", "stop capture", "query", "close names",
+  // "guid"). ProcessTrace runs on its own thread and is left out.
   std::vector<std::string> log() const;
+  // Sessions whose ProcessTrace was entered ("names", "capture").
+  std::vector<std::string> processed() const;
   std::vector<StartCall> starts() const;
   std::vector<EnableCall> enables() const;
   std::vector<OpenCall> opens() const;
@@ -118,12 +120,14 @@ class TraceScript {
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::vector<std::string> log_;
+  std::vector<std::string> processed_;
   std::vector<StartCall> starts_;
   std::vector<EnableCall> enables_;
   std::vector<OpenCall> opens_;
   std::vector<ControlCall> controls_;
   std::vector<std::thread::id> delivery_threads_;
   std::set<TRACEHANDLE> started_, stopped_, closed_, delivered_;
+  std::uint32_t next_guid_ = 0x1000;
 };
 
 // The one script of this test program.
