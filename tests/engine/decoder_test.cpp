@@ -32,6 +32,14 @@ TEST_F(DecoderTest, a_read_after_name_create_is_attributed_and_binds_its_file_ob
   EXPECT_EQ(counter(Counter::errors), 0u);
 }
 
+TEST_F(DecoderTest, a_read_without_a_file_object_derives_no_object_binding) {
+  decode(10, 0, name_event(8, key, u"c:\\data\\a"), 10);
+  decode(15, 1, io_event(8, 1, 0, key), 11);
+  EXPECT_EQ(activities().size(), 1u);
+  EXPECT_EQ(counter(Counter::key_derived_bindings), 0u);
+  EXPECT_TRUE(engine.bindings.object_bindings.empty());
+}
+
 TEST_F(DecoderTest, a_read_of_a_created_object_is_attributed_and_names_its_file_key) {
   decode(12, 0, create_event(8, 0, irp, 7, u"c:\\data\\a"), 10);
   decode(16, 0, io_event(8, 0, 7, key), 11);
