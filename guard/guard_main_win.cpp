@@ -9,12 +9,6 @@
 namespace mirrow::guard {
 namespace {
 
-constexpr DWORD kTargetRights = SYNCHRONIZE | PROCESS_SUSPEND_RESUME | PROCESS_QUERY_LIMITED_INFORMATION;
-
-std::uint64_t ticks_of(const FILETIME& time) {
-  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
-
 class WindowsGuardPlatform final : public GuardPlatform {
  public:
   explicit WindowsGuardPlatform(const ProcessFactsSource& facts) : facts_(facts) {}
@@ -30,26 +24,18 @@ class WindowsGuardPlatform final : public GuardPlatform {
     return facts_.verdict(target, table, anchor_pid);
   }
 
-  // From here on the handle, not the id, names the target: the creation time
-  // read through the new handle proves it is the instance that was checked.
   bool pin(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks) override {
-    target_.reset(OpenProcess(kTargetRights, FALSE, target_pid));
-    owner_.reset(OpenProcess(SYNCHRONIZE, FALSE, owner_pid));
-    if (!target_ || !owner_) return false;
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(target_.get(), &created, &exited, &kernel, &user)) return false;
-    return ticks_of(created) == creation_ticks;
+    return pin_processes(target_pid, owner_pid, creation_ticks, pinned_);
   }
 
   NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
                          std::uint32_t heartbeat_timeout_ms) override {
-    return freeze_under_lease(target_.get(), owner_.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
+    return freeze_under_lease(pinned_.target.get(), pinned_.owner.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
   }
 
  private:
   const ProcessFactsSource& facts_;
-  UniqueHandle target_;
-  UniqueHandle owner_;
+  PinnedProcesses pinned_;
 };
 
 std::u16string real_verdict(const ProcessFacts& target, const ProcessTable& table, std::uint32_t anchor_pid) {

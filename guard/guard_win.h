@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "classifier/process_facts.h"
+#include "common/unique_handle.h"
 #include "guard/nt_status.h"
 
 namespace mirrow::guard {
@@ -27,6 +28,17 @@ void append_journal_line(std::u16string_view path, std::string_view line);
 // once. Returns the resume status, or why the freeze never began.
 NtStatus freeze_under_lease(HANDLE target, HANDLE owner, std::uint32_t lease_seconds,
                             std::u16string_view journal_path, std::uint32_t heartbeat_timeout_ms);
+
+// Opens the target (synchronize, suspend/resume, limited query) and the owner
+// (synchronize), neither inheritable, and proves through the new target
+// handle that its creation time is `creation_ticks`: a process id handed to
+// a new process since the snapshot fails here. False leaves both empty.
+struct PinnedProcesses {
+  UniqueHandle target;
+  UniqueHandle owner;
+};
+bool pin_processes(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks,
+                   PinnedProcesses& pinned);
 
 // Sleeps forever: the harmless child that the self-test freezes.
 [[noreturn]] void run_fixture();
