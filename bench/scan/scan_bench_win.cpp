@@ -1,0 +1,105 @@
+// Times full walks of one directory tree through Vantrel.dll's scanner
+// exports, bound by name as a host binds them. Usage: scan_bench.exe DIR [RUNS]
+// Prints one line per walk and a final line with the best time:
+//   scanner_seconds=<best> files=<n> bytes=<n> batches=<n>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/unique_handle.h"
+#include "common/utf16.h"
+#include "vantrel.h"
+
+namespace {
+
+using namespace mirrow;
+
+struct Exports {
+  UniqueModule library;
+  vt_scanner*(WINAPI* create)(const wchar_t*) = nullptr;
+  const char*(WINAPI* next)(vt_scanner*, uint64_t*) = nullptr;
+  void(WINAPI* destroy)(vt_scanner*) = nullptr;
+};
+
+template <typename Function>
+bool bind(const UniqueModule& library, Function& function, const char* name) {
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
+  return function != nullptr;
+}
+
+bool load(Exports& exports) {
+  std::wstring path = L"Z:";
+  for (char16_t unit : utf16_from_utf8(VANTREL_DLL_PATH)) path.push_back(unit == u'/' ? L'\\' : wchar_t(unit));
+  exports.library.reset(LoadLibraryW(path.c_str()));
+  return exports.library.valid() && bind(exports.library, exports.create, "vt_scan_create") &&
+         bind(exports.library, exports.next, "vt_scan_next") && bind(exports.library, exports.destroy, "vt_scan_destroy");
+}
+
+// The totals of the last batch: "files":N,"bytes":N.
+std::string totals_of(const std::string& batch) {
+  const std::size_t begin = batch.rfind("\"files\":");
+  const std::size_t end = batch.find(",\"done\"", begin);
+  return batch.substr(begin, end - begin);
+}
+
+struct Walk {
+  double seconds = 0;
+  std::size_t batches = 0;
+  std::string totals;
+  bool ok = false;
+};
+
+Walk walk(const Exports& exports, const std::wstring& root) {
+  Walk result;
+  LARGE_INTEGER frequency, start, stop;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  vt_scanner* scanner = exports.create(root.c_str());
+  if (scanner == nullptr) return result;
+  std::string last;
+  for (;;) {
+    uint64_t length = 0;
+    const char* text = exports.next(scanner, &length);
+    if (text == nullptr) break;
+    ++result.batches;
+    last.assign(text, length);
+    if (last.find("\"done\":true", last.rfind("\"done\":")) != std::string::npos) {
+      result.ok = true;
+      break;
+    }
+  }
+  exports.destroy(scanner);
+  QueryPerformanceCounter(&stop);
+  result.seconds = double(stop.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+  result.totals = last.empty() ? std::string() : totals_of(last);
+  return result;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: scan_bench.exe DIR [RUNS]\n");
+    return 2;
+  }
+  Exports exports;
+  if (!load(exports)) {
+    std::fprintf(stderr, "cannot load Vantrel.dll (%lu)\n", GetLastError());
+    return 1;
+  }
+  const int runs = argc > 2 ? std::max(1, _wtoi(argv[2])) : 3;
+  Walk best;
+  for (int run = 0; run < runs; ++run) {
+    const Walk current = walk(exports, argv[1]);
+    if (!current.ok) {
+      std::fprintf(stderr, "walk %d failed\n", run + 1);
+      return 1;
+    }
+    std::printf("walk %d: %.3f s, %zu batches, %s\n", run + 1, current.seconds, current.batches, current.totals.c_str());
+    if (run == 0 || current.seconds < best.seconds) best = current;
+  }
+  std::printf("scanner_seconds=%.3f %s batches=%zu\n", best.seconds, best.totals.c_str(), best.batches);
+  return 0;
+}
