@@ -45,8 +45,17 @@ LiveFigures gather_live_figures(Engine& engine) {
   live.watchers_healthy = watchers_healthy(engine);
   live.etw_cpu_seconds = thread_cpu_seconds(engine.capture.thread);
   live.watch_cpu_seconds = watcher_cpu_seconds(engine);
-  // Losses: the figures saved by the last stop stand until the capture side
-  // asks a running session itself (live_losses_known / live_query_failed).
+  // Losses: a running capture session is asked itself; without one the
+  // figures saved by the last stop stand.
+  if (engine.capture.session_handle.load() != 0) {
+    const std::optional<SessionLosses> losses = query_capture_losses(engine);
+    live.live_losses_known = losses.has_value();
+    live.live_query_failed = !losses.has_value();
+    if (losses) {
+      live.events_lost = losses->events;
+      live.buffers_lost = losses->buffers;
+    }
+  }
   return live;
 }
 

@@ -5,9 +5,11 @@
 
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
+#include "engine/api/live_figures_win.h"
 #include "tests/engine/scripted_trace_calls_win.h"
 #include "tests/support/temp_dir_win.h"
 
@@ -312,6 +314,26 @@ TEST_F(TraceSessionTest, queries_live_losses_while_capturing_and_the_kept_ones_o
   EXPECT_FALSE(query_capture_losses(*engine).has_value());
 }
 
+TEST_F(TraceSessionTest, statistics_report_live_losses_and_fail_when_the_live_query_fails) {
+  engine->startup.events_lost = 1;
+  EXPECT_EQ(statistics_values(*engine, gather_live_figures(*engine))[11], 1u);
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  trace_script().query_events_lost = 9;
+  trace_script().query_real_time_buffers_lost = 4;
+  const StatisticsValues values = statistics_values(*engine, gather_live_figures(*engine));
+  EXPECT_EQ(values[8], 1u);
+  EXPECT_EQ(values[11], 9u);
+  EXPECT_EQ(values[12], 4u);
+
+  trace_script().query_status = ERROR_WMI_INSTANCE_NOT_FOUND;
+  try {
+    statistics_values(*engine, gather_live_figures(*engine));
+    ADD_FAILURE() << "a failed live query must fail the statistics";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "ControlTrace query failed");
+  }
+}
+
 TEST_F(TraceSessionTest, destroying_a_capturing_engine_stops_its_session) {
   ASSERT_EQ(start_engine(*engine, true, false), 0u);
   engine.reset();
@@ -369,6 +391,33 @@ TEST_F(TraceSessionTest, delivers_classic_name_events_of_the_names_session_with_
   EXPECT_EQ(count(Counter::malformed), 1u);
   EXPECT_EQ(count(Counter::helper_events), 1u);
   EXPECT_EQ(count(Counter::events), 0u);
+}
+
+}  // namespace
+}  // namespace mirrow
+
+namespace mirrow {
+namespace {
+
+// The system's own tracing: here it refuses the consumer (or the session),
+// and nothing may be left behind.
+TEST(TraceSessionOnThisSystem, a_refused_capture_leaves_no_session_and_records_the_names_error) {
+  testing::TempDir dir;
+  EnginePtr engine(create_engine());
+  ASSERT_NE(engine, nullptr);
+  add_root(*engine, 1, reinterpret_cast<const char16_t*>(dir.path().c_str()), false);
+  const std::uint32_t status = start_engine(*engine, true, false);
+  if (status == 0) GTEST_SKIP() << "this system lets the engine trace";
+  EXPECT_EQ(status, 5u);
+  EXPECT_EQ(engine->startup.names_session_status, 5u);
+  EXPECT_FALSE(engine->startup.system_names_enabled);
+  EXPECT_EQ(engine->capture.session_handle.load(), 0u);
+  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_FALSE(engine->capture.thread.joinable());
+  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_TRUE(engine->running.load());
+  ASSERT_EQ(engine->watchers.size(), 1u);
+  EXPECT_TRUE(engine->watchers[0]->active.load());
 }
 
 }  // namespace

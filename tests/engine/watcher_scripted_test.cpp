@@ -10,6 +10,7 @@
 
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
+#include "engine/api/live_figures_win.h"
 #include "engine/watch/watcher_win.h"
 #include "tests/engine/change_records.h"
 
@@ -153,6 +154,7 @@ TEST_F(ScriptedWatcherTest, records_each_returned_buffer_and_keeps_one_request_o
   EXPECT_EQ(groups_of_kind(9), 1u);
   EXPECT_EQ(count(Counter::watch_notifications), 3u);
   EXPECT_TRUE(watcher.active.load());
+  EXPECT_EQ(statistics_values(*engine, gather_live_figures(*engine))[9], 1u);
   stop_sequence(*engine);
   EXPECT_FALSE(watcher.active.load());
   EXPECT_EQ(count(Counter::watch_losses), 0u);
@@ -175,6 +177,7 @@ TEST_F(ScriptedWatcherTest, a_failed_completion_ends_the_thread_while_the_engine
   EXPECT_FALSE(watcher.active.load());
   EXPECT_TRUE(engine->running.load());
   EXPECT_EQ(count(Counter::watch_losses), 1u);
+  EXPECT_EQ(statistics_values(*engine, gather_live_figures(*engine))[9], 0u);
 }
 
 TEST_F(ScriptedWatcherTest, a_failed_first_request_reports_ready_with_the_watcher_inactive) {
