@@ -1,0 +1,50 @@
+#pragma once
+// The command line of mirrowctl: one subcommand and its options, checked
+// completely before anything is loaded or started.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace mirrow::host {
+
+enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest };
+
+struct Request {
+  Subcommand command = Subcommand::none;
+  bool help = false;  // --help: print the usage of `command` (or the overview) and stop
+  bool json = false;
+  std::vector<std::u16string> directories;  // scan: exactly one; watch: one or more
+  std::vector<std::u16string> exclusions;
+  std::uint64_t top = 10;
+  std::uint64_t seconds = 0;  // watch: 0 runs until Ctrl+C
+  bool capture = false;
+  std::uint64_t samples = 2;
+  std::uint32_t pid = 0;
+  std::uint32_t lease = 0;
+  std::u16string journal;
+};
+
+struct UsageError {
+  Subcommand command = Subcommand::none;  // whose usage to show beside the message
+  std::string message;                    // UTF-8
+};
+
+using ParsedCommandLine = std::variant<Request, UsageError>;
+
+// `arguments` excludes the program name.
+ParsedCommandLine parse_command_line(const std::vector<std::u16string>& arguments);
+
+// The usage text of one subcommand, or the overview for Subcommand::none.
+std::string usage_text(Subcommand command);
+
+std::string_view subcommand_name(Subcommand command);
+
+// Exit codes of mirrowctl.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;          // the work itself failed (or a freeze was refused)
+inline constexpr int kExitUsage = 2;           // bad arguments
+inline constexpr int kExitMissingLibrary = 3;  // a DLL or FreezeGuard.exe is missing or incomplete
+
+}  // namespace mirrow::host

@@ -1,0 +1,135 @@
+// mirrowctl freeze and selftest: FreezeGuard.exe started with pipes, its
+// lines shown as sentences, the lease kept alive with heartbeats.
+#include <windows.h>
+
+#include "common/clock.h"
+#include "common/utf16.h"
+#include "host/commands_win.h"
+#include "host/console_win.h"
+#include "host/guard_dialogue.h"
+#include "host/guard_process_win.h"
+#include "host/libraries_win.h"
+
+namespace mirrow::host {
+namespace {
+
+constexpr DWORD kPollMs = 100;
+
+std::u16string guard_program() { return beside_program(u"FreezeGuard.exe"); }
+
+std::unique_ptr<GuardProcess> start_guard(const std::vector<std::u16string>& arguments, std::string& problem) {
+  const std::u16string program = guard_program();
+  DWORD error = 0;
+  auto guard = GuardProcess::start(program, arguments, error);
+  if (!guard)
+    problem = "cannot start " + utf8_from_utf16(program) + " (error " + std::to_string(error) +
+              "); FreezeGuard.exe must lie beside mirrowctl.exe";
+  return guard;
+}
+
+void show_lines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) write_out("guard: " + describe_guard_line(line) + "\n");
+}
+
+// Enter on standard input: a key press on a console, a line feed on a pipe.
+class EnterKey {
+ public:
+  EnterKey() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
+    DWORD mode = 0;
+    console_ = GetConsoleMode(input_, &mode) != 0;
+  }
+
+  bool pressed() {
+    if (input_ == nullptr || input_ == INVALID_HANDLE_VALUE) return false;
+    return console_ ? console_enter() : pipe_line_feed();
+  }
+
+ private:
+  bool console_enter() {
+    DWORD count = 0;
+    while (GetNumberOfConsoleInputEvents(input_, &count) && count > 0) {
+      INPUT_RECORD record{};
+      DWORD read = 0;
+      if (!ReadConsoleInputW(input_, &record, 1, &read) || read == 0) return false;
+      if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+          record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN)
+        return true;
+    }
+    return false;
+  }
+
+  bool pipe_line_feed() {
+    DWORD available = 0;
+    if (!PeekNamedPipe(input_, nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+    char buffer[256];
+    DWORD read = 0;
+    if (!ReadFile(input_, buffer, available < sizeof buffer ? available : sizeof buffer, &read, nullptr)) return false;
+    return std::string_view(buffer, read).find('\n') != std::string_view::npos;
+  }
+
+  HANDLE input_;
+  bool console_ = false;
+};
+
+// Keeps the lease alive until the guard ends; asks for the resume once on
+// Enter or Ctrl+C. Returns the guard's exit code.
+DWORD keep_lease(GuardProcess& guard) {
+  EnterKey enter;
+  bool resume_asked = false;
+  std::uint64_t next_heartbeat = tick_ms() + kHeartbeatIntervalMs;
+  for (;;) {
+    show_lines(guard.take_lines());
+    if (const auto code = guard.exit_code(kPollMs)) return *code;
+    if (!resume_asked && (interrupted() || enter.pressed())) {
+      resume_asked = true;
+      write_out("asking the guard to resume the process\n");
+      guard.send(std::string(1, kResumeByte));
+    }
+    if (!resume_asked && tick_ms() >= next_heartbeat) {
+      next_heartbeat += kHeartbeatIntervalMs;
+      guard.send(std::string(1, kHeartbeatByte));
+    }
+  }
+}
+
+}  // namespace
+
+int run_freeze(const Request& request) {
+  std::string problem;
+  const auto telvyn = load_telvyn(problem);
+  if (!telvyn) return fail_with(kExitMissingLibrary, problem);
+  std::uint64_t length = 0;
+  const char* snapshot = telvyn->tl_snapshot(&length);
+  if (snapshot == nullptr) return fail_with(kExitFailed, "Telvyn.dll returned no process snapshot");
+  const TargetLookup lookup = find_freeze_target(std::string_view(snapshot, length), request.pid);
+  if (!lookup.target) return fail_with(kExitFailed, lookup.problem);
+  const FreezeTarget& target = *lookup.target;
+
+  write_out("target: " + std::to_string(target.pid) + " " + utf8_from_utf16(target.path) + "\n");
+  if (!target.verdict.empty())
+    write_out("the snapshot expects a refusal: " + utf8_from_utf16(target.verdict) + "\n");
+  const std::u16string journal = request.journal.empty() ? std::u16string() : absolute_path(request.journal);
+  auto guard = start_guard(guard_arguments(target, request.lease, journal), problem);
+  if (!guard) return fail_with(kExitMissingLibrary, problem);
+  write_out("lease " + std::to_string(request.lease) + " s; press Enter or Ctrl+C to resume early\n");
+
+  const DWORD code = keep_lease(*guard);
+  show_lines(guard->take_remaining_lines());
+  write_out("result: " + describe_guard_exit(code) + " (exit code " + std::to_string(code) + ")\n");
+  return code == 0 ? kExitOk : kExitFailed;
+}
+
+int run_self_test(const Request&) {
+  std::string problem;
+  auto guard = start_guard({u"--self-test"}, problem);
+  if (!guard) return fail_with(kExitMissingLibrary, problem);
+  write_out("running FreezeGuard.exe --self-test (it freezes only its own helper child)\n");
+  std::optional<DWORD> code;
+  while (!(code = guard->exit_code(kPollMs))) show_lines(guard->take_lines());
+  show_lines(guard->take_remaining_lines());
+  write_out("result: " + std::string(*code == 0 ? "passed" : "FAILED: " + describe_guard_exit(*code)) +
+            " (exit code " + std::to_string(*code) + ")\n");
+  return *code == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace mirrow::host

@@ -1,0 +1,58 @@
+#include "host/libraries_win.h"
+
+#include <windows.h>
+
+#include "common/utf16.h"
+#include "host/console_win.h"
+
+namespace mirrow::host {
+namespace {
+
+// Loads `file_name` from mirrowctl's folder by its full path, so that no
+// other copy on the search path is picked up.
+bool load_beside_program(std::u16string_view file_name, UniqueModule& module, std::string& problem) {
+  const std::u16string path = beside_program(file_name);
+  module.reset(LoadLibraryW(wide(path.c_str())));
+  if (module) return true;
+  problem = "cannot load " + utf8_from_utf16(path) + " (error " + std::to_string(GetLastError()) +
+            "); " + utf8_from_utf16(file_name) + " must lie beside mirrowctl.exe";
+  return false;
+}
+
+template <typename F>
+bool bind(HMODULE module, F& slot, const char* name, std::u16string_view file_name, std::string& problem) {
+  slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  if (slot != nullptr) return true;
+  if (problem.empty()) problem = utf8_from_utf16(file_name) + " has no export " + name + "; it is incomplete or too old";
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem) {
+  auto library = std::make_unique<VantrelLibrary>();
+  if (!load_beside_program(u"Vantrel.dll", library->module, problem)) return nullptr;
+  bool bound = true;
+#define HOST_EXPORT(name) bound = bind(library->module.get(), library->name, #name, u"Vantrel.dll", problem) && bound;
+#include "host/vantrel_exports.inc"
+#undef HOST_EXPORT
+  if (!bound) return nullptr;
+  if (library->vt_abi() != 1) {
+    problem = "Vantrel.dll speaks interface version " + std::to_string(library->vt_abi()) + ", mirrowctl expects 1";
+    return nullptr;
+  }
+  return library;
+}
+
+std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem) {
+  auto library = std::make_unique<TelvynLibrary>();
+  if (!load_beside_program(u"Telvyn.dll", library->module, problem)) return nullptr;
+  bool bound = true;
+#define HOST_EXPORT(name) bound = bind(library->module.get(), library->name, #name, u"Telvyn.dll", problem) && bound;
+#include "host/telvyn_exports.inc"
+#undef HOST_EXPORT
+  if (!bound) return nullptr;
+  return library;
+}
+
+}  // namespace mirrow::host

@@ -1,0 +1,33 @@
+#pragma once
+// Vantrel.dll and Telvyn.dll, loaded from mirrowctl's own folder with every
+// export bound by name: the types come from the public headers, nothing is
+// linked.
+#include <memory>
+#include <string>
+
+#include "common/unique_handle.h"
+#include "telvyn.h"
+#include "vantrel.h"
+
+namespace mirrow::host {
+
+struct VantrelLibrary {
+  UniqueModule module;
+#define HOST_EXPORT(name) decltype(&::name) name = nullptr;
+#include "host/vantrel_exports.inc"
+#undef HOST_EXPORT
+};
+
+struct TelvynLibrary {
+  UniqueModule module;
+#define HOST_EXPORT(name) decltype(&::name) name = nullptr;
+#include "host/telvyn_exports.inc"
+#undef HOST_EXPORT
+};
+
+// The library with every export bound, or null with `problem` saying what is
+// missing (UTF-8, one sentence).
+std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem);
+std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem);
+
+}  // namespace mirrow::host

@@ -1,0 +1,59 @@
+// What `mirrowctl --help` and `mirrowctl <subcommand> --help` print.
+#include <string>
+
+#include "host/command_line.h"
+
+namespace mirrow::host {
+
+std::string usage_text(Subcommand command) {
+  switch (command) {
+    case Subcommand::scan:
+      return "usage: mirrowctl scan DIR [--exclude PATH]... [--top N] [--json]\n"
+             "  Walks DIR to the end with Vantrel's scanner, showing progress on stderr, then prints\n"
+             "  the total files and bytes, errors and skipped paths, and the N (default 10) largest\n"
+             "  folders and files. --exclude leaves a subtree out; --json prints the summary as JSON.\n";
+    case Subcommand::watch:
+      return "usage: mirrowctl watch DIR... [--seconds N] [--capture] [--exclude PATH]... [--json]\n"
+             "  Starts a Vantrel engine on the directories and prints every activity record once a\n"
+             "  second: local time, kind, process id, path (-> new path) and count. --capture adds\n"
+             "  live attribution to processes (needs administrator rights); without --seconds it runs\n"
+             "  until Ctrl+C. At the end it prints the engine's statistics and diagnostics.\n"
+             "  --json prints the raw drain batches and reports instead.\n";
+    case Subcommand::ps:
+      return "usage: mirrowctl ps [--json]\n"
+             "  Every process with its parent, session, window and user flags and whether it may be\n"
+             "  frozen (Telvyn's snapshot report).\n";
+    case Subcommand::mem:
+      return "usage: mirrowctl mem [--json]\n"
+             "  The machine's memory figures and every process's working set and private memory.\n";
+    case Subcommand::load:
+      return "usage: mirrowctl load [--samples N] [--json]\n"
+             "  Takes N (default 2) CPU-load samples one second apart; the first call of a session only\n"
+             "  starts the measurement. Also shows how many processes run.\n";
+    case Subcommand::crashes:
+      return "usage: mirrowctl crashes [--json]\n"
+             "  Unexpected shutdowns and crashes of the last 7 days and application errors of the last hour.\n";
+    case Subcommand::freeze:
+      return "usage: mirrowctl freeze PID --lease S [--journal FILE]\n"
+             "  Freezes process PID for at most S seconds (1 to 600) through FreezeGuard.exe, keeping the\n"
+             "  lease alive with a heartbeat every 5 s. Press Enter or Ctrl+C to resume it early.\n"
+             "  --journal names a file that receives the guard's state lines.\n";
+    case Subcommand::selftest:
+      return "usage: mirrowctl selftest\n"
+             "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
+    case Subcommand::none:
+      break;
+  }
+  return "usage: mirrowctl <subcommand> [options]    (mirrowctl <subcommand> --help for details)\n"
+         "  scan DIR       folder sizes: files, bytes, largest folders and files\n"
+         "  watch DIR...   file activity in the directories, live\n"
+         "  ps             processes and whether each may be frozen\n"
+         "  mem            memory figures\n"
+         "  load           CPU load\n"
+         "  crashes        recent crash and unexpected-shutdown events\n"
+         "  freeze PID     freeze one process under a lease\n"
+         "  selftest       FreezeGuard's self-test\n"
+         "Vantrel.dll, Telvyn.dll and FreezeGuard.exe must lie beside mirrowctl.exe.\n";
+}
+
+}  // namespace mirrow::host
