@@ -74,12 +74,8 @@ bool earlier_last(const ActivityGroup& a, const ActivityGroup& b) {
 // so a failure leaves every group where it was.
 void queue_open_groups(ActivityStore& store) {
   if (store.groups.empty()) return;
-  std::vector<ActivityGroup> fresh;
-  fresh.reserve(store.groups.size());
   store.ready_groups.reserve_for(store.groups.size());
-  for (auto& entry : store.groups) fresh.push_back(std::move(entry.second));
-  store.groups.clear();
-  store.ready_groups.append_sorted(fresh);
+  store.ready_groups.append_sorted(store.groups);
 }
 
 }  // namespace
@@ -89,9 +85,8 @@ void ReadyQueue::reserve_for(std::size_t n) {
   if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
 }
 
-void ReadyQueue::append_sorted(std::vector<ActivityGroup>& groups) noexcept {
-  std::sort(groups.begin(), groups.end(), earlier_last);
-  for (ActivityGroup& group : groups) items_.push_back(std::move(group));  // room was reserved
+void ReadyQueue::sort_tail(std::size_t from) noexcept {
+  std::sort(items_.begin() + static_cast<std::ptrdiff_t>(from), items_.end(), earlier_last);
 }
 
 void ReadyQueue::pop_front(std::size_t n) noexcept {

@@ -55,12 +55,21 @@ class ReadyQueue {
 
   // Makes room for n more groups; the only step that can fail.
   void reserve_for(std::size_t n);
-  // Appends after reserve_for, sorted by last time.
-  void append_sorted(std::vector<ActivityGroup>& groups) noexcept;
+  // Moves every group of the map to the tail, sorted by last time, and
+  // empties the map; cannot fail after reserve_for(groups.size()).
+  template <typename Map>
+  void append_sorted(Map& groups) noexcept {
+    const std::size_t old_size = items_.size();
+    for (auto& entry : groups) items_.push_back(std::move(entry.second));
+    groups.clear();
+    sort_tail(old_size);
+  }
   // Removes n groups from the head, releasing their names.
   void pop_front(std::size_t n) noexcept;
 
  private:
+  void sort_tail(std::size_t from) noexcept;
+
   std::vector<ActivityGroup> items_;
   std::size_t head_ = 0;
 };
@@ -76,6 +85,9 @@ struct ActivityStore {
   std::unordered_map<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
   ReadyQueue ready_groups;  // drained out of groups, not yet handed out
   std::string drain_text;  // the text most recently returned by vt_drain
+  // The text before it, kept as the buffer of the next drain so that a
+  // drain reuses memory instead of allocating (and faulting in) ~1 MiB.
+  std::string spare_text;
 };
 
 // Folds one activity into its group. Nothing happens for an empty name, the

@@ -45,24 +45,24 @@ void append_drain_record(std::string& out, const ActivityGroup& group) {
   out += ']';
 }
 
-std::string format_drain_batch(GroupSpan batch) {
-  std::string text;
+void format_drain_batch(GroupSpan batch, std::string& text) {
   std::uint64_t estimate = 2;
   for (const ActivityGroup& group : batch) estimate += drain_size_estimate(group);
-  text.reserve(static_cast<std::size_t>(estimate));
+  text.reserve(text.size() + static_cast<std::size_t>(estimate));
   text += '[';
   for (std::size_t i = 0; i < batch.size(); ++i) {
     if (i > 0) text += ',';
     append_drain_record(text, batch[i]);
   }
   text += ']';
-  return text;
 }
 
 const std::string& drain_activity(EngineCore& engine, BatchFormatter format) {
   ActivityStore& store = engine.activity;
   const GroupSpan batch = take_drain_batch(store);
-  store.drain_text = format(batch);
+  store.spare_text.clear();
+  format(batch, store.spare_text);
+  store.drain_text.swap(store.spare_text);
   finish_drain_batch(store, batch.size());
   return store.drain_text;
 }

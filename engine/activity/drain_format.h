@@ -10,9 +10,10 @@ namespace mirrow {
 struct EngineCore;
 
 void append_drain_record(std::string& out, const ActivityGroup& group);
-std::string format_drain_batch(GroupSpan batch);
+// Appends the batch's JSON array to out.
+void format_drain_batch(GroupSpan batch, std::string& out);
 
-using BatchFormatter = std::string (*)(GroupSpan batch);
+using BatchFormatter = void (*)(GroupSpan batch, std::string& out);
 
 // One vt_drain: takes the next batch, formats it outside the activity lock
 // and replaces drain_text with it. If formatting fails, the batch stays at

@@ -107,7 +107,10 @@ TEST(DrainText, a_drained_group_releases_its_names) {
   EXPECT_EQ(engine->names.budget->bytes.load(), 0u);
 }
 
-std::string failing_format(GroupSpan) { throw std::bad_alloc(); }
+void failing_format(GroupSpan, std::string& out) {
+  out += "[partial";
+  throw std::bad_alloc();
+}
 
 TEST(DrainText, a_failed_drain_keeps_its_batch_at_the_head_in_order) {
   auto failing = engine_with_data_root();
