@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MIRROW_FUZZ_BUILD:-build/fuzz}
 runs=${MIRROW_FUZZ_RUNS:-200000}
-targets=(decode_fuzz:decode)
+targets=(decode_fuzz:decode change_buffer_fuzz:change_buffer)
 
 cmake --preset fuzz -B "$build" >/dev/null
 for entry in "${targets[@]}"; do
