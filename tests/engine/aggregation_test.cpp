@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "activity_test_support.h"
 
@@ -133,6 +135,34 @@ TEST(ActivityAggregation, test_emit_with_a_full_budget_records_nothing_and_still
   EXPECT_EQ(engine->counters.get(Counter::dropped), 1u);
   engine->names.budget->bytes = 0;
   EXPECT_EQ(drain(*engine), "[]");
+}
+
+// Sum of the count values of a drain text whose paths hold no comma.
+std::uint64_t total_count(const std::string& text) {
+  std::uint64_t total = 0;
+  for (std::size_t at = text.find(",\"\","); at != std::string::npos; at = text.find(",\"\",", at + 1)) {
+    total += std::stoull(text.substr(at + 4));
+  }
+  return total;
+}
+
+TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_nothing) {
+  auto engine = engine_with_data_root();
+  constexpr int per_thread = 20000;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 2; ++t) {
+    writers.emplace_back([&engine, t] {
+      for (int i = 0; i < per_thread; ++i) {
+        record(*engine, u"c:\\data\\f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 20)), 1 + t,
+               static_cast<std::uint32_t>(10 + i % 50), static_cast<double>(i % 97));
+      }
+    });
+  }
+  std::uint64_t drained = 0;
+  for (int i = 0; i < 200; ++i) drained += total_count(drain(*engine));
+  for (std::thread& w : writers) w.join();
+  for (std::string text = drain(*engine); text != "[]"; text = drain(*engine)) drained += total_count(text);
+  EXPECT_EQ(drained + engine->counters.get(Counter::dropped), 2u * per_thread);
 }
 
 }  // namespace

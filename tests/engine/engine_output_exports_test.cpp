@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
 
 namespace mirrow::testing {
@@ -98,6 +99,20 @@ TEST(OutputExports, outputs_answer_while_running_and_report_health_and_the_probe
   EXPECT_NE(diagnostics(running).find("\"queued_groups\":0,"), std::string::npos);
   vantrel().vt_stop(running);
   EXPECT_EQ(stats(running)[9], 0u);
+}
+
+TEST(OutputExports, a_running_engine_with_a_live_watcher_is_healthy_and_reports_its_cpu_time) {
+  TempDir dir;
+  Engine engine;
+  ASSERT_EQ(vantrel().vt_root(engine, 1, dir.path().c_str(), 0), 0u);
+  ASSERT_EQ(vantrel().vt_start(engine, 0, 0), 0u);
+  EXPECT_EQ(stats(engine)[9], 1u);
+  const std::string doc = diagnostics(engine);
+  const std::size_t at = doc.find("\"watch_cpu_seconds\":");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GE(std::stod(doc.substr(at + 20)), 0.0);
+  vantrel().vt_stop(engine);
+  EXPECT_EQ(stats(engine)[9], 0u);
 }
 
 TEST(OutputExports, diagnostics_of_a_fresh_engine_hold_zeros_and_end_with_the_sample_list) {
