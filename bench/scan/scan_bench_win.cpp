@@ -1,12 +1,16 @@
 // Times full walks of one directory tree through Vantrel.dll's scanner
 // exports, bound by name as a host binds them. Usage: scan_bench.exe DIR [RUNS]
-// Prints one line per walk and a final line with the best time:
-//   scanner_seconds=<best> files=<n> bytes=<n> batches=<n>
+// Prints one line per walk and final lines with the best times:
+//   scanner_seconds=<best> "files":<n>,"bytes":<n> batches=<n>
+//   listing_seconds=<best> files=<n>
+// The second is the same tree walked with the bare listing calls (the same
+// flags, nothing else): the platform's own floor for the scanner.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
@@ -77,6 +81,37 @@ Walk walk(const Exports& exports, const std::wstring& root) {
   return result;
 }
 
+double seconds_since(const LARGE_INTEGER& start) {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+}
+
+// Depth-first walk with nothing but the listing calls; counts files.
+std::size_t bare_listing_walk(const std::wstring& root) {
+  std::size_t files = 0;
+  std::vector<std::wstring> pending{L"\\\\?\\" + root};
+  while (!pending.empty()) {
+    const std::wstring directory = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle listing(FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &data,
+                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!listing) continue;
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        pending.push_back(directory + L"\\" + name);
+      } else {
+        ++files;
+      }
+    } while (FindNextFileW(listing.get(), &data));
+  }
+  return files;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -101,5 +136,16 @@ int wmain(int argc, wchar_t** argv) {
     if (run == 0 || current.seconds < best.seconds) best = current;
   }
   std::printf("scanner_seconds=%.3f %s batches=%zu\n", best.seconds, best.totals.c_str(), best.batches);
+  double best_listing = 0;
+  std::size_t listed_files = 0;
+  for (int run = 0; run < runs; ++run) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    listed_files = bare_listing_walk(argv[1]);
+    const double seconds = seconds_since(start);
+    std::printf("bare listing %d: %.3f s\n", run + 1, seconds);
+    if (run == 0 || seconds < best_listing) best_listing = seconds;
+  }
+  std::printf("listing_seconds=%.3f files=%zu\n", best_listing, listed_files);
   return 0;
 }
