@@ -10,45 +10,97 @@ namespace mirrow {
 
 // ---- BindingMap -------------------------------------------------------------
 
-Binding* BindingMap::find(std::uint64_t identity) noexcept {
-  auto it = entries_.find(identity);
-  return it == entries_.end() ? nullptr : &it->second.binding;
+std::size_t BindingMap::slot_index(std::uint64_t identity) const noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = home_slot(identity);
+  while (pool_[slots_[i] - 1].identity != identity) i = (i + 1) & mask;
+  return i;
 }
 
-const Binding* BindingMap::find(std::uint64_t identity) const noexcept {
-  auto it = entries_.find(identity);
-  return it == entries_.end() ? nullptr : &it->second.binding;
+void BindingMap::place(std::uint32_t node) noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = home_slot(pool_[node].identity);
+  while (slots_[i] != 0) i = (i + 1) & mask;
+  slots_[i] = node + 1;
 }
 
-void BindingMap::unlink(Entry& entry) noexcept {
-  if (entry.older != 0) entries_.find(entry.older)->second.newer = entry.newer;
+// Backward-shift deletion: later members of the probe run move up so that
+// every lookup still finds its entry without tombstones.
+void BindingMap::clear_slot(std::size_t hole) noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t j = (hole + 1) & mask; slots_[j] != 0; j = (j + 1) & mask) {
+    const std::size_t home = home_slot(pool_[slots_[j] - 1].identity);
+    const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (!stays) {
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+  }
+  slots_[hole] = 0;
+}
+
+void BindingMap::grow() {
+  const std::size_t count = slots_.empty() ? 16 : slots_.size() * 2;
+  slots_.assign(count, 0);
+  shift_ = 64;
+  for (std::size_t c = count; c > 1; c >>= 1) --shift_;
+  for (std::uint32_t node = oldest_; node != none; node = pool_[node].newer) place(node);
+}
+
+void BindingMap::link_newest(std::uint32_t node) noexcept {
+  pool_[node].older = newest_;
+  pool_[node].newer = none;
+  if (newest_ != none) pool_[newest_].newer = node;
+  else oldest_ = node;
+  newest_ = node;
+}
+
+void BindingMap::unlink(std::uint32_t node) noexcept {
+  Entry& entry = pool_[node];
+  if (entry.older != none) pool_[entry.older].newer = entry.newer;
   else oldest_ = entry.newer;
-  if (entry.newer != 0) entries_.find(entry.newer)->second.older = entry.older;
+  if (entry.newer != none) pool_[entry.newer].older = entry.older;
   else newest_ = entry.older;
-  entry.older = entry.newer = 0;
+  entry.older = entry.newer = none;
 }
 
-Binding& BindingMap::put(std::uint64_t identity, Binding binding) {
-  auto [it, inserted] = entries_.try_emplace(identity);
-  Entry& entry = it->second;
-  if (!inserted) unlink(entry);
-  entry.binding = std::move(binding);
-  entry.older = newest_;
-  if (newest_ != 0) entries_.find(newest_)->second.newer = identity;
-  else oldest_ = identity;
-  newest_ = identity;
-  return entry.binding;
+void BindingMap::put(std::uint64_t identity, Binding binding) {
+  if (const std::uint32_t node = locate(identity); node != none) {
+    pool_[node].binding = std::move(binding);
+    unlink(node);
+    link_newest(node);
+    return;
+  }
+  if ((size_ + 1) * 2 > slots_.size()) grow();
+  std::uint32_t node;
+  if (!free_.empty()) {
+    node = free_.back();
+    free_.pop_back();
+  } else {
+    pool_.emplace_back();
+    // Room for every entry on the free list, so that erase never allocates.
+    if (free_.capacity() < pool_.size()) free_.reserve(2 * pool_.size());
+    node = static_cast<std::uint32_t>(pool_.size() - 1);
+  }
+  pool_[node].identity = identity;
+  pool_[node].binding = std::move(binding);
+  place(node);
+  link_newest(node);
+  ++size_;
 }
 
 bool BindingMap::erase(std::uint64_t identity) noexcept {
-  auto it = entries_.find(identity);
-  if (it == entries_.end()) return false;
-  unlink(it->second);
-  entries_.erase(it);
+  const std::uint32_t node = locate(identity);
+  if (node == none) return false;
+  clear_slot(slot_index(identity));
+  unlink(node);
+  pool_[node].binding = Binding{};  // drops the name reference now
+  free_.push_back(node);            // within the capacity reserved in put
+  --size_;
   return true;
 }
 
-bool BindingMap::evict_oldest() noexcept { return oldest_ != 0 && erase(oldest_); }
+bool BindingMap::evict_oldest() noexcept { return oldest_ != none && erase(pool_[oldest_].identity); }
 
 // ---- pending keys and samples ------------------------------------------------
 

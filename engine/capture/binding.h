@@ -46,50 +46,81 @@ struct Binding {
 };
 
 // Hash map identity -> Binding that remembers insertion order, so that a
-// full map gives up its oldest entries first. The order is a doubly linked
-// list threaded through the entries by identity; identity 0 is never stored
-// and serves as the list's end marker.
+// full map gives up its oldest entries first. Open addressing with linear
+// probing over a power-of-two slot table keeps a lookup to one multiply and
+// a short probe; the entries live in a pool with stable addresses, linked
+// oldest to newest.
 class BindingMap {
  public:
-  Binding* find(std::uint64_t identity) noexcept;
-  const Binding* find(std::uint64_t identity) const noexcept;
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
+  Binding* find(std::uint64_t identity) noexcept {
+    const std::uint32_t node = locate(identity);
+    return node == none ? nullptr : &pool_[node].binding;
+  }
+  const Binding* find(std::uint64_t identity) const noexcept {
+    const std::uint32_t node = locate(identity);
+    return node == none ? nullptr : &pool_[node].binding;
+  }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
 
   // Stores a binding as the newest entry, replacing (and re-ordering) an
-  // existing one. Identity 0 is ignored.
-  Binding& put(std::uint64_t identity, Binding binding);
+  // existing one.
+  void put(std::uint64_t identity, Binding binding);
   bool erase(std::uint64_t identity) noexcept;
   // Removes the oldest entry; false when the map is empty.
   bool evict_oldest() noexcept;
-  std::uint64_t oldest() const noexcept { return oldest_; }
+  // Identity of the oldest entry, 0 when empty.
+  std::uint64_t oldest() const noexcept { return oldest_ == none ? 0 : pool_[oldest_].identity; }
 
   template <typename Predicate>
   std::size_t erase_if(Predicate&& doomed) {
     std::size_t removed = 0;
-    for (std::uint64_t id = oldest_; id != 0;) {
-      const Entry& entry = entries_.find(id)->second;
-      const std::uint64_t next = entry.newer;
-      if (doomed(entry.binding)) {
-        erase(id);
+    for (std::uint32_t node = oldest_; node != none;) {
+      const std::uint32_t next = pool_[node].newer;
+      if (doomed(static_cast<const Binding&>(pool_[node].binding))) {
+        erase(pool_[node].identity);
         ++removed;
       }
-      id = next;
+      node = next;
     }
     return removed;
   }
 
  private:
+  static constexpr std::uint32_t none = 0xFFFFFFFFu;
   struct Entry {
+    std::uint64_t identity = 0;
     Binding binding;
-    std::uint64_t older = 0;
-    std::uint64_t newer = 0;
+    std::uint32_t older = none;
+    std::uint32_t newer = none;
   };
-  void unlink(Entry& entry) noexcept;
 
-  std::unordered_map<std::uint64_t, Entry> entries_;
-  std::uint64_t oldest_ = 0;
-  std::uint64_t newest_ = 0;
+  std::size_t home_slot(std::uint64_t identity) const noexcept {
+    return static_cast<std::size_t>((identity * 0x9E3779B97F4A7C15ULL) >> shift_);
+  }
+  std::uint32_t locate(std::uint64_t identity) const noexcept {
+    if (slots_.empty()) return none;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = home_slot(identity);; i = (i + 1) & mask) {
+      const std::uint32_t slot = slots_[i];
+      if (slot == 0) return none;
+      if (pool_[slot - 1].identity == identity) return slot - 1;
+    }
+  }
+  std::size_t slot_index(std::uint64_t identity) const noexcept;
+  void place(std::uint32_t node) noexcept;
+  void clear_slot(std::size_t slot) noexcept;
+  void grow();
+  void link_newest(std::uint32_t node) noexcept;
+  void unlink(std::uint32_t node) noexcept;
+
+  std::deque<Entry> pool_;             // stable addresses; freed entries are reused
+  std::vector<std::uint32_t> free_;    // pool indices of freed entries
+  std::vector<std::uint32_t> slots_;   // pool index + 1; 0 = empty
+  unsigned shift_ = 64;                // 64 - log2(slot count)
+  std::size_t size_ = 0;
+  std::uint32_t oldest_ = none;
+  std::uint32_t newest_ = none;
 };
 
 // A read or write that found no name yet.
