@@ -2,6 +2,7 @@
 // unknown samples they end as.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "decode_fixture.h"
@@ -38,6 +39,46 @@ TEST(BindingMapOrder, erase_if_keeps_the_order_of_the_survivors) {
     map.evict_oldest();
   }
   EXPECT_EQ(order, (std::vector<std::uint64_t>{1, 3, 5}));
+}
+
+// Random puts, erases and evictions against a plain model: an ordered list
+// of identities with their start times.
+TEST(BindingMapOrder, agrees_with_a_simple_model_under_random_operations) {
+  BindingMap map;
+  std::vector<std::pair<std::uint64_t, double>> model;  // oldest first
+  std::uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33;
+  };
+  auto in_model = [&model](std::uint64_t id) {
+    return std::find_if(model.begin(), model.end(), [id](const auto& e) { return e.first == id; });
+  };
+  for (int step = 0; step < 100000; ++step) {
+    // Small identities collide often; multiples of 4096 share low bits.
+    const std::uint64_t id = next() % 3 == 0 ? (next() % 64 + 1) * 4096 : next() % 500 + 1;
+    const auto op = next() % 10;
+    if (op < 6) {
+      const double start = static_cast<double>(step);
+      map.put(id, Binding{nullptr, start, open_end});
+      if (auto it = in_model(id); it != model.end()) model.erase(it);
+      model.emplace_back(id, start);
+    } else if (op < 9) {
+      const auto it = in_model(id);
+      ASSERT_EQ(map.erase(id), it != model.end());
+      if (it != model.end()) model.erase(it);
+    } else {
+      ASSERT_EQ(map.evict_oldest(), !model.empty());
+      if (!model.empty()) model.erase(model.begin());
+    }
+    ASSERT_EQ(map.size(), model.size());
+    ASSERT_EQ(map.oldest(), model.empty() ? 0 : model.front().first);
+    const Binding* found = map.find(id);
+    const auto it = in_model(id);
+    ASSERT_EQ(found != nullptr, it != model.end());
+    if (found != nullptr) ASSERT_EQ(found->start, it->second);
+  }
+  for (const auto& [id, start] : model) ASSERT_EQ(map.find(id)->start, start);
 }
 
 class BindingTest : public DecodeTest {
