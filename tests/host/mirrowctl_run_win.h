@@ -1,0 +1,54 @@
+#pragma once
+// Runs the built mirrowctl.exe as a user would, with its standard output and
+// error captured in files and its standard input on a pipe the test holds.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/unique_handle.h"
+
+namespace mirrow::host::testing {
+
+struct Outcome {
+  DWORD exit_code = STILL_ACTIVE;
+  std::string out;
+  std::string err;
+};
+
+class Mirrowctl {
+ public:
+  // Starts `program` (default: the mirrowctl.exe of this build) with `arguments`.
+  explicit Mirrowctl(const std::vector<std::wstring>& arguments, std::wstring program = {});
+  ~Mirrowctl();
+  Mirrowctl(const Mirrowctl&) = delete;
+  Mirrowctl& operator=(const Mirrowctl&) = delete;
+
+  bool started() const { return process_.valid(); }
+  DWORD pid() const { return pid_; }
+  void type(std::string_view bytes);
+  // Waits for the end (killing it after `timeout_ms`) and collects the output.
+  Outcome finish(DWORD timeout_ms);
+
+ private:
+  std::wstring directory_;
+  UniqueHandle process_;
+  DWORD pid_ = 0;
+  UniqueHandle input_;
+};
+
+// Starts, waits and collects in one go.
+Outcome run_mirrowctl(const std::vector<std::wstring>& arguments, DWORD timeout_ms = 60000);
+
+// The Windows path of this build's mirrowctl.exe.
+std::wstring mirrowctl_path();
+
+// A fresh directory under the Windows temporary directory; `tree` removes it.
+std::wstring fresh_directory(const wchar_t* prefix);
+void remove_tree(const std::wstring& directory);
+
+// Writes a file of `size` bytes.
+void make_file(const std::wstring& path, std::size_t size);
+
+}  // namespace mirrow::host::testing

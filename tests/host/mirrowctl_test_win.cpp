@@ -1,0 +1,188 @@
+// The shipped mirrowctl.exe under Wine, each subcommand run the way a user
+// runs it, against the real libraries and guard beside it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/json_value.h"
+#include "tests/host/mirrowctl_run_win.h"
+
+namespace mirrow::host::testing {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) out.push_back(static_cast<char>(c < 0x80 ? c : '?'));
+  return out;
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return text;
+}
+
+// The output line whose first column is `pid`.
+std::string row_of(const std::string& table, DWORD pid) {
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream columns(line);
+    std::string first;
+    columns >> first;
+    if (first == std::to_string(pid)) return line;
+  }
+  return {};
+}
+
+class MirrowctlTest : public ::testing::Test {
+ protected:
+  ~MirrowctlTest() override { remove_tree(directory_); }
+  std::wstring directory_ = fresh_directory(L"mirrowctl-test");
+};
+
+TEST_F(MirrowctlTest, scan_totals_equal_the_tree_the_test_built_and_name_its_largest_folder_and_file) {
+  CreateDirectoryW((directory_ + L"\\big").c_str(), nullptr);
+  CreateDirectoryW((directory_ + L"\\big\\deeper").c_str(), nullptr);
+  CreateDirectoryW((directory_ + L"\\small").c_str(), nullptr);
+  make_file(directory_ + L"\\big\\deeper\\huge.bin", 30000);
+  make_file(directory_ + L"\\big\\mid.bin", 2000);
+  make_file(directory_ + L"\\small\\tiny.txt", 100);
+  make_file(directory_ + L"\\top.txt", 7);
+
+  const Outcome text = run_mirrowctl({L"scan", directory_, L"--top", L"2"});
+  EXPECT_EQ(text.exit_code, 0u) << text.err;
+  EXPECT_THAT(text.out, HasSubstr("files:   4\n"));
+  EXPECT_THAT(text.out, HasSubstr("bytes:   32,107 (31.4 KiB)\n"));
+  EXPECT_THAT(text.out, HasSubstr("errors:  0\n"));
+  const std::string big = lower(narrow(directory_)) + "\\big";
+  EXPECT_THAT(text.out, HasSubstr("31.2 KiB  32,000      2  " + big + "\n"));
+  EXPECT_THAT(text.out, HasSubstr("29.3 KiB  30,000  " + big + "\\deeper\\huge.bin\n"));
+  EXPECT_THAT(text.err, HasSubstr("scanning: 4 files, 31.4 KiB"));
+
+  const Outcome json = run_mirrowctl({L"scan", directory_, L"--exclude", directory_ + L"\\big", L"--json"});
+  const auto summary = parse_json(json.out);
+  ASSERT_TRUE(summary) << json.out;
+  EXPECT_EQ((*summary)["files"].as_u64(), 2u);
+  EXPECT_EQ((*summary)["bytes"].as_u64(), 107u);
+}
+
+TEST_F(MirrowctlTest, watch_shows_the_files_the_test_made_while_it_ran_then_the_engine_figures) {
+  Mirrowctl watch({L"watch", directory_, L"--seconds", L"5"});
+  ASSERT_TRUE(watch.started());
+  Sleep(2000);
+  make_file(directory_ + L"\\made-one.txt", 10);
+  make_file(directory_ + L"\\made-two.txt", 20);
+  const Outcome outcome = watch.finish(30000);
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  const std::string prefix = lower(narrow(directory_));
+  EXPECT_THAT(outcome.out, HasSubstr("added               0  " + prefix + "\\made-one.txt  ×"));
+  EXPECT_THAT(outcome.out, HasSubstr(prefix + "\\made-two.txt  ×"));
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("watch_notifications"), HasSubstr("io_total")));
+}
+
+TEST_F(MirrowctlTest, watch_with_capture_goes_on_with_the_watchers_when_tracing_is_refused) {
+  const Outcome outcome = run_mirrowctl({L"watch", directory_, L"--seconds", L"1", L"--capture"});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("going on with the directory watchers"));
+  EXPECT_THAT(outcome.out, HasSubstr("watchers_healthy"));
+}
+
+TEST_F(MirrowctlTest, watch_of_a_directory_that_does_not_exist_fails_with_a_message) {
+  const Outcome outcome = run_mirrowctl({L"watch", directory_ + L"\\absent", L"--seconds", L"1"});
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_THAT(outcome.err, HasSubstr("mirrowctl: the engine could not start"));
+}
+
+TEST_F(MirrowctlTest, ps_lists_this_test_process_with_its_verdict_in_readable_text) {
+  const Outcome outcome = run_mirrowctl({L"ps"});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  const std::string row = row_of(outcome.out, GetCurrentProcessId());
+  ASSERT_FALSE(row.empty()) << outcome.out;
+  EXPECT_THAT(row, HasSubstr("host_end_to_end_tests.exe"));
+  // The verdict is Cyrillic text in UTF-8, never \u escapes.
+  EXPECT_THAT(row, AllOf(HasSubstr("\xD0"), Not(HasSubstr("\\u"))));
+
+  const Outcome json = run_mirrowctl({L"ps", L"--json"});
+  const auto report = parse_json(json.out);
+  ASSERT_TRUE(report);
+  EXPECT_TRUE((*report)["processes"].is_array());
+}
+
+TEST_F(MirrowctlTest, mem_load_and_crashes_print_their_reports_as_tables_or_raw_json) {
+  const Outcome memory = run_mirrowctl({L"mem"});
+  EXPECT_EQ(memory.exit_code, 0u) << memory.err;
+  EXPECT_THAT(memory.out, AllOf(HasSubstr("WORKING SET"), HasSubstr("mirrowctl.exe")));
+
+  const Outcome load = run_mirrowctl({L"load", L"--samples", L"2"});
+  EXPECT_EQ(load.exit_code, 0u) << load.err;
+  EXPECT_THAT(load.out, HasSubstr("CPU load: measuring (first sample), "));
+  const std::size_t second = load.out.find("\nCPU load: ");
+  ASSERT_NE(second, std::string::npos) << load.out;
+  EXPECT_THAT(load.out.substr(second), HasSubstr(" processes\n"));
+
+  const Outcome crashes = run_mirrowctl({L"crashes"});
+  EXPECT_EQ(crashes.exit_code, 0u) << crashes.err;
+  EXPECT_FALSE(crashes.out.empty());
+  const Outcome raw = run_mirrowctl({L"crashes", L"--json"});
+  const auto events = parse_json(raw.out);
+  ASSERT_TRUE(events) << raw.out;
+  EXPECT_TRUE(events->is_array());
+}
+
+TEST_F(MirrowctlTest, freeze_reports_the_guard_refusal_readably_and_fails) {
+  const std::wstring journal = directory_ + L"\\journal.txt";
+  const Outcome outcome =
+      run_mirrowctl({L"freeze", std::to_wstring(GetCurrentProcessId()), L"--lease", L"5", L"--journal", journal});
+  EXPECT_EQ(outcome.exit_code, 1u) << outcome.err;
+  // The Cyrillic reason arrives as UTF-8 text, not as escapes.
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("guard: refused: \xD0"), Not(HasSubstr("\\u"))));
+  EXPECT_THAT(outcome.out, HasSubstr("result: the guard refused to freeze this process (exit code 3)\n"));
+}
+
+TEST_F(MirrowctlTest, freeze_of_a_process_that_does_not_exist_never_starts_the_guard) {
+  const Outcome outcome = run_mirrowctl({L"freeze", L"4000000000", L"--lease", L"5"});
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_THAT(outcome.err, HasSubstr("mirrowctl: no process with id 4000000000"));
+  EXPECT_THAT(outcome.out, Not(HasSubstr("guard:")));
+}
+
+TEST_F(MirrowctlTest, selftest_runs_the_guard_self_test_and_passes) {
+  const Outcome outcome = run_mirrowctl({L"selftest"});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.out << outcome.err;
+  EXPECT_THAT(outcome.out, HasSubstr("guard: self-test passed: lease 0, owner exit 0, requested 0, heartbeat 0\n"));
+  EXPECT_THAT(outcome.out, HasSubstr("result: passed (exit code 0)\n"));
+}
+
+TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) {
+  const Outcome missing = run_mirrowctl({L"scan"});
+  EXPECT_EQ(missing.exit_code, 2u);
+  EXPECT_THAT(missing.err, AllOf(HasSubstr("mirrowctl: scan takes exactly one directory\n"),
+                                 HasSubstr("usage: mirrowctl scan DIR")));
+  EXPECT_EQ(run_mirrowctl({L"frobnicate"}).exit_code, 2u);
+  EXPECT_EQ(run_mirrowctl({}).exit_code, 2u);
+
+  const Outcome help = run_mirrowctl({L"watch", L"--help"});
+  EXPECT_EQ(help.exit_code, 0u);
+  EXPECT_THAT(help.out, HasSubstr("usage: mirrowctl watch DIR..."));
+}
+
+TEST_F(MirrowctlTest, without_the_libraries_beside_it_each_subcommand_says_what_is_missing) {
+  const std::wstring lonely = directory_ + L"\\mirrowctl.exe";
+  ASSERT_TRUE(CopyFileW(mirrowctl_path().c_str(), lonely.c_str(), FALSE));
+  for (const auto& [arguments, missing] :
+       std::vector<std::pair<std::vector<std::wstring>, std::string>>{{{L"scan", directory_}, "Vantrel.dll"},
+                                                                      {{L"ps"}, "Telvyn.dll"},
+                                                                      {{L"selftest"}, "FreezeGuard.exe"}}) {
+    Mirrowctl run(arguments, lonely);
+    const Outcome outcome = run.finish(30000);
+    EXPECT_EQ(outcome.exit_code, 3u) << missing;
+    EXPECT_THAT(outcome.err, HasSubstr(missing + " must lie beside mirrowctl.exe"));
+  }
+}
+
+}  // namespace
+}  // namespace mirrow::host::testing
