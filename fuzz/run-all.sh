@@ -20,7 +20,7 @@ for entry in "${targets[@]}"; do
   work=$(mktemp -d)
   cp "$seeds"/* "$work"/
   echo "== $target: $runs inputs"
-  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time=90 -max_len=512 -rss_limit_mb=1024 -print_final_stats=1 "$work" \
+  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time=50 -max_len=512 -rss_limit_mb=1024 -print_final_stats=1 "$work" \
       >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     status=1
