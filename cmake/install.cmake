@@ -1,0 +1,17 @@
+# The install tree a host application ships from: the two libraries, the
+# guard and mirrowctl in bin/, the public headers in include/, and the .def
+# files that name the exports in lib/.
+install(FILES
+  $<TARGET_FILE:Vantrel>
+  $<TARGET_FILE:Telvyn>
+  $<TARGET_FILE:FreezeGuard>
+  $<TARGET_FILE:mirrowctl>
+  DESTINATION bin)
+install(FILES
+  ${CMAKE_SOURCE_DIR}/include/vantrel.h
+  ${CMAKE_SOURCE_DIR}/include/telvyn.h
+  DESTINATION include)
+install(FILES
+  ${CMAKE_SOURCE_DIR}/engine/api/vantrel.def
+  ${CMAKE_SOURCE_DIR}/inspector/telvyn.def
+  DESTINATION lib)
