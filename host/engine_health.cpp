@@ -1,5 +1,6 @@
 #include "host/engine_health.h"
 
+#include <cstdio>
 #include <map>
 
 #include "common/number_format.h"
@@ -33,6 +34,17 @@ constexpr std::array<Slot, kStatisticsCount> kSlots{{
 }};
 
 std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+// Whole numbers as written; fractions (seconds) with three decimals rather
+// than seventeen digits.
+std::string readable_number(const JsonValue& value) {
+  if (value.literal.find_first_of(".eE") == std::string::npos) return value.literal;
+  const auto number = value.as_double();
+  if (!number) return value.literal;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", *number);
+  return text;
+}
 
 }  // namespace
 
@@ -70,7 +82,7 @@ std::string diagnostics_text(std::string_view document) {
     } else if (member.kind == JsonValue::Kind::boolean) {
       table.add_row({key, yes_no(member.boolean)});
     } else {
-      table.add_row({key, member.literal});
+      table.add_row({key, readable_number(member)});
     }
   }
   std::string out = table.render();

@@ -129,11 +129,13 @@ int run_watch(const Request& request) {
     next_drain += kDrainIntervalMs;
     watch.drain_all();
   }
+  // The figures are read while the engine still runs, so that its health
+  // flags show how it ran; the stop then hands out what is left.
+  const Statistics statistics = watch.statistics();
+  const std::string diagnostics = watch.diagnostics();
   vantrel->vt_stop(engine);
   watch.drain_all();
 
-  const Statistics statistics = watch.statistics();
-  const std::string diagnostics = watch.diagnostics();
   if (request.json) {
     write_out("{\"statistics\":" + statistics_json(statistics) +
               ",\"diagnostics\":" + (diagnostics.empty() ? std::string("null") : diagnostics) + "}\n");

@@ -1,16 +1,45 @@
 #!/usr/bin/env bash
-# Builds the Windows deliverables (installing the tools when missing) and
-# shows what each one offers a host: the exports of both libraries and the
-# guard's self-test under Wine.
+# Builds the deliverables and mirrowctl when needed (installing the tools
+# when missing) and shows all three at work under Wine through mirrowctl,
+# the reference host: Vantrel scans a folder and watches one while files
+# appear in it, Telvyn lists the processes, FreezeGuard runs its self-test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 --target Vantrel Telvyn FreezeGuard
 out=build/windows-x64
-for dll in engine/Vantrel.dll inspector/Telvyn.dll; do
-  echo "== $dll exports"
-  x86_64-w64-mingw32-objdump -p "$out/$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{exit} t{print "  " $NF}'
-done
-echo "== FreezeGuard.exe --self-test (under Wine)"
-cmake/wine-run.sh "$out/wineprefix" "$out/guard/FreezeGuard.exe" --self-test
+[ -f "$out/build.ninja" ] || cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --target mirrowctl
+prefix="$PWD/$out/wineprefix"
+mirrowctl() { cmake/wine-run.sh "$prefix" "$out/host/mirrowctl.exe" "$@"; }
+mirrowctl --help >/dev/null  # creates the Wine prefix on first use
+
+# Wine shows its Z: drive (the Linux root) as a reparse point, which the
+# scanner rightly refuses to walk into, so the repository's files are
+# scanned from a copy on drive C:.
+demo="$prefix/drive_c/mirrow-demo"
+rm -rf "$demo"
+mkdir -p "$demo/repository" "$demo/watched"
+git ls-files -z | xargs -0 tar -cf - | tar -xf - -C "$demo/repository"
+
+echo "== mirrowctl scan C:\\mirrow-demo\\repository --top 5"
+mirrowctl scan 'C:\mirrow-demo\repository' --top 5
+
+echo
+echo "== mirrowctl watch C:\\mirrow-demo\\watched --seconds 5   (files appear in it meanwhile)"
+(
+  sleep 2
+  for name in notes.txt report.csv; do echo "made by run.sh" >"$demo/watched/$name"; sleep 0.3; done
+  mv "$demo/watched/notes.txt" "$demo/watched/notes-renamed.txt"
+  rm "$demo/watched/report.csv"
+) &
+mirrowctl watch 'C:\mirrow-demo\watched' --seconds 5
+wait
+
+echo
+echo "== mirrowctl ps"
+mirrowctl ps
+
+echo
+echo "== mirrowctl selftest"
+mirrowctl selftest
+rm -rf "$demo"

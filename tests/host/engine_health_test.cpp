@@ -33,12 +33,13 @@ TEST(EngineHealth, statistics_as_json_keep_the_slot_order_and_plain_numbers) {
 
 TEST(EngineHealth, diagnostics_show_each_member_and_count_unknown_samples_by_reason) {
   const std::string text = diagnostics_text(
-      R"({"io_total":12,"system_names_enabled":false,"queue_age":0.25,"unknown_samples":[)"
+      R"({"io_total":12,"system_names_enabled":false,"queue_age":0.25,"etw_cpu_seconds":2.384185791015625e-07,"unknown_samples":[)"
       R"({"pid":1,"kind":1,"count":1,"timestamp":1,"has_object":true,"has_key":false,"reason":"no_identity"},)"
       R"({"pid":1,"kind":2,"count":1,"timestamp":1,"has_object":true,"has_key":false,"reason":"no_identity"}]})");
   EXPECT_THAT(text, HasSubstr("io_total                 12\n"));
   EXPECT_THAT(text, HasSubstr("system_names_enabled     no\n"));
-  EXPECT_THAT(text, HasSubstr("queue_age              0.25\n"));
+  EXPECT_THAT(text, HasSubstr("queue_age             0.250\n"));
+  EXPECT_THAT(text, HasSubstr("etw_cpu_seconds       0.000\n"));
   EXPECT_THAT(text, HasSubstr("unknown_samples           2\n"));
   EXPECT_THAT(text, HasSubstr("  no_identity: 2\n"));
 }
