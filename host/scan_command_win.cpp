@@ -17,7 +17,7 @@ namespace {
 // Redrawn in place on a console; on a pipe or file one line per second.
 class ProgressLine {
  public:
-  explicit ProgressLine(std::uint64_t started) : started_(started), console_(error_is_console()) {}
+  explicit ProgressLine(std::uint64_t started) : started_(started), shown_(started), console_(error_is_console()) {}
 
   void show(const ScanTally& tally, bool final_line) {
     const std::uint64_t now = tick_ms();
@@ -36,7 +36,7 @@ class ProgressLine {
 
  private:
   std::uint64_t started_;
-  std::uint64_t shown_ = 0;
+  std::uint64_t shown_;
   bool console_;
   std::size_t width_ = 0;
 };
