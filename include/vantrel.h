@@ -58,7 +58,7 @@ void VANTREL_CALL vt_missing_clear(vt_engine* engine);                 /* any ti
 void VANTREL_CALL vt_probe(vt_engine* engine, const wchar_t* path);    /* any time; null clears */
 
 /* ---- output (any time, any thread) ---- */
-/* JSON array of up to 1024 records [root,path,newpath,pid,kind,count,first,last];
+/* JSON array of up to 1024 records [first,root_id,path,kind,pid,second_path,count,last];
  * null with *out_length 0 on failure. */
 const char* VANTREL_CALL vt_drain(vt_engine* engine, uint64_t* out_length);
 /* Writes 13 values; 87 when out_count < 13, 1 on failure. */
