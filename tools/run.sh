@@ -19,7 +19,8 @@ mirrowctl --help >/dev/null  # creates the Wine prefix on first use
 demo="$prefix/drive_c/mirrow-demo"
 rm -rf "$demo"
 mkdir -p "$demo/repository" "$demo/watched"
-git ls-files -z | xargs -0 tar -cf - | tar -xf - -C "$demo/repository"
+if git rev-parse --git-dir >/dev/null 2>&1; then git ls-files -z; else find . -path ./build -prune -o -path ./.git -prune -o -type f -print0; fi |
+  xargs -0 tar -cf - | tar -xf - -C "$demo/repository"
 
 echo "== mirrowctl scan C:\\mirrow-demo\\repository --top 5"
 mirrowctl scan 'C:\mirrow-demo\repository' --top 5
