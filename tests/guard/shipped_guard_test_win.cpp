@@ -112,10 +112,11 @@ TEST_F(ShippedGuard, a_guard_killed_during_its_self_test_takes_its_frozen_fixtur
   ASSERT_THAT(guard.next_line(10000), Optional(std::string(kFrozenLine)));
   const std::vector<DWORD> children = fixtures_of(guard.pid());
   ASSERT_EQ(children.size(), 1u);
-  const UniqueHandle fixture(OpenProcess(SYNCHRONIZE, FALSE, children[0]));
+  const UniqueHandle fixture(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, children[0]));
   ASSERT_TRUE(fixture.valid());
   guard.kill();
   EXPECT_EQ(WaitForSingleObject(fixture.get(), 5000), WAIT_OBJECT_0);
+  TerminateProcess(fixture.get(), 0);  // a leaked fixture would outlive the test run
 }
 
 }  // namespace
