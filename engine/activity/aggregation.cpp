@@ -43,7 +43,7 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
                      const NameRef& second, std::uint64_t count, double last) {
   if (!name || pid == engine.own_pid) return;
   note_probe_read(engine, *name, kind);
-  const std::int64_t root = classify_path(engine, name->path);
+  const std::int64_t root = classify_name(engine, *name);
   if (root == 0) return;
 
   const ActivityKey key{name->id, second ? second->id : 0, time_bucket(first), pid, kind};

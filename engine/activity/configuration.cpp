@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/api/engine_core.h"
+#include "engine/capture/names.h"
 
 namespace mirrow {
 
@@ -48,6 +49,23 @@ void prepare_roots_for_start(EngineCore& engine) {
 
 std::int64_t classify_path(EngineCore& engine, std::u16string_view path) {
   return engine.classification.classify(path, engine.roots, engine.exclusions);
+}
+
+std::int64_t classify_name(EngineCore& engine, const Name& name) {
+  // Roots and exclusions change only while the engine is stopped, and every
+  // change moves the generation on, so a memo of the same generation always
+  // holds the answer the full rule would give.
+  const std::uint64_t generation = engine.classification.generation();
+  const std::uint64_t memo = name.classification.load(std::memory_order_relaxed);
+  if ((memo >> 32) == generation) {
+    const std::uint32_t code = static_cast<std::uint32_t>(memo);
+    return code == 0 ? 0 : engine.roots[code - 1].id;
+  }
+  const std::ptrdiff_t index = classify_index(name.path, engine.roots, engine.exclusions);
+  if (index >= 0xFFFFFFFF) return engine.roots[static_cast<std::size_t>(index)].id;  // too far to remember
+  const std::uint32_t code = index < 0 ? 0 : static_cast<std::uint32_t>(index + 1);
+  name.classification.store((generation << 32) | code, std::memory_order_relaxed);
+  return code == 0 ? 0 : engine.roots[code - 1].id;
 }
 
 bool is_missing(EngineCore& engine, std::u16string_view path) {

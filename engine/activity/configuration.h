@@ -29,6 +29,12 @@ void prepare_roots_for_start(EngineCore& engine);
 // Root id of a normalised path, 0 when it is not reported.
 std::int64_t classify_path(EngineCore& engine, std::u16string_view path);
 
+struct Name;
+
+// classify_path for an interned name, remembered on the name until the
+// configuration changes.
+std::int64_t classify_name(EngineCore& engine, const Name& name);
+
 bool is_missing(EngineCore& engine, std::u16string_view path);
 
 }  // namespace mirrow

@@ -25,17 +25,23 @@ std::vector<std::u16string> choose_watched_directories(const std::vector<Root>& 
   return chosen;
 }
 
+std::ptrdiff_t classify_index(std::u16string_view p, const std::vector<Root>& roots,
+                              const std::vector<std::u16string>& exclusions) {
+  if (p.size() < 3) return -1;
+  if (p[1] != u':' && !p.starts_with(u"\\\\")) return -1;
+  for (const std::u16string& excluded : exclusions) {
+    if (is_under(p, excluded)) return -1;
+  }
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    if (is_under(p, roots[i].path)) return static_cast<std::ptrdiff_t>(i);
+  }
+  return -1;
+}
+
 std::int64_t classify_uncached(std::u16string_view p, const std::vector<Root>& roots,
                                const std::vector<std::u16string>& exclusions) {
-  if (p.size() < 3) return 0;
-  if (p[1] != u':' && !p.starts_with(u"\\\\")) return 0;
-  for (const std::u16string& excluded : exclusions) {
-    if (is_under(p, excluded)) return 0;
-  }
-  for (const Root& root : roots) {
-    if (is_under(p, root.path)) return root.id;
-  }
-  return 0;
+  const std::ptrdiff_t index = classify_index(p, roots, exclusions);
+  return index < 0 ? 0 : roots[static_cast<std::size_t>(index)].id;
 }
 
 std::int64_t ClassificationCache::classify(std::u16string_view p, const std::vector<Root>& roots,
@@ -51,6 +57,9 @@ std::int64_t ClassificationCache::classify(std::u16string_view p, const std::vec
 void ClassificationCache::clear() {
   std::lock_guard<std::mutex> guard(lock_);
   entries_.clear();
+  std::uint32_t next = generation_.load(std::memory_order_relaxed) + 1;
+  if (next == 0) next = 1;
+  generation_.store(next, std::memory_order_release);
 }
 
 std::size_t ClassificationCache::size() {

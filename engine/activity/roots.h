@@ -1,6 +1,8 @@
 #pragma once
 // Roots, exclusions and the classification of a path to the id of the root
 // that reports it (0: not reported).
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -26,6 +28,10 @@ void order_roots(std::vector<Root>& roots);
 // different path, in roots order.
 std::vector<std::u16string> choose_watched_directories(const std::vector<Root>& roots);
 
+// Index into roots of the root that reports p, or -1 when none does.
+std::ptrdiff_t classify_index(std::u16string_view p, const std::vector<Root>& roots,
+                              const std::vector<std::u16string>& exclusions);
+
 // The uncached classification rule.
 std::int64_t classify_uncached(std::u16string_view p, const std::vector<Root>& roots,
                                const std::vector<std::u16string>& exclusions);
@@ -41,8 +47,12 @@ class ClassificationCache {
   // that no path keeps a result computed under the old configuration.
   void clear();
   std::size_t size();
+  // Changes whenever clear() runs, so results remembered elsewhere under an
+  // older generation are known to be stale. Never 0.
+  std::uint32_t generation() const noexcept { return generation_.load(std::memory_order_acquire); }
 
  private:
+  std::atomic<std::uint32_t> generation_{1};
   std::mutex lock_;
   std::unordered_map<std::u16string, std::int64_t, PathHash, std::equal_to<>> entries_;
 };

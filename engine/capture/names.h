@@ -30,6 +30,10 @@ struct Name {
   std::u16string path;  // normalised, device prefix mapped to its drive
   std::shared_ptr<Budget> budget;
   std::uint64_t charge;  // 2 bytes per unit + 64
+  // Classification of this path under the current configuration, packed as
+  // (generation << 32) | (root index + 1, or 0 when not reported); see
+  // classify_name. Saves hashing the whole path for every event.
+  mutable std::atomic<std::uint64_t> classification{0};
   ~Name();
 };
 using NameRef = std::shared_ptr<const Name>;

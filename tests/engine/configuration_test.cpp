@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/api/engine_core.h"
+#include "engine/capture/names.h"
 
 namespace mirrow {
 namespace {
@@ -45,6 +46,21 @@ TEST(Configuration, starting_reorders_roots_and_forgets_cached_results) {
   EXPECT_EQ(classify_path(engine, u"c:\\data\\sub\\x"), 1);
   prepare_roots_for_start(engine);
   EXPECT_EQ(classify_path(engine, u"c:\\data\\sub\\x"), 2);
+}
+
+TEST(Configuration, a_name_remembers_its_root_only_until_the_configuration_changes) {
+  EngineCore engine;
+  ASSERT_EQ(add_root(engine, 1, u"c:\\data", false), result_ok);
+  ASSERT_EQ(add_root(engine, 2, u"c:\\data\\sub", false), result_ok);
+  const NameRef name = intern_name(engine, u"C:\\Data\\Sub\\x.txt");
+  ASSERT_TRUE(name);
+  EXPECT_EQ(classify_name(engine, *name), 1);
+  EXPECT_EQ(classify_name(engine, *name), 1);
+  prepare_roots_for_start(engine);
+  EXPECT_EQ(classify_name(engine, *name), 2);
+  ASSERT_EQ(add_exclusion(engine, u"c:\\data\\sub"), result_ok);
+  EXPECT_EQ(classify_name(engine, *name), 0);
+  EXPECT_EQ(classify_name(engine, *name), classify_path(engine, name->path));
 }
 
 TEST(Configuration, missing_set_keeps_one_member_per_normalised_path) {
