@@ -304,6 +304,18 @@ TEST_F(ScannerWalk, a_local_tree_is_checked_at_every_level_down_to_the_drive_roo
   EXPECT_THAT(tree.attribute_queries, ElementsAre(u"\\\\?\\c:\\a\\b", u"\\\\?\\c:\\a", u"\\\\?\\c:\\"));
 }
 
+TEST_F(ScannerWalk, a_drive_root_marked_as_a_reparse_point_still_lets_its_tree_be_walked) {
+  tree.add_directory(u"Z:\\", attribute_directory | attribute_reparse_point);
+  tree.add_directory(u"Z:\\Work");
+  tree.add_file(u"Z:\\Work\\a.txt", 3);
+  tree.add_directory(u"Z:\\Work\\Link", attribute_directory | attribute_reparse_point);
+  Scanner scanner(u"Z:\\Work", tree.platform());
+  const std::string batch = scanner.step();
+  EXPECT_THAT(record_paths(batch), ElementsAre(R"(z:\\work\\a.txt)"));
+  EXPECT_EQ(value_of(batch, "skipped"), R"(["z:\\work\\link"])");
+  EXPECT_EQ(value_of(batch, "errors"), "0");
+}
+
 // ---- failures inside a step ----
 
 TEST_F(ScannerWalk, a_step_that_throws_leaves_the_scanner_able_to_go_on) {
