@@ -34,13 +34,13 @@ struct Round {
   double latency_ms = 0;
 };
 
-// Freezes the counter through `guard_line` (a guard, or a host that starts
-// one), ends the freeze with `end`, and times the final line.
+// Freezes the counter through `program` (a guard, or a host that starts
+// one), ends the freeze with `end` after `settle_ms`, and times the final line.
 Round one_round(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                const std::function<void(PipedProcess&)>& end, const char* expected_reason) {
+                const std::function<void(PipedProcess&)>& end, const char* expected_reason, DWORD settle_ms) {
   PipedProcess guard(program, arguments);
   if (!guard.started() || guard.next_line(15000) != std::optional<std::string>("{\"state\":\"frozen\"}")) return {};
-  Sleep(150);  // land the ending anywhere within a pass
+  Sleep(settle_ms);
   const double ended_at = now_ms();
   end(guard);
   const std::optional<std::string> last = guard.next_line(5000);
@@ -68,7 +68,8 @@ bool measure(const char* condition, const std::wstring& program, const std::vect
   std::vector<double> latencies;
   int failures = 0;
   for (int i = 0; i < kRounds; ++i) {
-    const Round round = one_round(program, arguments, end, expected_reason);
+    // The guard's passes are 100 ms apart; spread the endings over a pass.
+    const Round round = one_round(program, arguments, end, expected_reason, 150 + 100 * i / kRounds);
     if (round.ok) latencies.push_back(round.latency_ms);
     else ++failures;
   }
