@@ -27,17 +27,27 @@ bool bind(HMODULE module, F& slot, const char* name, std::u16string_view file_na
   return false;
 }
 
+// Loads the library and binds every export that `bind_all` names; null with
+// `problem` set when the file or an export is missing.
+template <typename Library, typename BindAll>
+std::unique_ptr<Library> load_library(std::u16string_view file_name, std::string& problem, BindAll bind_all) {
+  auto library = std::make_unique<Library>();
+  if (!load_beside_program(file_name, library->module, problem)) return nullptr;
+  if (!bind_all(*library)) return nullptr;
+  return library;
+}
+
 }  // namespace
 
 std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem) {
-  auto library = std::make_unique<VantrelLibrary>();
-  if (!load_beside_program(u"Vantrel.dll", library->module, problem)) return nullptr;
-  bool bound = true;
-#define HOST_EXPORT(name) bound = bind(library->module.get(), library->name, #name, u"Vantrel.dll", problem) && bound;
+  auto library = load_library<VantrelLibrary>(u"Vantrel.dll", problem, [&](VantrelLibrary& vantrel) {
+    bool bound = true;
+#define HOST_EXPORT(name) bound = bind(vantrel.module.get(), vantrel.name, #name, u"Vantrel.dll", problem) && bound;
 #include "host/vantrel_exports.inc"
 #undef HOST_EXPORT
-  if (!bound) return nullptr;
-  if (library->vt_abi() != 1) {
+    return bound;
+  });
+  if (library && library->vt_abi() != 1) {
     problem = "Vantrel.dll speaks interface version " + std::to_string(library->vt_abi()) + ", mirrowctl expects 1";
     return nullptr;
   }
@@ -45,14 +55,13 @@ std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem) {
 }
 
 std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem) {
-  auto library = std::make_unique<TelvynLibrary>();
-  if (!load_beside_program(u"Telvyn.dll", library->module, problem)) return nullptr;
-  bool bound = true;
-#define HOST_EXPORT(name) bound = bind(library->module.get(), library->name, #name, u"Telvyn.dll", problem) && bound;
+  return load_library<TelvynLibrary>(u"Telvyn.dll", problem, [&](TelvynLibrary& telvyn) {
+    bool bound = true;
+#define HOST_EXPORT(name) bound = bind(telvyn.module.get(), telvyn.name, #name, u"Telvyn.dll", problem) && bound;
 #include "host/telvyn_exports.inc"
 #undef HOST_EXPORT
-  if (!bound) return nullptr;
-  return library;
+    return bound;
+  });
 }
 
 }  // namespace mirrow::host
