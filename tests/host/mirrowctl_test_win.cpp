@@ -84,6 +84,27 @@ TEST_F(MirrowctlTest, watch_shows_the_files_the_test_made_while_it_ran_then_the_
   EXPECT_THAT(outcome.out, AllOf(HasSubstr("watch_notifications"), HasSubstr("io_total")));
 }
 
+TEST_F(MirrowctlTest, watch_with_json_prints_raw_drain_batches_and_ends_with_the_engine_figures) {
+  Mirrowctl watch({L"watch", directory_, L"--seconds", L"3", L"--json"});
+  ASSERT_TRUE(watch.started());
+  Sleep(1500);
+  make_file(directory_ + L"\\raw.txt", 1);
+  const Outcome outcome = watch.finish(30000);
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  std::istringstream lines(outcome.out);
+  std::vector<JsonValue> documents;
+  for (std::string line; std::getline(lines, line);) {
+    auto document = parse_json(line);
+    ASSERT_TRUE(document) << line;
+    documents.push_back(std::move(*document));
+  }
+  ASSERT_GE(documents.size(), 2u);
+  EXPECT_TRUE(documents.front().is_array());
+  EXPECT_EQ(documents.front()[0].items.size(), 8u);
+  EXPECT_EQ(documents.back()["statistics"]["watchers_healthy"].as_u64(), 1u);
+  EXPECT_TRUE(documents.back()["diagnostics"].is_object());
+}
+
 TEST_F(MirrowctlTest, watch_with_capture_goes_on_with_the_watchers_when_tracing_is_refused) {
   const Outcome outcome = run_mirrowctl({L"watch", directory_, L"--seconds", L"1", L"--capture"});
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
