@@ -13,17 +13,15 @@ prefix="$PWD/$out/wineprefix"
 mirrowctl() { cmake/wine-run.sh "$prefix" "$out/host/mirrowctl.exe" "$@"; }
 mirrowctl --help >/dev/null  # creates the Wine prefix on first use
 
-# Wine shows its Z: drive (the Linux root) as a reparse point, which the
-# scanner rightly refuses to walk into, so the repository's files are
-# scanned from a copy on drive C:.
+# The repository as Wine sees it, under drive Z: (the Linux root); the build
+# trees and git's store are left out.
+repository="Z:$(pwd | sed 's#/#\\#g')"
 demo="$prefix/drive_c/mirrow-demo"
 rm -rf "$demo"
-mkdir -p "$demo/repository" "$demo/watched"
-if git rev-parse --git-dir >/dev/null 2>&1; then git ls-files -z; else find . -path ./build -prune -o -path ./.git -prune -o -type f -print0; fi |
-  xargs -0 tar -cf - | tar -xf - -C "$demo/repository"
+mkdir -p "$demo/watched"
 
-echo "== mirrowctl scan C:\\mirrow-demo\\repository --top 5"
-mirrowctl scan 'C:\mirrow-demo\repository' --top 5
+echo "== mirrowctl scan $repository --exclude $repository\\build --exclude $repository\\.git --top 5"
+mirrowctl scan "$repository" --exclude "$repository\\build" --exclude "$repository\\.git" --top 5
 
 echo
 echo "== mirrowctl watch C:\\mirrow-demo\\watched --seconds 5   (files appear in it meanwhile)"
