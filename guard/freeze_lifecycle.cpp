@@ -26,9 +26,11 @@ std::optional<EndReason> listen_to_control(FreezePlatform& platform, std::uint64
 }
 
 // One pass of the wait loop; its only blocking call is the wait on the owner.
+// A failed wait ends the freeze like a signalled one: it returns at once, so
+// the loop would otherwise spin without watching the owner at all.
 std::optional<EndReason> one_pass(FreezePlatform& platform, std::uint64_t& last_heard_ms,
                                   std::uint32_t heartbeat_timeout_ms) {
-  if (platform.wait_for_owner(kOwnerWaitPerPassMs) == OwnerWait::signalled) return EndReason::owner_exited;
+  if (platform.wait_for_owner(kOwnerWaitPerPassMs) != OwnerWait::timed_out) return EndReason::owner_exited;
   if (platform.target_ended()) return EndReason::target_exited;
   if (const auto heard = listen_to_control(platform, last_heard_ms)) return heard;
   if (platform.now_ms() - last_heard_ms > heartbeat_timeout_ms) return EndReason::heartbeat_lost;

@@ -28,6 +28,7 @@ class ScriptedPlatform : public FreezePlatform {
   NtStatus resume_status = 0;
   std::optional<std::uint64_t> owner_gone_at;
   bool owner_wait_fails = false;
+  std::optional<std::uint64_t> owner_wait_fails_at;
   std::optional<std::uint64_t> target_ends_at;
   std::optional<std::uint64_t> pipe_closed_at;
   bool read_fails = false;
@@ -53,6 +54,10 @@ class ScriptedPlatform : public FreezePlatform {
 
   OwnerWait wait_for_owner(std::uint32_t timeout_ms) override {
     if (owner_wait_fails) return OwnerWait::failed;
+    if (owner_wait_fails_at && *owner_wait_fails_at <= time) {
+      time += 1;  // a failed wait returns at once
+      return OwnerWait::failed;
+    }
     if (owner_gone_at && *owner_gone_at <= time + timeout_ms) {
       time = std::max(time, *owner_gone_at);
       return OwnerWait::signalled;
@@ -164,6 +169,15 @@ TEST(FreezeLifecycle, the_owner_is_tested_before_a_resume_request_of_the_same_pa
   platform.arrivals.emplace_back(ScriptedPlatform::kStart + 120, "R");
   run_freeze_lifecycle(platform, 600, 15000);
   EXPECT_EQ(platform.final_line(), final_state_line(EndReason::owner_exited, 0));
+}
+
+TEST(FreezeLifecycle, an_owner_wait_failing_during_the_freeze_ends_it_as_owner_exited_at_once) {
+  ScriptedPlatform platform;
+  platform.heartbeat_every(100, 5000);
+  platform.owner_wait_fails_at = ScriptedPlatform::kStart + 300;
+  run_freeze_lifecycle(platform, 600, 15000);
+  EXPECT_EQ(platform.events, freeze_events(EndReason::owner_exited, 0));
+  EXPECT_LT(platform.time, ScriptedPlatform::kStart + 400);
 }
 
 TEST(FreezeLifecycle, an_ended_target_is_still_resumed_and_the_state_follows_that_status) {
