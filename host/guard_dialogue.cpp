@@ -46,7 +46,7 @@ std::vector<std::u16string> guard_arguments(const FreezeTarget& target, std::uin
 
 std::string describe_guard_line(std::string_view line) {
   const auto value = parse_json(line);
-  if (!value || !value->is_object()) return "guard: " + std::string(line);
+  if (!value || !value->is_object()) return std::string(line);
   const JsonValue& state = (*value)["state"];
   if (state.as_text() == u"frozen") return "frozen";
   if (!state.is_null()) {
@@ -61,7 +61,7 @@ std::string describe_guard_line(std::string_view line) {
     return "error: " + utf8_from_utf16(error);
   if (!error.empty()) return "refused: " + utf8_from_utf16(error);
   if (!(*value)["own_fixture_only"].is_null()) return describe_self_test_summary(line).value_or(std::string(line));
-  return "guard: " + std::string(line);
+  return std::string(line);
 }
 
 namespace {

@@ -32,7 +32,8 @@ std::vector<std::u16string> guard_arguments(const FreezeTarget& target, std::uin
 
 // One line of the guard's output as a sentence in UTF-8, e.g.
 // "frozen", "resumed (lease expired), status 0",
-// "refused: Нет подтверждённых метаданных".
+// "refused: Нет подтверждённых метаданных"; a line it does not know stands
+// as it came (the caller adds the "guard: " prefix to every line).
 std::string describe_guard_line(std::string_view line);
 
 // The guard's exit code as a sentence.

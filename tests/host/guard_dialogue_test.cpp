@@ -43,7 +43,8 @@ TEST(GuardDialogue, guard_lines_become_sentences_with_the_reason_in_utf8) {
             "error: Cannot pin original process handle");
   EXPECT_EQ(describe_guard_line(R"({"error":"NT suspend/resume failed","status":-1073741558})"),
             "NT suspend/resume failed, status -1073741558");
-  EXPECT_EQ(describe_guard_line("not json"), "guard: not json");
+  EXPECT_EQ(describe_guard_line("not json"), "not json");
+  EXPECT_EQ(describe_guard_line(R"({"unknown":1})"), R"({"unknown":1})");
 }
 
 TEST(GuardDialogue, the_self_test_summary_passes_only_when_all_four_statuses_are_non_negative) {

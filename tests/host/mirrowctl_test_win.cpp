@@ -161,6 +161,7 @@ TEST_F(MirrowctlTest, freeze_reports_the_guard_refusal_readably_and_fails) {
   EXPECT_EQ(outcome.exit_code, 1u) << outcome.err;
   // The Cyrillic reason arrives as UTF-8 text, not as escapes.
   EXPECT_THAT(outcome.out, AllOf(HasSubstr("guard: refused: \xD0"), Not(HasSubstr("\\u"))));
+  EXPECT_THAT(outcome.out, Not(HasSubstr("guard: guard:")));
   EXPECT_THAT(outcome.out, HasSubstr("result: the guard refused to freeze this process (exit code 3)\n"));
 }
 
@@ -176,6 +177,7 @@ TEST_F(MirrowctlTest, selftest_runs_the_guard_self_test_and_passes) {
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.out << outcome.err;
   EXPECT_THAT(outcome.out, HasSubstr("guard: self-test passed: lease 0, owner exit 0, requested 0, heartbeat 0\n"));
   EXPECT_THAT(outcome.out, HasSubstr("result: passed (exit code 0)\n"));
+  EXPECT_THAT(outcome.out, Not(HasSubstr("guard: guard:")));
 }
 
 TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) {
