@@ -8,6 +8,7 @@
 #include "host/activity_lines.h"
 #include "host/commands_win.h"
 #include "host/console_win.h"
+#include "host/drain_rounds.h"
 #include "host/engine_health.h"
 #include "host/libraries_win.h"
 
@@ -15,24 +16,22 @@ namespace mirrow::host {
 namespace {
 
 constexpr std::uint64_t kDrainIntervalMs = 1000;
-constexpr std::uint64_t kDrainBatchLimit = 1024;  // a full batch means more is waiting
 
 class Watch {
  public:
   Watch(VantrelLibrary& vantrel, vt_engine* engine, bool json)
       : vantrel_(vantrel), engine_(engine), json_(json), offset_(utc_offset_seconds()) {}
 
-  // Drains until the engine has nothing more waiting.
-  void drain_all() {
+  // Drains batch after batch until one comes back empty or the round's
+  // batch limit is reached.
+  void drain(DrainRound round) {
     for (;;) {
       std::uint64_t length = 0;
       const char* text = vantrel_.vt_drain(engine_, &length);
-      if (text == nullptr) return;
-      const std::string_view batch(text, length);
-      const auto parsed = parse_drain(batch);
-      if (!parsed) return;
-      if (!parsed->records.empty()) print(batch, *parsed);
-      if (parsed->records.size() + parsed->malformed < kDrainBatchLimit) return;
+      const auto parsed = text == nullptr ? std::nullopt : parse_drain(std::string_view(text, length));
+      if (parsed && !parsed->records.empty()) print(std::string_view(text, length), *parsed);
+      const std::uint64_t entries = parsed ? parsed->records.size() + parsed->malformed : 0;
+      if (!round.another_after(parsed.has_value(), entries)) return;
     }
   }
 
@@ -127,14 +126,14 @@ int run_watch(const Request& request) {
     Sleep(50);
     if (tick_ms() < next_drain) continue;
     next_drain += kDrainIntervalMs;
-    watch.drain_all();
+    watch.drain(DrainRound::per_tick());
   }
   // The figures are read while the engine still runs, so that its health
   // flags show how it ran; the stop then hands out what is left.
   const Statistics statistics = watch.statistics();
   const std::string diagnostics = watch.diagnostics();
   vantrel->vt_stop(engine);
-  watch.drain_all();
+  watch.drain(DrainRound::until_empty());
 
   if (request.json) {
     write_out("{\"statistics\":" + statistics_json(statistics) +
