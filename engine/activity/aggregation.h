@@ -82,6 +82,9 @@ struct ActivityStore {
   static constexpr std::size_t batch_bytes = 1048576;  // estimated text per drain
 
   std::mutex activity_lock;
+  // Held for a whole drain: the batch is formatted outside activity_lock,
+  // and two host threads draining at once must not share or move it.
+  std::mutex drain_lock;
   std::unordered_map<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
   ReadyQueue ready_groups;  // drained out of groups, not yet handed out
   std::string drain_text;  // the text most recently returned by vt_drain
@@ -99,8 +102,8 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
 // Drain steps up to the formatting: moves every open group to the tail of
 // the ready queue (sorted by last time) and marks the next batch at its
 // head: at most 1024 groups and about 1 MiB of text, but always at least one.
-// The batch stays queued, and valid, until finish_drain_batch; drains of one
-// engine never overlap, and nothing else changes the queue's storage.
+// The batch stays queued, and valid, until finish_drain_batch; the caller
+// holds drain_lock, so drains never overlap and nothing else moves the queue.
 GroupSpan take_drain_batch(ActivityStore& store);
 
 // Removes a batch whose text was handed out from the head of the queue.

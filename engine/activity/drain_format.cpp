@@ -59,6 +59,7 @@ void format_drain_batch(GroupSpan batch, std::string& text) {
 
 const std::string& drain_activity(EngineCore& engine, BatchFormatter format) {
   ActivityStore& store = engine.activity;
+  std::lock_guard hold(store.drain_lock);
   const GroupSpan batch = take_drain_batch(store);
   store.spare_text.clear();
   format(batch, store.spare_text);

@@ -59,6 +59,7 @@ struct EngineCore {
 
   // Output.
   ActivityStore activity;
+  std::mutex diagnostics_lock;  // guards diagnostics_text against two callers at once
   std::string diagnostics_text;
 };
 

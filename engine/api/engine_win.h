@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,10 @@ struct Watcher {
 };
 
 struct Engine : EngineCore {
+  // Serialises the exports that start, stop or destroy the engine with each
+  // other and with the readers of its threads and session (vt_stats,
+  // vt_diagnostics). Engine threads never take it.
+  std::mutex lifecycle_lock;
   UniqueHandle stop_event;  // manual reset: signalled by the stop sequence
   std::vector<std::unique_ptr<Watcher>> watchers;
   CaptureSession capture;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <mutex>
 #include <string>
 
 #include "engine/activity/configuration.h"
@@ -26,24 +27,42 @@ uint32_t WINAPI vt_abi(void) { return 1; }
 
 vt_engine* WINAPI vt_create(void) { return reinterpret_cast<vt_engine*>(create_engine()); }
 
-void WINAPI vt_destroy(vt_engine* handle) { destroy_engine(reinterpret_cast<Engine*>(handle)); }
+void WINAPI vt_destroy(vt_engine* handle) {
+  Engine* engine = reinterpret_cast<Engine*>(handle);
+  if (engine == nullptr) return;
+  {
+    std::lock_guard hold(engine->lifecycle_lock);
+    stop_sequence(*engine);
+  }
+  destroy_engine(engine);
+}
 
 uint32_t WINAPI vt_start(vt_engine* handle, int32_t capture, int32_t track_missing_opens) {
   Engine& engine = engine_of(handle);
+  std::lock_guard hold(engine.lifecycle_lock);
   try {
-    return start_engine(engine, capture != 0, track_missing_opens != 0);
+    const uint32_t status = start_engine(engine, capture != 0, track_missing_opens != 0);
+    // A failure without an exception has no text; an older one would only mislead.
+    if (status != result_ok) thread_error_text.clear();
+    return status;
   } catch (const std::exception& e) {
     try {
       thread_error_text = e.what();
     } catch (...) {
+      thread_error_text.clear();
     }
   } catch (...) {
+    thread_error_text.clear();
   }
   stop_sequence(engine);
   return result_out_of_memory;
 }
 
-void WINAPI vt_stop(vt_engine* handle) { stop_sequence(engine_of(handle)); }
+void WINAPI vt_stop(vt_engine* handle) {
+  Engine& engine = engine_of(handle);
+  std::lock_guard hold(engine.lifecycle_lock);
+  stop_sequence(engine);
+}
 
 const char* WINAPI vt_error(void) { return thread_error_text.c_str(); }
 

@@ -124,6 +124,8 @@ TEST(ActivityAggregation, test_emit_refuses_kinds_outside_one_to_ten_and_a_null_
   EXPECT_EQ(emit_test_activity(*engine, u"c:\\data\\a", 0, 10, 1.0), result_invalid);
   EXPECT_EQ(emit_test_activity(*engine, u"c:\\data\\a", 11, 10, 1.0), result_invalid);
   EXPECT_EQ(emit_test_activity(*engine, nullptr, 1, 10, 1.0), result_invalid);
+  EXPECT_EQ(emit_test_activity(*engine, u"c:\\data\\a", 1, 10, std::nan("")), result_invalid);
+  EXPECT_EQ(emit_test_activity(*engine, u"c:\\data\\a", 1, 10, HUGE_VAL), result_invalid);
   EXPECT_EQ(emit_test_activity(*engine, u"C:\\Data\\A", 10, 10, 1.0), result_ok);
   EXPECT_EQ(drain(*engine), R"([[1,3,"c:\\data\\a",10,10,"",1,1]])");
 }
@@ -146,6 +148,13 @@ std::uint64_t total_count(const std::string& text) {
   return total;
 }
 
+thread_local std::uint64_t second_drainer_total = 0;
+
+void count_into_second_drainer(GroupSpan batch, std::string& out) {
+  for (const ActivityGroup& group : batch) second_drainer_total += group.count;
+  out = "[]";
+}
+
 TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_nothing) {
   auto engine = engine_with_data_root();
   constexpr int per_thread = 20000;
@@ -158,9 +167,18 @@ TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_noth
       }
     });
   }
+  // A second drainer at once: each batch must go to exactly one of them. It
+  // counts inside the formatter, while its batch is still its own.
+  std::uint64_t drained_elsewhere = 0;
+  std::thread second_drainer([&] {
+    for (int i = 0; i < 200; ++i) drain_activity(*engine, count_into_second_drainer);
+    drained_elsewhere = second_drainer_total;
+  });
   std::uint64_t drained = 0;
   for (int i = 0; i < 200; ++i) drained += total_count(drain(*engine));
   for (std::thread& w : writers) w.join();
+  second_drainer.join();
+  drained += drained_elsewhere;
   for (std::string text = drain(*engine); text != "[]"; text = drain(*engine)) drained += total_count(text);
   EXPECT_EQ(drained + engine->counters.get(Counter::dropped), 2u * per_thread);
 }

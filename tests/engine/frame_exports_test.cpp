@@ -1,6 +1,7 @@
 // The engine frame through the exports, bound by name as a host binds them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -93,6 +94,31 @@ TEST(Frame, null_missing_path_and_null_probe_never_crash) {
   uint64_t after[13] = {};
   ASSERT_EQ(vantrel().vt_stats(engine, after, 13), 0u);
   EXPECT_EQ(after[1], before[1] + 1);  // only the null missing path is an error
+}
+
+TEST(Frame, statistics_and_diagnostics_may_be_read_while_another_thread_starts_and_stops) {
+  TempDir dir;
+  CreateDirectoryW((dir / L"a").c_str(), nullptr);
+  CreateDirectoryW((dir / L"b").c_str(), nullptr);
+  Engine engine;
+  ASSERT_EQ(vantrel().vt_root(engine, 1, (dir / L"a").c_str(), 0), 0u);
+  ASSERT_EQ(vantrel().vt_root(engine, 2, (dir / L"b").c_str(), 0), 0u);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    uint64_t stats[13];
+    uint64_t length = 0;
+    while (!done) {
+      EXPECT_EQ(vantrel().vt_stats(engine, stats, 13), 0u);
+      EXPECT_NE(vantrel().vt_diagnostics(engine, &length), nullptr);
+      vantrel().vt_drain(engine, &length);
+    }
+  });
+  for (int cycle = 0; cycle < 40; ++cycle) {
+    EXPECT_EQ(vantrel().vt_start(engine, 0, 0), 0u);
+    vantrel().vt_stop(engine);
+  }
+  done = true;
+  reader.join();
 }
 
 TEST(Frame, error_text_is_empty_and_private_to_each_thread) {
