@@ -127,7 +127,8 @@ void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept {
 
 std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
                                  double timestamp) {
-  if (path == nullptr || kind < 1 || kind > 10) return result_invalid;
+  // A time that is not a number would come out as text that is not JSON.
+  if (path == nullptr || kind < 1 || kind > 10 || !std::isfinite(timestamp)) return result_invalid;
   const NameRef name = intern_name(engine, std::u16string(path));
   record_activity(engine, name, static_cast<std::uint32_t>(kind), pid, timestamp, nullptr, 1, 0.0);
   return result_ok;

@@ -78,7 +78,7 @@ bool ChangeRecorder::handle_record(std::uint32_t action, std::u16string_view rel
     default: {
       if (!pending_rename_.empty()) forget_pending_rename_as_lost();
       const std::uint32_t kind = kind_of_plain_action(action);
-      if (kind != 0 && classify_path(engine_, name->path) != 0)
+      if (kind != 0 && classify_name(engine_, *name) != 0)
         record_activity(engine_, name, kind, 0, now, nullptr, 1, 0.0);
       break;
     }
