@@ -76,7 +76,9 @@ TEST(BindingMapOrder, agrees_with_a_simple_model_under_random_operations) {
     const Binding* found = map.find(id);
     const auto it = in_model(id);
     ASSERT_EQ(found != nullptr, it != model.end());
-    if (found != nullptr) ASSERT_EQ(found->start, it->second);
+    if (found != nullptr) {
+      ASSERT_EQ(found->start, it->second);
+    }
   }
   for (const auto& [id, start] : model) ASSERT_EQ(map.find(id)->start, start);
 }
