@@ -105,6 +105,30 @@ TEST_F(MirrowctlTest, watch_with_json_prints_raw_drain_batches_and_ends_with_the
   EXPECT_TRUE(documents.back()["diagnostics"].is_object());
 }
 
+TEST_F(MirrowctlTest, watch_prints_every_record_when_long_paths_end_batches_by_size_before_the_stop) {
+  // Paths of some 2,000 characters make the engine end a batch by its size
+  // after a few hundred records, short of its record count, while more wait.
+  std::wstring deep = L"\\\\?\\" + directory_;
+  for (wchar_t letter = L'a'; letter < L'a' + 8; ++letter) {
+    deep += L"\\" + std::wstring(240, letter);
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  }
+  const auto cleanup = [&] { remove_tree(L"\\\\?\\" + directory_); };
+  constexpr int kFiles = 1200;
+  Mirrowctl watch({L"watch", deep.substr(4), L"--seconds", L"4"});
+  ASSERT_TRUE(watch.started());
+  Sleep(1500);
+  const ULONGLONG making = GetTickCount64();
+  for (int i = 0; i < kFiles; ++i) make_file(deep + L"\\f" + std::to_wstring(i), 1);
+  const ULONGLONG made_in = GetTickCount64() - making;
+  const Outcome outcome = watch.finish(60000);
+  cleanup();
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  int shown = 0;
+  for (int i = 0; i < kFiles; ++i) shown += outcome.out.find("\\f" + std::to_string(i) + "  \xC3\x97") != std::string::npos;
+  EXPECT_EQ(shown, kFiles) << "files made in " << made_in << " ms";
+}
+
 TEST_F(MirrowctlTest, watch_with_capture_goes_on_with_the_watchers_when_tracing_is_refused) {
   const Outcome outcome = run_mirrowctl({L"watch", directory_, L"--seconds", L"1", L"--capture"});
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
