@@ -31,6 +31,7 @@ std::optional<EndReason> listen_to_control(FreezePlatform& platform, std::uint64
 std::optional<EndReason> one_pass(FreezePlatform& platform, std::uint64_t& last_heard_ms,
                                   std::uint32_t heartbeat_timeout_ms) {
   if (platform.wait_for_owner(kOwnerWaitPerPassMs) != OwnerWait::timed_out) return EndReason::owner_exited;
+  if (platform.ending_requested()) return EndReason::control_closed;
   if (platform.target_ended()) return EndReason::target_exited;
   if (const auto heard = listen_to_control(platform, last_heard_ms)) return heard;
   if (platform.now_ms() - last_heard_ms > heartbeat_timeout_ms) return EndReason::heartbeat_lost;
@@ -76,11 +77,14 @@ NtStatus run_freeze_lifecycle(FreezePlatform& platform, std::uint32_t lease_seco
   // A failed wait counts like a signalled one: without a live owner there is
   // nobody to keep the lease.
   if (platform.wait_for_owner(0) != OwnerWait::timed_out) return kStatusOwnerGone;
+  // A guard already told to end would be ended with the target suspended.
+  if (platform.ending_requested()) return kStatusOwnerGone;
   const NtStatus suspended = platform.suspend_target();
   if (!nt_success(suspended)) return suspended;
 
   const EndReason reason = hold_frozen(platform, lease_seconds, heartbeat_timeout_ms);
   const NtStatus resumed = platform.resume_target();
+  platform.announce_resumed();
   try {
     report(platform, final_state_line(reason, resumed));
   } catch (...) {

@@ -37,6 +37,14 @@ class FreezePlatform {
   virtual std::uint64_t now_ms() = 0;
   virtual void append_to_journal(std::string_view line) = 0;
   virtual void write_output(std::string_view line) = 0;
+
+  // The guard's console is closing, or the user logs off or the system shuts
+  // down: the host is going away, so the freeze ends as if the control pipe
+  // had closed. Platforms without a console never ask.
+  virtual bool ending_requested() { return false; }
+  // Called right after the resume: whoever keeps the process alive until the
+  // target runs again (the console handler) may let it go now.
+  virtual void announce_resumed() {}
 };
 
 inline constexpr std::uint32_t kOwnerWaitPerPassMs = 100;
@@ -44,7 +52,8 @@ inline constexpr std::size_t kControlReadLimit = 128;
 inline constexpr std::uint8_t kResumeRequestByte = 'R';
 
 // Runs one freeze; returns the resume status, or the reason it never began
-// (kStatusEntryPointsMissing, kStatusOwnerGone, the failed suspend status).
+// (kStatusEntryPointsMissing, kStatusOwnerGone also when an ending was
+// requested before the suspension, the failed suspend status).
 // Once the target is suspended it is resumed on every path, an exception
 // included.
 NtStatus run_freeze_lifecycle(FreezePlatform& platform, std::uint32_t lease_seconds,

@@ -30,6 +30,9 @@ class WindowsGuardPlatform final : public GuardPlatform {
 
   NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
                          std::uint32_t heartbeat_timeout_ms) override {
+    // A guard started in its host's process group receives the host's Ctrl+C;
+    // the default handler would end it with the target suspended.
+    install_console_ending_handler();
     return freeze_under_lease(pinned_.target.get(), pinned_.owner.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
   }
 

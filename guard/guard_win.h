@@ -29,6 +29,18 @@ void append_journal_line(std::u16string_view path, std::string_view line);
 NtStatus freeze_under_lease(HANDLE target, HANDLE owner, std::uint32_t lease_seconds,
                             std::u16string_view journal_path, std::uint32_t heartbeat_timeout_ms);
 
+// The console control handler of the normal form. Ctrl+C and Ctrl+Break are
+// ignored, since the lease loop alone decides when the freeze ends. A closing
+// console, logoff or shutdown requests the ending and keeps the process alive
+// (up to about two seconds) until the target has been resumed.
+void install_console_ending_handler();
+bool console_ending_requested();
+// Marks the target as about to be suspended; false when an ending was already
+// requested, and then nothing may be suspended.
+bool console_hold_begins();
+// Marks the target as running again.
+void console_hold_ends();
+
 // Opens the target (synchronize, suspend/resume, limited query) and the owner
 // (synchronize), neither inheritable, and proves through the new target
 // handle that its creation time is `creation_ticks`: a process id handed to

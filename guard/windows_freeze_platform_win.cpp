@@ -18,7 +18,14 @@ WindowsFreezePlatform::NtProcessCall WindowsFreezePlatform::ntdll_entry(const ch
 }
 
 bool WindowsFreezePlatform::has_suspend_calls() { return suspend_ != nullptr && resume_ != nullptr; }
-NtStatus WindowsFreezePlatform::suspend_target() { return suspend_(target_); }
+
+NtStatus WindowsFreezePlatform::suspend_target() {
+  if (!console_hold_begins()) return kStatusOwnerGone;
+  const NtStatus status = suspend_(target_);
+  if (!nt_success(status)) console_hold_ends();
+  return status;
+}
+
 NtStatus WindowsFreezePlatform::resume_target() { return resume_(target_); }
 
 OwnerWait WindowsFreezePlatform::wait_for_owner(std::uint32_t timeout_ms) {
@@ -49,6 +56,8 @@ std::optional<std::size_t> WindowsFreezePlatform::read_control(std::span<std::ui
 std::uint64_t WindowsFreezePlatform::now_ms() { return tick_ms(); }
 void WindowsFreezePlatform::append_to_journal(std::string_view line) { append_journal_line(journal_path_, line); }
 void WindowsFreezePlatform::write_output(std::string_view line) { write_output_line(line); }
+bool WindowsFreezePlatform::ending_requested() { return console_ending_requested(); }
+void WindowsFreezePlatform::announce_resumed() { console_hold_ends(); }
 
 NtStatus freeze_under_lease(HANDLE target, HANDLE owner, std::uint32_t lease_seconds,
                             std::u16string_view journal_path, std::uint32_t heartbeat_timeout_ms) {

@@ -24,6 +24,8 @@ class WindowsFreezePlatform final : public FreezePlatform {
   std::uint64_t now_ms() override;
   void append_to_journal(std::string_view line) override;
   void write_output(std::string_view line) override;
+  bool ending_requested() override;
+  void announce_resumed() override;
 
  private:
   using NtProcessCall = LONG(NTAPI*)(HANDLE);

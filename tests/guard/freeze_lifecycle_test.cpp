@@ -35,6 +35,7 @@ class ScriptedPlatform : public FreezePlatform {
   std::vector<std::pair<std::uint64_t, std::string>> arrivals;  // (time, bytes)
   int throw_in_pass = 0;           // target check of this pass throws (1-based)
   bool output_throws = false;
+  std::optional<std::uint64_t> ending_requested_at;  // console closing, logoff, shutdown
 
   // Record.
   std::uint64_t time = kStart;
@@ -93,6 +94,9 @@ class ScriptedPlatform : public FreezePlatform {
     return n;
   }
 
+  bool ending_requested() override { return ending_requested_at && *ending_requested_at <= time; }
+  void announce_resumed() override { events.push_back("resumed announced"); }
+
   std::uint64_t now_ms() override { return time; }
   void append_to_journal(std::string_view line) override { events.push_back("journal " + std::string(line)); }
   void write_output(std::string_view line) override {
@@ -118,7 +122,7 @@ class ScriptedPlatform : public FreezePlatform {
 std::vector<std::string> freeze_events(EndReason reason, NtStatus status) {
   const std::string last = final_state_line(reason, status);
   return {"suspend", "journal " + std::string(kFrozenLine), "output " + std::string(kFrozenLine), "resume",
-          "journal " + last, "output " + last};
+          "resumed announced", "journal " + last, "output " + last};
 }
 
 TEST(FreezeLifecycle, missing_entry_points_end_it_before_anything_is_touched) {
@@ -138,6 +142,22 @@ TEST(FreezeLifecycle, an_owner_gone_or_unwaitable_before_the_freeze_means_nothin
   unwaitable.owner_wait_fails = true;
   EXPECT_EQ(run_freeze_lifecycle(unwaitable, 30, 15000), kStatusOwnerGone);
   EXPECT_TRUE(unwaitable.events.empty());
+}
+
+TEST(FreezeLifecycle, an_ending_requested_before_the_freeze_means_nothing_is_suspended) {
+  ScriptedPlatform platform;
+  platform.ending_requested_at = 0;
+  EXPECT_EQ(run_freeze_lifecycle(platform, 30, 15000), kStatusOwnerGone);
+  EXPECT_TRUE(platform.events.empty());
+}
+
+TEST(FreezeLifecycle, a_requested_ending_ends_the_freeze_as_control_closed_and_announces_the_resume) {
+  ScriptedPlatform platform;
+  platform.heartbeat_every(100, 5000);
+  platform.ending_requested_at = ScriptedPlatform::kStart + 250;
+  EXPECT_EQ(run_freeze_lifecycle(platform, 600, 15000), 0);
+  EXPECT_EQ(platform.events, freeze_events(EndReason::control_closed, 0));
+  EXPECT_EQ(platform.time, ScriptedPlatform::kStart + 300);
 }
 
 TEST(FreezeLifecycle, a_refused_suspension_returns_its_status_and_writes_nothing) {
@@ -251,7 +271,7 @@ TEST(FreezeLifecycle, a_failure_while_announcing_the_freeze_resumes_at_once_and_
   platform.output_throws = true;
   EXPECT_EQ(run_freeze_lifecycle(platform, 600, 15000), 0);
   EXPECT_THAT(platform.events,
-              ElementsAre("suspend", "journal " + std::string(kFrozenLine), "resume",
+              ElementsAre("suspend", "journal " + std::string(kFrozenLine), "resume", "resumed announced",
                           "journal " + final_state_line(EndReason::guard_error, 0)));
   EXPECT_EQ(platform.time, ScriptedPlatform::kStart);
 }
