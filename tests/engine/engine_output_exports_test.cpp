@@ -11,15 +11,6 @@
 namespace mirrow::testing {
 namespace {
 
-class Engine {
- public:
-  Engine() : handle_(vantrel().vt_create()) {}
-  ~Engine() { vantrel().vt_destroy(handle_); }
-  operator vt_engine*() const { return handle_; }
-
- private:
-  vt_engine* handle_;
-};
 
 std::string drain(vt_engine* engine) {
   uint64_t length = 12345;

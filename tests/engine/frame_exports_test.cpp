@@ -13,16 +13,6 @@ namespace {
 
 extern "C" int vantrel_header_is_c(void);
 
-class Engine {
- public:
-  Engine() : handle_(vantrel().vt_create()) {}
-  ~Engine() { vantrel().vt_destroy(handle_); }
-  vt_engine* get() const { return handle_; }
-  operator vt_engine*() const { return handle_; }
-
- private:
-  vt_engine* handle_;
-};
 
 TEST(Frame, answers_its_interface_version_before_any_engine_exists) {
   EXPECT_EQ(vantrel().vt_abi(), 1u);

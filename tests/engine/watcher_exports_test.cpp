@@ -12,15 +12,6 @@
 namespace mirrow::testing {
 namespace {
 
-class Engine {
- public:
-  Engine() : handle_(vantrel().vt_create()) {}
-  ~Engine() { vantrel().vt_destroy(handle_); }
-  operator vt_engine*() const { return handle_; }
-
- private:
-  vt_engine* handle_;
-};
 
 struct DrainRecord {
   std::string path, second;

@@ -42,4 +42,18 @@ inline VantrelApi& vantrel() {
   return api;
 }
 
+// One engine for the length of a test, destroyed as a host would.
+class Engine {
+ public:
+  Engine() : handle_(vantrel().vt_create()) {}
+  ~Engine() { vantrel().vt_destroy(handle_); }
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  vt_engine* get() const { return handle_; }
+  operator vt_engine*() const { return handle_; }
+
+ private:
+  vt_engine* handle_;
+};
+
 }  // namespace mirrow::testing
