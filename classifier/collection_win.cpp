@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "common/filetime_win.h"
 #include "classifier/collection_calls.h"
 #include "common/unique_handle.h"
 
@@ -61,7 +62,7 @@ void* open_for_query(std::uint32_t pid) {
 bool creation_time_of(void* process, std::uint64_t& ticks) {
   FILETIME created{}, exited{}, kernel{}, user{};
   if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
-  ticks = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  ticks = filetime_value(created);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/filetime_win.h"
 #include "common/clock.h"
 #include "common/file_time.h"
 
@@ -10,8 +11,7 @@ std::uint64_t tick_ms() { return GetTickCount64(); }
 double now_unix_seconds() {
   FILETIME ft{};
   GetSystemTimePreciseAsFileTime(&ft);
-  const std::int64_t t = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-  return unix_seconds_from_filetime(t);
+  return unix_seconds_from_filetime(static_cast<std::int64_t>(filetime_value(ft)));
 }
 
 }  // namespace mirrow

@@ -1,3 +1,4 @@
+#include "common/filetime_win.h"
 #include "inspector/load_win.h"
 
 #include <windows.h>
@@ -16,16 +17,12 @@ namespace {
 std::mutex load_lock;
 LoadSample load_sample;  // guarded by load_lock
 
-std::uint64_t ticks_of(const FILETIME& time) {
-  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 // nullopt when the system times cannot be read; the stored sample is then
 // left as it was.
 std::optional<double> sample_load() {
   FILETIME idle{}, kernel{}, user{};
   if (!GetSystemTimes(&idle, &kernel, &user)) return std::nullopt;
-  return take_load_sample(load_sample, ticks_of(idle), ticks_of(kernel) + ticks_of(user));
+  return take_load_sample(load_sample, filetime_value(idle), filetime_value(kernel) + filetime_value(user));
 }
 
 // One name per snapshot entry, in snapshot order, duplicates kept.

@@ -1,3 +1,4 @@
+#include "common/filetime_win.h"
 #include "inspector/same_process_win.h"
 
 namespace mirrow::inspector {
@@ -8,8 +9,7 @@ UniqueHandle open_same_process(std::uint32_t pid, std::uint64_t creation_time) {
   if (!process) return {};
   FILETIME created{}, exited{}, kernel{}, user{};
   if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return {};
-  const std::uint64_t ticks = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-  if (ticks != creation_time) return {};
+  if (filetime_value(created) != creation_time) return {};
   return process;
 }
 

@@ -1,3 +1,4 @@
+#include "common/filetime_win.h"
 #include "engine/api/live_figures_win.h"
 
 #include <windows.h>
@@ -7,10 +8,6 @@
 
 namespace mirrow {
 namespace {
-
-std::uint64_t filetime_units(const FILETIME& t) {
-  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
 
 // Running, and every watcher still inside its loop; with no watchers the
 // engine is healthy exactly while it runs.
@@ -36,7 +33,7 @@ double thread_cpu_seconds(std::thread& thread) noexcept {
   if (handle == nullptr) return 0.0;
   FILETIME created{}, exited{}, kernel{}, user{};
   if (!GetThreadTimes(handle, &created, &exited, &kernel, &user)) return 0.0;
-  return static_cast<double>(filetime_units(kernel) + filetime_units(user)) / 10000000.0;
+  return static_cast<double>(filetime_value(kernel) + filetime_value(user)) / 10000000.0;
 }
 
 LiveFigures gather_live_figures(Engine& engine) {
