@@ -86,6 +86,22 @@ void run_consumer(const TraceCalls& calls, TRACEHANDLE consumer) {
   calls.process_trace(&consumer, 1, nullptr, nullptr);
 }
 
+// Stops a session and returns the status of that stop. A real-time session
+// whose stop fails keeps running in the kernel after this process has gone,
+// and the kernel has room for only a few dozen sessions, so a failed stop is
+// followed by one more stop by name alone, with a block of its own so that
+// the caller's block keeps what the first stop left in it.
+ULONG stop_session(const TraceCalls& calls, TRACEHANDLE session, const std::u16string& name,
+                   EVENT_TRACE_PROPERTIES* block) noexcept {
+  const ULONG status = calls.control_trace(session, wide(name.c_str()), block, control_stop);
+  if (status != 0) {
+    PropertyBlock retry;
+    prepare_block(retry.bytes.data());
+    calls.control_trace(0, wide(name.c_str()), retry.get(), control_stop);
+  }
+  return status;
+}
+
 void join_unless_self(std::thread& thread) noexcept {
   if (!thread.joinable()) return;
   try {
@@ -103,21 +119,21 @@ void consume_names_session(Engine& engine, TRACEHANDLE session, std::u16string& 
   const TRACEHANDLE consumer = open_consumer(calls, engine, name);
   if (consumer == no_consumer) {
     figures.names_session_status = consumer_open_error();
-    calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+    stop_session(calls, session, name, block.get());
     return;
   }
   std::thread names_thread;
   try {
     names_thread = std::thread([&calls, consumer] { run_consumer(calls, consumer); });
   } catch (...) {
-    calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+    stop_session(calls, session, name, block.get());
     calls.close_trace(consumer);
     figures.names_session_status = 8;
     return;
   }
   WaitForSingleObject(engine.stop_event.get(), names_session_wait_ms);
 
-  const ULONG stop_status = calls.control_trace(session, wide(name.c_str()), block.get(), control_stop);
+  const ULONG stop_status = stop_session(calls, session, name, block.get());
   figures.names_session_status = stop_status;
   const SessionLosses losses = losses_of(block.bytes.data());
   figures.startup_name_losses = losses.events + losses.buffers;
@@ -158,8 +174,8 @@ void run_names_session(Engine& engine) {
 // Stops the capture session after a failed start step.
 void abandon_capture_session(Engine& engine) {
   CaptureSession& capture = engine.capture;
-  capture.calls->control_trace(capture.session_handle.load(), wide(capture.session_name.c_str()),
-                               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()), control_stop);
+  stop_session(*capture.calls, capture.session_handle.load(), capture.session_name,
+               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
   capture.session_handle.store(0);
 }
 
@@ -267,7 +283,7 @@ void stop_capture(Engine& engine) noexcept {
   const TraceCalls& calls = *capture.calls;
   if (const std::uint64_t session = capture.session_handle.load(); session != 0) {
     auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
-    if (calls.control_trace(session, wide(capture.session_name.c_str()), props, control_stop) == 0) {
+    if (stop_session(calls, session, capture.session_name, props) == 0) {
       const SessionLosses losses = losses_of(capture.properties.data());
       engine.startup.events_lost = losses.events;
       engine.startup.buffers_lost = losses.buffers;

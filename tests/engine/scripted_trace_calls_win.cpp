@@ -81,7 +81,9 @@ struct ScriptedCalls {
       SetLastError(script.open_error);
       return INVALID_PROCESSTRACE_HANDLE;
     }
-    return names ? TraceScript::names_consumer : TraceScript::capture_consumer;
+    const TRACEHANDLE consumer = names ? TraceScript::names_consumer : TraceScript::capture_consumer;
+    s().opened_.insert(consumer);
+    return consumer;
   }
 
   static ULONG WINAPI process(PTRACEHANDLE handles, ULONG count, LPFILETIME, LPFILETIME) {
@@ -122,9 +124,13 @@ struct ScriptedCalls {
       properties->RealTimeBuffersLost = s().query_real_time_buffers_lost;
       return 0;
     }
-    s().note(std::string("stop ") + session_word(session));
+    // A stop by name alone names its session only through the name.
+    const bool by_name = session == 0;
+    if (by_name) session = s().is_names(name) ? TraceScript::names_session : TraceScript::capture_session;
+    s().note(std::string("stop ") + session_word(session) + (by_name ? " by name" : ""));
     const SessionScript& script = s().script_of(session);
-    if (script.stop_status != 0) return script.stop_status;
+    const ULONG status = by_name ? script.stop_by_name_status : script.stop_status;
+    if (status != 0) return status;
     properties->EventsLost = script.events_lost;
     properties->LogBuffersLost = script.log_buffers_lost;
     properties->RealTimeBuffersLost = script.real_time_buffers_lost;
@@ -167,6 +173,7 @@ void TraceScript::reset() {
   delivery_threads_.clear();
   started_.clear();
   stopped_.clear();
+  opened_.clear();
   closed_.clear();
   delivered_.clear();
 }
@@ -197,6 +204,15 @@ bool TraceScript::every_started_session_stopped() const {
   std::lock_guard<std::mutex> guard(lock_);
   for (const TRACEHANDLE session : started_)
     if (stopped_.count(session) == 0) return false;
+  return true;
+}
+
+bool TraceScript::every_opened_consumer_ended() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const TRACEHANDLE consumer : opened_) {
+    const TRACEHANDLE session = consumer == names_consumer ? names_session : capture_session;
+    if (closed_.count(consumer) == 0 && stopped_.count(session) == 0) return false;
+  }
   return true;
 }
 

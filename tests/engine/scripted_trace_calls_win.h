@@ -39,7 +39,8 @@ struct ScriptedEvent {
 struct SessionScript {
   ULONG start_status = 0;
   DWORD open_error = 0;  // 0: the consumer opens
-  ULONG stop_status = 0;
+  ULONG stop_status = 0;          // for stops by session handle
+  ULONG stop_by_name_status = 0;  // for stops by name alone (a zero handle)
   ULONG events_lost = 0, log_buffers_lost = 0, real_time_buffers_lost = 0;
   std::vector<ScriptedEvent> events;
 };
@@ -105,6 +106,8 @@ class TraceScript {
   std::vector<std::thread::id> delivery_threads() const;
   // True when every session that started successfully was stopped.
   bool every_started_session_stopped() const;
+  // True when every consumer that opened was closed or had its session stopped.
+  bool every_opened_consumer_ended() const;
   // Blocks until ProcessTrace of that consumer has delivered its events.
   bool wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms);
 
@@ -126,7 +129,7 @@ class TraceScript {
   std::vector<OpenCall> opens_;
   std::vector<ControlCall> controls_;
   std::vector<std::thread::id> delivery_threads_;
-  std::set<TRACEHANDLE> started_, stopped_, closed_, delivered_;
+  std::set<TRACEHANDLE> started_, stopped_, opened_, closed_, delivered_;
   std::uint32_t next_guid_ = 0x1000;
 };
 

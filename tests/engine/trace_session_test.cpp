@@ -37,6 +37,7 @@ class TraceSessionTest : public ::testing::Test {
   void TearDown() override {
     engine.reset();
     EXPECT_TRUE(trace_script().every_started_session_stopped());
+    EXPECT_TRUE(trace_script().every_opened_consumer_ended());
   }
 
   std::uint64_t count(Counter c) const { return engine->counters.get(c); }
@@ -189,18 +190,29 @@ TEST_F(TraceSessionTest, a_names_consumer_that_cannot_open_stops_its_session_and
   EXPECT_FALSE(engine->startup.system_names_enabled);
 }
 
-TEST_F(TraceSessionTest, a_failed_names_stop_closes_the_consumer_so_its_thread_can_be_joined) {
+TEST_F(TraceSessionTest, a_failed_names_stop_is_tried_again_by_name_and_closes_the_consumer) {
   trace_script().names.stop_status = ERROR_MORE_DATA;
   ASSERT_EQ(start_engine(*engine, true, false), 0u);
   const Log log = trace_script().log();
-  EXPECT_EQ(Log(log.begin(), log.begin() + 5), names_session_steps);
+  EXPECT_EQ(Log(log.begin(), log.begin() + 6),
+            (Log{"guid", "start names", "open names", "stop names", "stop names by name", "close names"}));
+  const auto controls = trace_script().controls();
+  EXPECT_EQ(controls[1].session, 0u);
+  EXPECT_EQ(controls[1].name, controls[0].name);
+  // The first stop's outcome is what the engine reports.
   EXPECT_EQ(engine->startup.names_session_status, static_cast<std::uint32_t>(ERROR_MORE_DATA));
   EXPECT_FALSE(engine->startup.system_names_enabled);
-  // The scripted names session never ended; only the capture session counts below.
-  trace_script().names.stop_status = 0;
+}
+
+TEST_F(TraceSessionTest, a_session_that_refuses_both_stops_is_left_after_two_attempts) {
+  trace_script().capture.stop_status = ERROR_ACCESS_DENIED;
+  trace_script().capture.stop_by_name_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
   stop_sequence(*engine);
-  const auto controls = trace_script().controls();
-  EXPECT_EQ(controls.back().session, TraceScript::capture_session);
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"stop capture", "stop capture by name", "close capture"}));
+  EXPECT_FALSE(engine->capture.thread.joinable());
+  // Nothing more can end it; the script forgets it so that tear-down checks the rest.
   trace_script().reset();
 }
 
@@ -287,7 +299,9 @@ TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_f
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
   EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
-  trace_script().reset();
+  // The session itself was ended by the stop by name that followed.
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"stop capture", "stop capture by name", "close capture"}));
 }
 
 TEST_F(TraceSessionTest, queries_live_losses_while_capturing_and_the_kept_ones_otherwise) {
@@ -340,6 +354,46 @@ TEST_F(TraceSessionTest, destroying_a_capturing_engine_stops_its_session) {
   EXPECT_TRUE(trace_script().every_started_session_stopped());
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+}
+
+// Every way a start can fail, followed by a stop or straight by the engine's
+// destruction: no session may be left running and no consumer left open.
+struct FailurePoint {
+  const char* name;
+  void (*script)();
+  bool stop_before_destroy;
+};
+
+const FailurePoint failure_points[] = {
+    {"no guid", [] { trace_script().guid_result = E_OUTOFMEMORY; }, false},
+    {"names start", [] { trace_script().names.start_status = ERROR_ACCESS_DENIED; }, false},
+    {"names open", [] { trace_script().names.open_error = ERROR_ACCESS_DENIED; }, false},
+    {"names stop", [] { trace_script().names.stop_status = ERROR_INVALID_PARAMETER; }, false},
+    {"capture start", [] { trace_script().capture.start_status = ERROR_ALREADY_EXISTS; }, false},
+    {"provider enable", [] { trace_script().enable_status = ERROR_NO_SYSTEM_RESOURCES; }, false},
+    {"capture open", [] { trace_script().capture.open_error = ERROR_ACCESS_DENIED; }, true},
+    {"capture state", [] { trace_script().capture_state_status = ERROR_TIMEOUT; }, false},
+    {"capture stop", [] { trace_script().capture.stop_status = ERROR_INVALID_PARAMETER; }, true},
+    {"capture stop at destruction", [] { trace_script().capture.stop_status = ERROR_INVALID_PARAMETER; }, false},
+    {"all fine", [] {}, true},
+    {"all fine, destroyed while capturing", [] {}, false},
+};
+
+TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_session_or_consumer) {
+  for (const FailurePoint& point : failure_points) {
+    SCOPED_TRACE(point.name);
+    trace_script().reset();
+    point.script();
+    EnginePtr engine(create_engine());
+    ASSERT_NE(engine, nullptr);
+    engine->capture.calls = &TraceScript::calls();
+    start_engine(*engine, true, false);
+    if (point.stop_before_destroy) stop_sequence(*engine);
+    engine.reset();
+    EXPECT_TRUE(trace_script().every_started_session_stopped());
+    EXPECT_TRUE(trace_script().every_opened_consumer_ended());
+  }
+  trace_script().reset();
 }
 
 // Payload of a version 1 read: offset, IRP, file object, file key, then four u32.
