@@ -53,7 +53,13 @@ class GuardFreeze : public ::testing::Test {
     EXPECT_TRUE(counter_.runs());
   }
 
+  // The journal holds exactly the frozen line and then the final line.
+  void expect_journal_of_one_freeze(const std::wstring& journal, std::string_view reason) {
+    EXPECT_EQ(read_file(journal), std::string(kFrozenLine) + "\n" + final_line(reason) + "\n");
+  }
+
   std::wstring directory_ = fresh_temp_directory(L"guard-freeze");
+  std::wstring journal_ = directory_ + L"\\journal.txt";
   Counter counter_{directory_};
 };
 
@@ -77,10 +83,11 @@ TEST_F(GuardFreeze, heartbeats_keep_the_freeze_until_the_host_asks) {
 }
 
 TEST_F(GuardFreeze, closing_the_control_pipe_resumes_the_target) {
-  PipedProcess guard(confirming_guard(), target_arguments(counter_, L"600"));
+  PipedProcess guard(confirming_guard(), target_arguments(counter_, L"600", journal_));
   freeze(guard);
   guard.close_input();
   expect_resumed_with(guard, "control_closed");
+  expect_journal_of_one_freeze(journal_, "control_closed");
 }
 
 TEST_F(GuardFreeze, the_lease_running_out_resumes_the_target) {
@@ -92,16 +99,17 @@ TEST_F(GuardFreeze, the_lease_running_out_resumes_the_target) {
 TEST_F(GuardFreeze, the_host_being_killed_resumes_the_target) {
   // The host holds neither end of the pipes, so only its death can end this.
   std::vector<std::wstring> host_arguments{L"host", confirming_guard()};
-  for (const std::wstring& argument : target_arguments(counter_, L"600")) host_arguments.push_back(argument);
+  for (const std::wstring& argument : target_arguments(counter_, L"600", journal_)) host_arguments.push_back(argument);
   PipedProcess host(beside_this_program(L"guard_test_child.exe"), host_arguments);
   freeze(host);
   host.kill();
   EXPECT_THAT(host.next_line(5000), Optional(final_line("owner_exited")));
   EXPECT_TRUE(counter_.runs());
+  expect_journal_of_one_freeze(journal_, "owner_exited");
 }
 
 TEST_F(GuardFreeze, a_target_that_ends_while_frozen_ends_the_freeze) {
-  PipedProcess guard(confirming_guard(), target_arguments(counter_, L"600"));
+  PipedProcess guard(confirming_guard(), target_arguments(counter_, L"600", journal_));
   freeze(guard);
   TerminateProcess(counter_.process(), 7);
   const std::optional<std::string> last = guard.next_line(5000);
@@ -109,6 +117,39 @@ TEST_F(GuardFreeze, a_target_that_ends_while_frozen_ends_the_freeze) {
   EXPECT_THAT(*last, ::testing::HasSubstr(R"("reason":"target_exited")"));
   const bool resumed = last->starts_with(R"({"state":"resumed")");
   EXPECT_THAT(guard.exit_code(5000), Optional(resumed ? 0u : 5u));
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n" + *last + "\n");
+}
+
+TEST_F(GuardFreeze, a_journal_directory_removed_while_frozen_loses_only_the_final_journal_line) {
+  const std::wstring journal_directory = directory_ + L"\\journal-directory";
+  const std::wstring journal = journal_directory + L"\\journal.txt";
+  ASSERT_TRUE(CreateDirectoryW(journal_directory.c_str(), nullptr));
+  PipedProcess guard(confirming_guard(), target_arguments(counter_, L"600", journal));
+  freeze(guard);
+  EXPECT_EQ(read_file(journal), std::string(kFrozenLine) + "\n");
+  ASSERT_TRUE(DeleteFileW(journal.c_str()));
+  ASSERT_TRUE(RemoveDirectoryW(journal_directory.c_str()));
+  guard.send("R");
+  expect_resumed_with(guard, "requested");
+  EXPECT_EQ(GetFileAttributesW(journal_directory.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(GuardFreeze, two_guards_on_one_target_each_hold_it_until_both_have_ended) {
+  PipedProcess first(confirming_guard(), target_arguments(counter_, L"600", journal_));
+  freeze(first);
+  PipedProcess second(confirming_guard(), target_arguments(counter_, L"600", journal_));
+  ASSERT_THAT(second.next_line(15000), Optional(std::string(kFrozenLine)));
+
+  first.send("R");
+  EXPECT_THAT(first.next_line(5000), Optional(final_line("requested")));
+  EXPECT_THAT(first.exit_code(5000), Optional(0u));
+  // The second freeze still holds the target.
+  EXPECT_TRUE(counter_.stands_still());
+
+  second.close_input();
+  expect_resumed_with(second, "control_closed");
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n" + std::string(kFrozenLine) + "\n" +
+                                     final_line("requested") + "\n" + final_line("control_closed") + "\n");
 }
 
 TEST_F(GuardFreeze, the_journal_gains_both_lines_after_what_it_held_before) {
