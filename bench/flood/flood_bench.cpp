@@ -1,0 +1,162 @@
+// Memory under a flood of distinct files on the pure engine core: 10 million
+// events through the trace intake, as live events arrive, each file with its
+// own objects, keys and paths. A host drains every so many events (or never,
+// with --no-drain). Every million events a line shows the resident and peak
+// memory and the size of each capped container, so that flatness once the
+// caps are reached is visible. Goal: peak at most 160 MiB.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include "bench/flood/flood_workload.h"
+#include "common/clock.h"
+#include "common/file_time.h"
+#include "engine/activity/configuration.h"
+#include "engine/activity/drain_format.h"
+#include "engine/api/engine_core.h"
+#include "engine/capture/intake.h"
+
+using namespace mirrow;
+using namespace mirrow::bench;
+
+namespace {
+
+std::uint64_t resident_bytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr) return 0;
+  unsigned long long size = 0, resident = 0;
+  const int got = std::fscanf(f, "%llu %llu", &size, &resident);
+  std::fclose(f);
+  return got == 2 ? resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+std::uint64_t peak_bytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::uint64_t counter(const EngineCore& engine, Counter c) { return engine.counters.get(c); }
+
+void route(EngineCore& engine, const FloodEvent& e) {
+  EventView view;
+  view.provider = e.classic ? EventProvider::classic_file_io : EventProvider::kernel_file;
+  view.event_id = e.id;
+  view.version = e.version;
+  view.opcode = e.opcode;
+  view.process_id = e.pid;
+  view.timestamp = e.filetime;
+  view.user_data = e.payload.data();
+  view.user_data_length = static_cast<std::uint16_t>(e.payload.size());
+  route_event(engine, view);
+}
+
+// One host drain tick: batches until one comes back empty, bounded.
+std::uint64_t drain_tick(EngineCore& engine) {
+  std::uint64_t records = 0;
+  for (int i = 0; i < drain_batches_per_tick; ++i) {
+    const std::string& text = drain_activity(engine);
+    const std::uint64_t got = drained_records(text.data(), text.size());
+    if (got == 0) break;
+    records += got;
+  }
+  return records;
+}
+
+void print_line(EngineCore& engine, std::uint64_t events, std::uint64_t handed_out) {
+  std::size_t names = 0, unreferenced = 0, groups = 0, ready = 0, pending_io = 0;
+  {
+    std::lock_guard lock(engine.names.names_lock);
+    names = engine.names.name_table.size();
+    for (const auto& entry : engine.names.name_table) unreferenced += entry.second.use_count() == 1 ? 1 : 0;
+  }
+  {
+    std::lock_guard lock(engine.activity.activity_lock);
+    groups = engine.activity.groups.size();
+    ready = engine.activity.ready_groups.size();
+  }
+  {
+    std::lock_guard lock(engine.bindings.pending_lock);
+    pending_io = engine.bindings.pending_io.size();
+  }
+  const BindingState& b = engine.bindings;
+  std::printf(
+      "%5.1f M events: rss %6.1f MiB, peak %6.1f MiB | bindings obj %zu key %zu prev-obj %zu prev-key %zu | "
+      "name table %zu (%zu held by it alone), name budget %.1f MiB | pending io %zu, pending opens %zu | groups %zu + ready %zu, "
+      "handed out %llu | dropped %llu, evictions %llu\n",
+      static_cast<double>(events) / 1e6, mib(resident_bytes()), mib(peak_bytes()), b.object_bindings.size(),
+      b.key_bindings.size(), b.previous_object_bindings.size(), b.previous_key_bindings.size(), names, unreferenced,
+      mib(engine.names.budget->bytes.load()), pending_io, engine.pending_opens.by_irp.size(), groups, ready,
+      static_cast<unsigned long long>(handed_out),
+      static_cast<unsigned long long>(counter(engine, Counter::dropped)),
+      static_cast<unsigned long long>(counter(engine, Counter::mapping_evictions)));
+  std::fflush(stdout);
+}
+
+void print_counters(const EngineCore& engine) {
+  const std::pair<const char*, Counter> shown[] = {
+      {"events", Counter::events},           {"errors", Counter::errors},
+      {"dropped", Counter::dropped},         {"mapping_evictions", Counter::mapping_evictions},
+      {"unattributed", Counter::unattributed}, {"pending_limit", Counter::pending_limit},
+      {"name_not_seen", Counter::name_not_seen}, {"late_recovered", Counter::late_recovered},
+      {"io_total", Counter::io_total},       {"manifest_names", Counter::manifest_names},
+      {"classic_names", Counter::classic_names}, {"malformed", Counter::malformed},
+      {"unsupported", Counter::unsupported},
+  };
+  for (const auto& [label, c] : shown) {
+    std::printf("  %-18s %llu\n", label, static_cast<unsigned long long>(counter(engine, c)));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  FloodOptions options;
+  if (!parse_flood_options(argc, argv, options)) return 2;
+
+  const std::uint64_t rss_before = resident_bytes();
+  EngineCore engine;
+  engine.own_pid = 1;
+  add_root(engine, 1, u"C:\\Data", false);
+  engine.track_missing_opens = options.missing_paths != 0;
+  for (std::uint64_t i = 0; i < options.missing_paths; ++i) {
+    add_missing(engine, missing_path(i).c_str());
+  }
+  std::printf("flood (engine core): %llu events, %s, %zu-unit paths, %llu watched missing paths\n",
+              static_cast<unsigned long long>(options.events),
+              options.drain_every == 0 ? "no drain" : ("drain every " + std::to_string(options.drain_every) +
+                                                       " events").c_str(),
+              options.path_units, static_cast<unsigned long long>(options.missing_paths));
+  std::printf("rss before the engine %.1f MiB, after configuring it %.1f MiB\n", mib(rss_before),
+              mib(resident_bytes()));
+
+  // Live-like times: the flood starts now and moves on a microsecond per event.
+  FloodWorkload workload(options, filetime_unix_epoch +
+                                      static_cast<std::int64_t>(now_unix_seconds() * filetime_units_per_second));
+  std::uint64_t handed_out = 0;
+  const double cpu_start = process_cpu_seconds();
+  const auto start = std::chrono::steady_clock::now();
+  for (std::uint64_t n = 1; n <= options.events; ++n) {
+    route(engine, workload.next());
+    if (options.drain_every != 0 && n % options.drain_every == 0) handed_out += drain_tick(engine);
+    if (n % 1000000 == 0) print_line(engine, n, handed_out);
+  }
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double cpu = process_cpu_seconds() - cpu_start;
+
+  std::printf("done: wall %.2f s (%.0f events/s), cpu %.2f s (%.0f events/s), payloads built included\n", wall,
+              static_cast<double>(options.events) / wall, cpu, static_cast<double>(options.events) / cpu);
+  std::printf("peak %.1f MiB (goal: at most 160 MiB), rss at the end %.1f MiB, groups handed out %llu\n",
+              mib(peak_bytes()), mib(resident_bytes()), static_cast<unsigned long long>(handed_out));
+  print_counters(engine);
+  return 0;
+}
