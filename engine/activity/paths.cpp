@@ -8,13 +8,19 @@ namespace mirrow {
 
 std::u16string normalize_path(std::u16string p) {
   std::replace(p.begin(), p.end(), u'/', u'\\');
-  const std::u16string_view view(p);
-  if (view.starts_with(u"\\??\\")) {
-    p.erase(0, 4);
-  } else if (view.size() >= 8 && view.starts_with(u"\\\\?\\UNC\\")) {
-    p.replace(0, 8, u"\\\\");
-  } else if (view.size() >= 4 && view.starts_with(u"\\\\?\\")) {
-    p.erase(0, 4);
+  // Prefixes are removed until none is left, so that the result never starts
+  // with one and normalising again changes nothing.
+  for (;;) {
+    const std::u16string_view view(p);
+    if (view.starts_with(u"\\??\\")) {
+      p.erase(0, 4);
+    } else if (view.starts_with(u"\\\\?\\UNC\\")) {
+      p.replace(0, 8, u"\\\\");
+    } else if (view.starts_with(u"\\\\?\\")) {
+      p.erase(0, 4);
+    } else {
+      break;
+    }
   }
   lower_in_place(p);
   while (p.size() > 3 && p.back() == u'\\') p.pop_back();

@@ -38,7 +38,10 @@ struct DeviceMapping {
 using DeviceMap = std::vector<DeviceMapping>;
 
 // Builds the map from a lookup that answers the device path behind a drive
-// name such as u"C:" (empty when the drive has none).
+// name such as u"C:" (empty when the drive has none). Only device paths
+// (\device\...) are kept: a subst drive answers a drive or network path
+// (\??\C:\work), which kernel events never carry and which would rewrite
+// ordinary paths below its target to the subst drive.
 template <typename Lookup>
 DeviceMap build_device_map(Lookup&& query_device);
 
@@ -55,8 +58,9 @@ DeviceMap build_device_map(Lookup&& query_device) {
   for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
     const char16_t name[3] = {letter, u':', 0};
     std::u16string device = query_device(name);
-    if (device.empty()) continue;
-    map.push_back({normalize_path(std::move(device)), normalize_path(std::u16string(name))});
+    std::u16string normalised = normalize_path(std::move(device));
+    if (normalised.size() < 2 || normalised[0] != u'\\' || normalised[1] == u'\\') continue;
+    map.push_back({std::move(normalised), normalize_path(std::u16string(name))});
   }
   sort_device_map(map);
   return map;

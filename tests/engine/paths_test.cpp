@@ -27,6 +27,15 @@ TEST(NormalizePath, folds_prefixes_separators_case_and_trailing_backslashes) {
   for (const auto& c : cases) EXPECT_EQ(normalize_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
 }
 
+TEST(NormalizePath, removes_nested_prefixes_so_that_normalising_again_changes_nothing) {
+  const std::u16string nested[] = {u"\\??\\\\??\\C:\\x", u"\\\\?\\\\??\\C:\\x", u"//?/\\??\\C:/x"};
+  for (const auto& in : nested) {
+    const std::u16string once = normalize_path(in);
+    EXPECT_EQ(once, u"c:\\x") << std::string(in.begin(), in.end());
+    EXPECT_EQ(normalize_path(once), once);
+  }
+}
+
 TEST(IsUnder, matches_whole_components_only) {
   EXPECT_TRUE(is_under(u"c:\\data", u"c:\\data"));
   EXPECT_TRUE(is_under(u"c:\\data", u"c:\\"));
@@ -55,6 +64,22 @@ TEST(DeviceMap, longest_device_prefix_wins_and_unmapped_paths_stay) {
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume10\\x"), u"d:\\x");
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1"), u"c:");
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume9\\x"), u"\\device\\harddiskvolume9\\x");
+}
+
+TEST(DeviceMap, a_subst_drive_does_not_rewrite_paths_below_its_target) {
+  DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
+    if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
+    if (drive[0] == u'S') return u"\\??\\C:\\Work";
+    if (drive[0] == u'T') return u"\\??\\UNC\\server\\share";
+    if (drive[0] == u'Z') return u"\\Device\\LanmanRedirector\\;Z:0000000000012345\\server\\share";
+    return {};
+  });
+  ASSERT_EQ(map.size(), 2u);
+  // A change the watcher saw and the same file as a kernel event name one path.
+  EXPECT_EQ(map_device_prefix(map, u"c:\\work\\a.txt"), u"c:\\work\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\work\\a.txt"), u"c:\\work\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\lanmanredirector\\;z:0000000000012345\\server\\share\\b"),
+            u"z:\\b");
 }
 
 TEST(PathHash, is_fnv1a_over_little_endian_units) {
