@@ -354,6 +354,24 @@ void prune_bindings(EngineCore& engine) {
   release_unreferenced_names(engine);
 }
 
+// The budget and the binding caps bound different things: with long paths the
+// budget fills while the maps are far below their cap, and a binding whose
+// close never comes holds its name for good. New names are then refused and
+// no new binding ever arrives to push the old ones out, so the oldest go
+// here instead, a tenth of each map at a time, as from a full map.
+void relieve_name_budget(EngineCore& engine) {
+  BindingState& s = engine.bindings;
+  const std::uint64_t refusals = engine.names.budget_refusals.load(std::memory_order_relaxed);
+  if (refusals == s.budget_refusals_seen) return;
+  s.budget_refusals_seen = refusals;
+  for (BindingMap* map : {&s.previous_object_bindings, &s.previous_key_bindings, &s.object_bindings,
+                          &s.key_bindings}) {
+    const std::size_t tenth = (map->size() + 9) / 10;
+    for (std::size_t i = 0; i < tenth && map->evict_oldest(); ++i) engine.counters.add(Counter::mapping_evictions);
+  }
+  release_unreferenced_names(engine);
+}
+
 void finish_pending_at_stop(EngineCore& engine) {
   recover_pending(engine, true);
   expire_pending(engine, true);

@@ -185,6 +185,7 @@ struct BindingState {
   BindingMap previous_key_bindings;
   std::uint64_t last_prune_ticks = 0;
   std::uint64_t last_recovery_ticks = 0;
+  std::uint64_t budget_refusals_seen = 0;  // names.budget_refusals at the last relief
   TickSource ticks = &tick_ms;
 
   std::mutex pending_lock;  // guards pending_io and unknown_samples
@@ -216,6 +217,10 @@ void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t f
 void recover_pending(EngineCore& engine, bool forced);
 void expire_pending(EngineCore& engine, bool all);
 void prune_bindings(EngineCore& engine);
+// When the name budget refused a path since the last call, gives up the
+// oldest tenth of every binding map and releases the names nothing else
+// holds, so that bindings that never end cannot keep new names out.
+void relieve_name_budget(EngineCore& engine);
 
 // Stop sequence: attribute what a forced recovery can, then turn every read
 // or write still unnamed into an unknown sample.

@@ -29,9 +29,13 @@ const NameRef& no_name() {
   return empty;
 }
 
-// Pruning and late recovery are spread over the event stream by its count.
+// Pruning, relief of the name budget and late recovery are spread over the
+// event stream by its count.
 void run_maintenance(EngineCore& engine, std::uint64_t n) {
-  if (n % prune_every_events == 0) prune_bindings(engine);
+  if (n % prune_every_events == 0) {
+    prune_bindings(engine);
+    relieve_name_budget(engine);
+  }
   if (engine.counters.get(Counter::pending_names) != 0 && n % recover_every_events == 0) {
     recover_pending(engine, false);
   }

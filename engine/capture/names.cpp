@@ -42,6 +42,7 @@ NameRef intern_name(EngineCore& engine, std::u16string raw_path) {
   if (table.name_table.size() >= NameTable::capacity) table.name_table.clear();
   if (!budget_admits(*table.budget, path.size())) {
     engine.counters.add(Counter::dropped);
+    table.budget_refusals.fetch_add(1, std::memory_order_relaxed);
     return {};
   }
   NameRef name = new_name(table, std::move(path));

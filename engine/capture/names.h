@@ -48,13 +48,17 @@ struct NameTable {
   std::unordered_map<std::u16string_view, NameRef, PathHash> name_table;
   std::uint64_t next_name_id = 1;  // ids are never reused within an engine
   std::shared_ptr<Budget> budget = std::make_shared<Budget>();
+  // New paths refused because the budget was full; the decoding thread looks
+  // at it to give up old bindings whose names hold the budget.
+  std::atomic<std::uint64_t> budget_refusals{0};
 };
 
 // Bytes a name of that many UTF-16 units charges to the budget.
 constexpr std::uint64_t name_charge(std::size_t units) { return 2 * static_cast<std::uint64_t>(units) + 64; }
 
 // Normalises and device-maps raw_path and returns its shared name; empty
-// (and 1 added to dropped) when the budget cannot take a new path.
+// (and 1 added to dropped and to budget_refusals) when the budget cannot
+// take a new path.
 NameRef intern_name(EngineCore& engine, std::u16string raw_path);
 
 // Drops every table entry whose name nothing else refers to.

@@ -176,6 +176,61 @@ TEST_F(MissingOpenTest, a_full_set_of_pending_opens_is_emptied_only_for_a_new_ir
   EXPECT_EQ(counter(Counter::errors), 1u);
 }
 
+// ---- the names budget against the bindings ------------------------------------
+
+class NameBudgetTest : public DecoderTest {
+ protected:
+  // Runs ignored events up to the next multiple of the maintenance interval.
+  void reach_maintenance() {
+    do decode(13, 0, {}, 10);
+    while (counter(Counter::events) % 4096 != 0);
+  }
+
+  static std::u16string long_path(const std::string& label) {
+    std::u16string path = u"c:\\data\\" + std::u16string(label.begin(), label.end());
+    path.resize(30000, u'x');
+    return path;
+  }
+
+  // Opens files with 30000-unit paths, never closed, until the budget refuses
+  // one: a few hundred bindings, far below the binding cap.
+  std::uint64_t open_until_refused() {
+    std::uint64_t opened = 0;
+    while (counter(Counter::dropped) == 0) {
+      ++opened;
+      decode(12, 1, create_event(8, 1, irp, object + opened, long_path(std::to_string(opened))), 10);
+    }
+    return opened;
+  }
+};
+
+TEST_F(NameBudgetTest, bindings_that_never_end_give_up_their_names_once_the_budget_refuses_new_ones) {
+  const std::uint64_t opened = open_until_refused();
+  EXPECT_EQ(engine.bindings.object_bindings.size(), opened - 1);
+  decode(12, 1, create_event(8, 1, irp, 7, long_path("fresh")), 11);
+  EXPECT_EQ(engine.bindings.object_bindings.find(7), nullptr);  // refused as well
+
+  reach_maintenance();
+  EXPECT_GT(counter(Counter::mapping_evictions), 0u);
+  EXPECT_NE(engine.bindings.object_bindings.find(object + opened - 1), nullptr);  // the newest stay
+  decode(12, 1, create_event(8, 1, irp, 7, long_path("fresh")), 12);
+  decode(15, 1, io_event(8, 1, 7, key), 13);
+  const auto got = activities();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].path.substr(0, 13), "c:\\data\\fresh");
+  EXPECT_LE(engine.names.budget->bytes.load(), NameTable::budget_limit);
+}
+
+TEST_F(NameBudgetTest, without_a_refused_name_maintenance_gives_up_no_binding) {
+  decode(12, 1, create_event(8, 1, irp, 7, u"c:\\data\\kept.txt"), 10);
+  decode(10, 0, name_event(8, key, u"c:\\data\\named.txt"), 10);
+  reach_maintenance();
+  reach_maintenance();
+  EXPECT_EQ(counter(Counter::mapping_evictions), 0u);
+  EXPECT_EQ(engine.bindings.object_bindings.size(), 1u);
+  EXPECT_EQ(engine.bindings.key_bindings.size(), 1u);
+}
+
 // ---- bad input ------------------------------------------------------------------
 
 TEST_F(DecoderTest, a_pointer_size_other_than_four_or_eight_is_malformed) {
