@@ -1,31 +1,48 @@
 #!/usr/bin/env bash
 # Configures and builds the fuzz preset, then runs every fuzz target for a
-# fixed number of inputs, starting from its checked-in seeds. A crash, leak
-# or sanitizer report fails the run.
+# fixed number of inputs, starting from its checked-in seeds. A crash, leak,
+# sanitizer report or broken check fails the run; the failing input is kept
+# under <build>/fuzz/artifacts/.
+#
+# Each target runs a fixed number of inputs; its time limit is only a guard
+# for a slow machine (all five together take about a minute of processor time).
+# MIRROW_FUZZ_BUILD: build folder (build/fuzz); MIRROW_FUZZ_RUNS and
+# MIRROW_FUZZ_TIME: inputs and seconds for every target instead of the table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MIRROW_FUZZ_BUILD:-build/fuzz}
-runs=${MIRROW_FUZZ_RUNS:-200000}
-targets=(decode_fuzz:decode change_buffer_fuzz:change_buffer)
+# target:seed folder:inputs:guard seconds
+targets=(
+  decode_fuzz:decode:200000:40
+  change_buffer_fuzz:change_buffer:200000:25
+  paths_fuzz:paths:200000:25
+  classic_name_fuzz:classic_name:200000:15
+  cim_datetime_fuzz:cim_datetime:200000:15
+)
 
 cmake --preset fuzz -B "$build" >/dev/null
-for entry in "${targets[@]}"; do
-  cmake --build "$build" --target "${entry%%:*}"
-done
+names=()
+for entry in "${targets[@]}"; do names+=("${entry%%:*}"); done
+cmake --build "$build" --target "${names[@]}"
 
+artifacts=$build/fuzz/artifacts
+mkdir -p "$artifacts"
 status=0
 for entry in "${targets[@]}"; do
-  target=${entry%%:*}
-  seeds=fuzz/corpus/${entry#*:}
+  IFS=: read -r target seeds runs guard <<<"$entry"
+  runs=${MIRROW_FUZZ_RUNS:-$runs}
+  guard=${MIRROW_FUZZ_TIME:-$guard}
   work=$(mktemp -d)
-  cp "$seeds"/* "$work"/
+  cp "fuzz/corpus/$seeds"/* "$work"/
   echo "== $target: $runs inputs"
-  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time=50 -max_len=512 -rss_limit_mb=1024 -print_final_stats=1 "$work" \
-      >"$work.log" 2>&1; then
+  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len=512 -rss_limit_mb=1024 \
+      -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work" >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     status=1
   else
     grep -E "stat::number_of_executed_units|Done" "$work.log" | tail -n 2
+    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.log")
+    if [ "${executed:-0}" -lt "$runs" ]; then echo "   stopped by the ${guard} s guard before ${runs} inputs"; fi
   fi
   rm -rf "$work" "$work.log"
 done
