@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/thread_texts.h"
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
 #include "engine/api/export_frame.h"
@@ -13,9 +14,6 @@
 using namespace mirrow;
 
 namespace {
-
-// Each calling thread sees only the text of its own last failing vt_start.
-thread_local std::string thread_error_text;
 
 Engine& engine_of(vt_engine* handle) { return *reinterpret_cast<Engine*>(handle); }
 
@@ -43,16 +41,16 @@ uint32_t WINAPI vt_start(vt_engine* handle, int32_t capture, int32_t track_missi
   try {
     const uint32_t status = start_engine(engine, capture != 0, track_missing_opens != 0);
     // A failure without an exception has no text; an older one would only mislead.
-    if (status != result_ok) thread_error_text.clear();
+    if (status != result_ok) clear_this_thread_text();
     return status;
   } catch (const std::exception& e) {
     try {
-      thread_error_text = e.what();
+      this_thread_text() = e.what();
     } catch (...) {
-      thread_error_text.clear();
+      clear_this_thread_text();
     }
   } catch (...) {
-    thread_error_text.clear();
+    clear_this_thread_text();
   }
   stop_sequence(engine);
   return result_out_of_memory;
@@ -64,7 +62,8 @@ void WINAPI vt_stop(vt_engine* handle) {
   stop_sequence(engine);
 }
 
-const char* WINAPI vt_error(void) { return thread_error_text.c_str(); }
+// Each calling thread sees only the text of its own last failing vt_start.
+const char* WINAPI vt_error(void) { return this_thread_text_or_empty(); }
 
 uint32_t WINAPI vt_root(vt_engine* handle, int64_t id, const wchar_t* path, int32_t flag) {
   return contained(result_out_of_memory, [&] { return add_root(engine_of(handle), id, utf16(path), flag != 0); });
