@@ -129,6 +129,10 @@ std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::
                                  double timestamp) {
   // A time that is not a number would come out as text that is not JSON.
   if (path == nullptr || kind < 1 || kind > 10 || !std::isfinite(timestamp)) return result_invalid;
+  // Like a replay: never beside a start, which reorders the roots that the
+  // classification reads, nor once the engine runs.
+  std::lock_guard hold(engine.replay_lock);
+  if (engine.running.load()) return result_invalid;
   const NameRef name = intern_name(engine, std::u16string(path));
   record_activity(engine, name, static_cast<std::uint32_t>(kind), pid, timestamp, nullptr, 1, 0.0);
   return result_ok;

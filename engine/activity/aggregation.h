@@ -112,8 +112,9 @@ void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept;
 // Text size the batch limit assumes for one group.
 std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept;
 
-// The test hook behind vt_test_emit: 87 for a null path or a kind outside
-// 1..10, else interns the path and records one finished activity.
+// The test hook behind vt_test_emit: 87 for a null path, a kind outside
+// 1..10, a time that is not finite or while the engine runs, else interns
+// the path and records one finished activity (under replay_lock).
 std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
                                  double timestamp);
 

@@ -52,6 +52,14 @@ struct EngineCore {
   std::u16string probe_path;
 
   // Capture side: decoding and binding run on one thread at a time.
+  // While the engine runs that is the capture thread; while it is stopped,
+  // replays and test emits decode and record on the host's thread. They hold
+  // replay_lock and are refused once running is set, and the start sets
+  // running under it (after reordering the roots), so a replay never
+  // overlaps a start, the capture thread or another replay. The stop holds
+  // it while it finishes the pending reads and writes. The capture thread
+  // never takes it.
+  std::mutex replay_lock;
   NameTable names;
   BindingState bindings;
   PendingOpens pending_opens;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "engine/activity/configuration.h"
@@ -66,6 +67,10 @@ Engine* create_engine() noexcept {
 std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_opens) {
   if (engine.running.load()) return result_already_running;
   ResetEvent(engine.stop_event.get());
+  // Waits for a replay or test emit in progress on another thread and keeps
+  // the next one out until running is set: they read the roots reordered
+  // here and the decoding state the capture thread will own.
+  std::unique_lock replays(engine.replay_lock);
   engine.track_missing_opens = track_missing_opens;
   prepare_roots_for_start(engine);
 
@@ -76,12 +81,14 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
     watcher->directory = open_watched_directory(path);
     if (!watcher->directory) {
       const DWORD code = GetLastError();
+      replays.unlock();
       stop_sequence(engine);
       return code;
     }
     engine.watchers.push_back(std::move(watcher));
   }
   engine.running.store(true);
+  replays.unlock();
 
   if (const std::uint32_t status = start_watcher_threads(engine); status != result_ok) return status;
   return capture ? start_trace_sessions(engine) : result_ok;
@@ -91,6 +98,9 @@ void stop_sequence(Engine& engine) noexcept {
   if (engine.stop_event) SetEvent(engine.stop_event.get());
   stop_capture(engine);
   try {
+    // The capture thread has ended; a replay may run here only when the
+    // engine was already stopped, and then must wait.
+    std::lock_guard replays(engine.replay_lock);
     finish_pending_at_stop(engine);
   } catch (...) {
     engine.counters.add(Counter::errors);

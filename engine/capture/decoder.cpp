@@ -210,6 +210,7 @@ void decode_replayed(EngineCore& engine, const ReplayEvent& e) noexcept {
 }  // namespace
 
 std::uint32_t replay_event(EngineCore& engine, const ReplayEvent& event) noexcept {
+  std::lock_guard hold(engine.replay_lock);
   if (replay_refused(engine, event)) return result_invalid;
   decode_replayed(engine, event);
   try {
@@ -221,6 +222,7 @@ std::uint32_t replay_event(EngineCore& engine, const ReplayEvent& event) noexcep
 }
 
 std::uint32_t replay_event_many(EngineCore& engine, const ReplayEvent& event, std::uint32_t repeat) noexcept {
+  std::lock_guard hold(engine.replay_lock);
   if (replay_refused(engine, event) || repeat > replay_repeat_cap) return result_invalid;
   for (std::uint32_t i = 0; i < repeat; ++i) decode_replayed(engine, event);
   return result_ok;

@@ -50,7 +50,8 @@ constexpr std::uint32_t replay_repeat_cap = 10000000;
 
 // Decodes the event once, then runs a forced recovery pass, so that a read
 // replayed after the name that covers it is attributed at once. 87 while the
-// engine runs or for a null payload with a length.
+// engine runs or for a null payload with a length. Holds replay_lock
+// throughout, so a start waits for a replay in progress.
 std::uint32_t replay_event(EngineCore& engine, const ReplayEvent& event) noexcept;
 
 // Decodes the same event repeat times in a tight loop, without recovery
