@@ -11,5 +11,7 @@ done
 status=0
 ctest --preset native || status=1
 ctest --preset windows-x64 || status=1
+# The engine core's concurrency test under ThreadSanitizer: its preset builds that one target.
+cmake --preset tsan >/dev/null && cmake --build --preset tsan && ctest --preset tsan || status=1
 if [ -f fuzz/run-all.sh ]; then bash fuzz/run-all.sh || status=1; fi
 exit $status
