@@ -14,6 +14,7 @@ extern "C" {
 
 uint32_t WINAPI vt_test_emit(vt_engine* handle, const wchar_t* path, int32_t kind, uint32_t process_id,
                              double timestamp) {
+  if (handle == nullptr) return result_invalid;
   Engine& engine = *reinterpret_cast<Engine*>(handle);
   if (engine.running.load()) return result_invalid;
   return contained(result_out_of_memory,

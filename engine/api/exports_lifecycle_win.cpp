@@ -36,6 +36,10 @@ void WINAPI vt_destroy(vt_engine* handle) {
 }
 
 uint32_t WINAPI vt_start(vt_engine* handle, int32_t capture, int32_t track_missing_opens) {
+  if (handle == nullptr) {
+    clear_this_thread_text();
+    return result_invalid;
+  }
   Engine& engine = engine_of(handle);
   std::lock_guard hold(engine.lifecycle_lock);
   try {
@@ -57,6 +61,7 @@ uint32_t WINAPI vt_start(vt_engine* handle, int32_t capture, int32_t track_missi
 }
 
 void WINAPI vt_stop(vt_engine* handle) {
+  if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
   std::lock_guard hold(engine.lifecycle_lock);
   stop_sequence(engine);
@@ -66,24 +71,29 @@ void WINAPI vt_stop(vt_engine* handle) {
 const char* WINAPI vt_error(void) { return this_thread_text_or_empty(); }
 
 uint32_t WINAPI vt_root(vt_engine* handle, int64_t id, const wchar_t* path, int32_t flag) {
+  if (handle == nullptr) return result_invalid;
   return contained(result_out_of_memory, [&] { return add_root(engine_of(handle), id, utf16(path), flag != 0); });
 }
 
 uint32_t WINAPI vt_exclude(vt_engine* handle, const wchar_t* path) {
+  if (handle == nullptr) return result_invalid;
   return contained(result_out_of_memory, [&] { return add_exclusion(engine_of(handle), utf16(path)); });
 }
 
 void WINAPI vt_missing(vt_engine* handle, const wchar_t* path) {
+  if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
   contained_counted(engine.counters, [&] { add_missing(engine, utf16(path)); });
 }
 
 void WINAPI vt_missing_clear(vt_engine* handle) {
+  if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
   contained_counted(engine.counters, [&] { clear_missing(engine); });
 }
 
 void WINAPI vt_probe(vt_engine* handle, const wchar_t* path) {
+  if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
   contained_counted(engine.counters, [&] { set_probe(engine, utf16(path)); });
 }

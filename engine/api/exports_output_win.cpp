@@ -40,6 +40,7 @@ const char* failed_text(uint64_t* out_length) {
 extern "C" {
 
 const char* WINAPI vt_drain(vt_engine* handle, uint64_t* out_length) {
+  if (handle == nullptr) return failed_text(out_length);
   Engine& engine = engine_of(handle);
   const char* text = contained_counted(engine.counters, static_cast<const char*>(nullptr), [&] {
     return hand_out(drain_activity(engine), out_length);
@@ -48,7 +49,7 @@ const char* WINAPI vt_drain(vt_engine* handle, uint64_t* out_length) {
 }
 
 uint32_t WINAPI vt_stats(vt_engine* handle, uint64_t* out, uint64_t out_count) {
-  if (out == nullptr || out_count < statistics_count) return result_invalid;
+  if (handle == nullptr || out == nullptr || out_count < statistics_count) return result_invalid;
   Engine& engine = engine_of(handle);
   return contained(1u, [&] {
     const StatisticsValues values = statistics_values(engine, live_figures_of(engine));
@@ -58,6 +59,7 @@ uint32_t WINAPI vt_stats(vt_engine* handle, uint64_t* out, uint64_t out_count) {
 }
 
 const char* WINAPI vt_diagnostics(vt_engine* handle, uint64_t* out_length) {
+  if (handle == nullptr) return failed_text(out_length);
   Engine& engine = engine_of(handle);
   const char* text = contained(static_cast<const char*>(nullptr), [&] {
     std::string text = diagnostics_document(engine, live_figures_of(engine));

@@ -25,6 +25,7 @@ extern "C" {
 
 uint32_t WINAPI vt_replay(vt_engine* handle, uint16_t event_id, uint8_t version, uint32_t pointer_size,
                           uint32_t process_id, double timestamp, const uint8_t* payload, uint64_t length) {
+  if (handle == nullptr) return result_invalid;
   return replay_event(engine_of(handle),
                       replay_arguments(event_id, version, pointer_size, process_id, timestamp, payload, length));
 }
@@ -32,12 +33,14 @@ uint32_t WINAPI vt_replay(vt_engine* handle, uint16_t event_id, uint8_t version,
 uint32_t WINAPI vt_replay_many(vt_engine* handle, uint16_t event_id, uint8_t version, uint32_t pointer_size,
                                uint32_t process_id, double timestamp, const uint8_t* payload, uint64_t length,
                                uint32_t repeat) {
+  if (handle == nullptr) return result_invalid;
   return replay_event_many(engine_of(handle),
                            replay_arguments(event_id, version, pointer_size, process_id, timestamp, payload, length),
                            repeat);
 }
 
 uint32_t WINAPI vt_test_recovery(vt_engine* handle, int32_t on) {
+  if (handle == nullptr) return result_invalid;
   Engine& engine = engine_of(handle);
   if (engine.running.load()) return result_invalid;
   engine.track_missing_opens = on != 0;
