@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -24,8 +25,9 @@ namespace mirrow {
 
 struct EngineCore;
 
-// End of a binding that is still open.
-constexpr double open_end = 1e100;
+// End of a binding that is still open: it covers every later time, however
+// large the time an event carries.
+constexpr double open_end = std::numeric_limits<double>::infinity();
 constexpr std::size_t binding_map_cap = 100000;
 constexpr std::size_t binding_eviction_batch = 10000;
 constexpr std::size_t pending_io_cap = 4096;
