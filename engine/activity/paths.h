@@ -21,6 +21,11 @@ bool is_under(std::u16string_view path, std::u16string_view prefix);
 // \\?\ or \\?\UNC\ form of a normalised path for the system's file functions.
 std::u16string long_path_form(std::u16string_view p);
 
+// The system's file functions take names of fewer units than this (room for
+// the terminating NUL included). A longer name must never be handed to them:
+// cut short on the way, it would name one of its own ancestors instead.
+constexpr std::size_t system_path_units_limit = 32767;
+
 // 64-bit FNV-1a over the UTF-16 units as little-endian bytes.
 std::uint64_t fnv1a_path_hash(std::u16string_view p);
 
