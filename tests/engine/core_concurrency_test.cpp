@@ -59,6 +59,20 @@ void finish_core_at_stop(EngineCore& engine) {
   finish_pending_at_stop(engine);
 }
 
+// What the start and stop of a capture record for the reports, which any
+// host thread reads meanwhile: the names session's outcome and time, the
+// capture session's state request and, at the stop, its losses.
+void record_capture_figures(EngineCore& engine, int cycle) {
+  const auto n = static_cast<std::uint32_t>(cycle);
+  engine.startup.system_names_enabled = false;
+  engine.startup.names_session_status = 5;
+  engine.startup.startup_name_losses = n;
+  engine.startup.startup_name_seconds = 0.001 * n;
+  engine.startup.capture_state_status = n;
+  engine.startup.events_lost = n;
+  engine.startup.buffers_lost = n;
+}
+
 class CoreConcurrency : public ::testing::Test {
  protected:
   CoreConcurrency() {
@@ -107,6 +121,7 @@ class CoreConcurrency : public ::testing::Test {
   void lifecycle() {
     for (int cycle = 0; cycle < 3 || running_time_left(); ++cycle) {
       start_core(engine, cycle % 2 == 1);
+      record_capture_figures(engine, cycle);
       watchers_stop.store(false);
       std::thread capture_thread([this, cycle] { capture(cycle); });
       std::thread watcher_a([this, cycle] { watch(root_a, cycle); });
@@ -116,6 +131,7 @@ class CoreConcurrency : public ::testing::Test {
       // watchers, clear running.
       watchers_stop.store(true);
       capture_thread.join();
+      record_capture_figures(engine, cycle);
       finish_core_at_stop(engine);
       watcher_a.join();
       watcher_b.join();
