@@ -7,16 +7,25 @@
 
 namespace mirrow {
 
+// Roots and exclusions change only while the engine is stopped, and under
+// replay_lock: replays and test emits classify paths against them on other
+// threads, and a start reorders them under the same lock.
 std::uint32_t add_root(EngineCore& engine, std::int64_t id, const char16_t* path, bool flag) {
-  if (engine.running.load() || id < 1 || path == nullptr) return result_invalid;
-  engine.roots.push_back(Root{id, normalize_path(path), flag});
+  if (id < 1 || path == nullptr) return result_invalid;
+  Root root{id, normalize_path(path), flag};
+  std::lock_guard hold(engine.replay_lock);
+  if (engine.running.load()) return result_invalid;
+  engine.roots.push_back(std::move(root));
   engine.classification.clear();
   return result_ok;
 }
 
 std::uint32_t add_exclusion(EngineCore& engine, const char16_t* path) {
-  if (engine.running.load() || path == nullptr) return result_invalid;
-  engine.exclusions.push_back(normalize_path(path));
+  if (path == nullptr) return result_invalid;
+  std::u16string exclusion = normalize_path(path);
+  std::lock_guard hold(engine.replay_lock);
+  if (engine.running.load()) return result_invalid;
+  engine.exclusions.push_back(std::move(exclusion));
   engine.classification.clear();
   return result_ok;
 }
