@@ -12,7 +12,6 @@ namespace {
 constexpr std::string_view unavailable_message = "unavailable, reparse or offline ancestor";
 constexpr std::string_view too_many_skipped_message = "too many excluded reparse/offline paths";
 constexpr std::string_view too_many_pending_message = "too many pending directories";
-constexpr std::uint32_t error_name_too_long = 206;  // ERROR_FILENAME_EXCED_RANGE
 
 bool is_dot_entry(std::u16string_view name) { return name == u"." || name == u".."; }
 
@@ -66,12 +65,12 @@ bool Scanner::open_next_directory() {
   // The directory leaves pending only once its fate is known, so a step that
   // fails half-way (out of memory) leaves it for the next step.
   current_dir_ = pending_.back();
-  std::u16string pattern = long_path_form(current_dir_);
-  pattern.append(!current_dir_.empty() && current_dir_.back() == u'\\' ? u"*" : u"\\*");
+  const std::u16string_view pattern_tail =
+      !current_dir_.empty() && current_dir_.back() == u'\\' ? std::u16string_view(u"*") : u"\\*";
   // The pattern is the longest name handed to the system for this directory.
-  if (pattern.size() >= system_path_units_limit) {
+  if (const std::uint32_t refusal = long_path_refusal(current_dir_, pattern_tail.size())) {
     pending_.pop_back();
-    record_error_code(current_dir_, "FindFirstFile", error_name_too_long);
+    record_error_code(current_dir_, "FindFirstFile", refusal);
     return false;
   }
   if (!ancestors_walkable(platform_, current_dir_)) {
@@ -79,6 +78,8 @@ bool Scanner::open_next_directory() {
     record_error(current_dir_, unavailable_message);
     return false;
   }
+  std::u16string pattern = long_path_form(current_dir_);
+  pattern.append(pattern_tail);
   std::uint32_t error = 0;
   listing_ = platform_.open_listing(platform_.context, pattern, entry_, error);
   pending_.pop_back();

@@ -44,6 +44,28 @@ std::u16string long_path_form(std::u16string_view p) {
   return result;
 }
 
+std::uint32_t long_path_refusal(std::u16string_view p, std::size_t extra_units) {
+  const bool unc = p.starts_with(u"\\\\");
+  const bool drive = p.size() >= 3 && ((p[0] >= u'a' && p[0] <= u'z') || (p[0] >= u'A' && p[0] <= u'Z')) &&
+                     p[1] == u':' && p[2] == u'\\';
+  // A volume named by its GUID, as in \\?\Volume{...}\ once the prefix is gone.
+  const std::size_t volume_end = std::min(p.find(u'\\'), p.size());
+  const bool volume = p.starts_with(u"volume{") && p[volume_end - 1] == u'}';
+  if (!unc && !drive && !volume) return error_invalid_name;
+  // Components after the drive or volume root or the leading two
+  // back-slashes; a drive root alone keeps its back-slash.
+  std::u16string_view rest = unc ? p.substr(2) : drive ? p.substr(3) : p.substr(std::min(volume_end + 1, p.size()));
+  while (!rest.empty() || unc) {
+    const std::size_t end = std::min(rest.find(u'\\'), rest.size());
+    const std::u16string_view component = rest.substr(0, end);
+    if (component.empty() || component == u"." || component == u"..") return error_invalid_name;
+    if (end == rest.size()) break;
+    rest.remove_prefix(end + 1);
+  }
+  const std::size_t long_form_units = p.size() + (unc ? 6 : 4);
+  return long_form_units + extra_units >= system_path_units_limit ? error_name_too_long : 0;
+}
+
 std::uint64_t fnv1a_path_hash(std::u16string_view p) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;
   for (char16_t unit : p) {

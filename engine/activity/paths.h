@@ -26,6 +26,18 @@ std::u16string long_path_form(std::u16string_view p);
 // cut short on the way, it would name one of its own ancestors instead.
 constexpr std::size_t system_path_units_limit = 32767;
 
+constexpr std::uint32_t error_invalid_name = 123;  // ERROR_INVALID_NAME
+constexpr std::uint32_t error_name_too_long = 206;  // ERROR_FILENAME_EXCED_RANGE
+
+// 0 when the long-path form of a normalised path, with extra_units appended,
+// may be handed to the system, which takes every unit of that form
+// literally; otherwise the error a call with it stands for. 123 unless it is
+// a drive path (c:\...), a UNC path (\\server\...) or a volume path
+// (volume{guid}\...) whose components are neither empty nor "." or "..": a
+// relative name would be looked up among the system's device names instead.
+// 206 when it reaches the limit above.
+std::uint32_t long_path_refusal(std::u16string_view p, std::size_t extra_units = 0);
+
 // 64-bit FNV-1a over the UTF-16 units as little-endian bytes.
 std::uint64_t fnv1a_path_hash(std::u16string_view p);
 

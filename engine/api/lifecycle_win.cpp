@@ -21,11 +21,11 @@ std::u16string query_device(const char16_t* drive) {
 
 // Opens a watched directory for overlapped change notification.
 UniqueHandle open_watched_directory(const std::u16string& path) {
-  const std::u16string long_path = long_path_form(path);
-  if (long_path.size() >= system_path_units_limit) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  if (const std::uint32_t refusal = long_path_refusal(path)) {
+    SetLastError(refusal);
     return UniqueHandle();
   }
+  const std::u16string long_path = long_path_form(path);
   return UniqueHandle(CreateFileW(wide(long_path.c_str()), FILE_LIST_DIRECTORY,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));

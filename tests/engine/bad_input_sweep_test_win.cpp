@@ -609,6 +609,7 @@ struct OddPath {
 
 constexpr const char16_t* unavailable = u": unavailable, reparse or offline ancestor";
 constexpr const char16_t* too_long = u": FindFirstFile: 206";
+constexpr const char16_t* invalid_name = u": FindFirstFile: 123";
 
 // base()\aaa...\aaa of exactly that many units, in segments of 200.
 std::wstring path_of_units(std::size_t units) {
@@ -623,8 +624,8 @@ std::wstring path_of_units(std::size_t units) {
 
 const std::vector<OddPath>& odd_paths() {
   static const std::vector<OddPath> paths = {
-      {"an_empty_path", [] { return std::wstring(); }, false, 0, unavailable},
-      {"a_path_of_one_unit", [] { return std::wstring(L"x"); }, false, 0, unavailable},
+      {"an_empty_path", [] { return std::wstring(); }, false, ERROR_INVALID_NAME, invalid_name},
+      {"a_path_of_one_unit", [] { return std::wstring(L"x"); }, false, ERROR_INVALID_NAME, invalid_name},
       {"a_path_of_32767_units", [] { return path_of_units(32767); }, true, ERROR_FILENAME_EXCED_RANGE, too_long},
       {"a_path_of_100000_units", [] { return path_of_units(100000); }, true, ERROR_FILENAME_EXCED_RANGE, too_long},
       {"a_lone_high_surrogate",
@@ -738,6 +739,60 @@ std::vector<Row> odd_path_rows() {
 }
 
 INSTANTIATE_TEST_SUITE_P(OddPaths, Sweep, ::testing::ValuesIn(odd_path_rows()), row_name);
+
+// Names that are not one absolute place must never reach the system in the
+// long-path form, which takes them literally: a relative name is looked up
+// among the system's device names, "." and ".." are not resolved.
+std::vector<Row> not_one_place_rows() {
+  const std::pair<const char*, std::wstring> roots[] = {
+      {"a_dot", L"."},
+      {"two_dots", L".."},
+      {"a_device_name", L"nul"},
+      {"a_drive_without_its_root", L"C:"},
+      {"a_dot_dot_component", L"c:\\windows\\..\\users"},
+      {"a_dot_component", L"c:\\users\\.\\public"},
+      {"an_empty_component", L"c:\\users\\\\public"},
+      {"the_device_namespace", L"\\\\.\\nul"},
+      {"two_back_slashes_alone", L"\\\\"},
+  };
+  std::vector<Row> rows = {
+      {"a_volume_path_is_handed_to_the_system_and_answered_by_it",
+       [] {
+         wchar_t volume[MAX_PATH] = {};
+         ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(L"C:\\", volume, MAX_PATH));
+         const std::wstring root = std::wstring(volume) + L"windows";
+         Engine engine;
+         ASSERT_EQ(dll().vt_root(engine, 1, root.c_str(), 0), 0u);
+         const uint32_t status = dll().vt_start(engine, 0, 0);
+         EXPECT_NE(status, static_cast<uint32_t>(ERROR_INVALID_NAME));
+         EXPECT_NE(status, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+         const auto batches = walk_root(root);
+         ASSERT_FALSE(batches.empty());
+         for (const JsonValue& sample : batches.back().at("samples").items)
+           EXPECT_FALSE(sample.string.ends_with(invalid_name))
+               << std::string(sample.string.begin(), sample.string.end());
+       }},
+  };
+  for (const auto& [label, root] : roots) {
+    rows.push_back({std::string("a_root_of_") + label + "_fails_the_start_with_123", [root = root] {
+                      Engine engine;
+                      ASSERT_EQ(dll().vt_root(engine, 1, root.c_str(), 0), 0u);
+                      EXPECT_EQ(dll().vt_start(engine, 0, 0), static_cast<uint32_t>(ERROR_INVALID_NAME));
+                      EXPECT_EQ(stats(engine)[healthy], 0u);
+                    }});
+    rows.push_back({std::string("a_scan_root_of_") + label + "_is_one_123_error", [root = root] {
+                      const auto batches = walk_root(root);
+                      ASSERT_EQ(batches.size(), 1u);
+                      EXPECT_TRUE(walked_paths(batches).empty());
+                      expect_totals(batches[0], "0", "1");
+                      ASSERT_EQ(batches[0].at("samples").items.size(), 1u);
+                      EXPECT_EQ(batches[0].at("samples").items[0].string, normalised(root) + invalid_name);
+                    }});
+  }
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(NotOnePlace, Sweep, ::testing::ValuesIn(not_one_place_rows()), row_name);
 
 // Paths longer than the system takes must never reach it: cut short on the
 // way, they would name one of their own ancestors or siblings instead.
