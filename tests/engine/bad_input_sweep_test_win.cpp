@@ -827,6 +827,49 @@ INSTANTIATE_TEST_SUITE_P(OverlongPaths, Sweep, ::testing::ValuesIn(overlong_path
 
 // ---- calls in the wrong state ----
 
+// Every call the engine refuses for its arguments, made once each.
+void make_every_refused_call(vt_engine* engine) {
+  const uint8_t byte = 0;
+  std::array<uint64_t, 13> out;
+  EXPECT_EQ(dll().vt_root(engine, 0, base().c_str(), 0), invalid);
+  EXPECT_EQ(dll().vt_root(engine, 1, nullptr, 0), invalid);
+  EXPECT_EQ(dll().vt_exclude(engine, nullptr), invalid);
+  EXPECT_EQ(dll().vt_stats(engine, out.data(), 12), invalid);
+  EXPECT_EQ(dll().vt_stats(engine, nullptr, 13), invalid);
+  EXPECT_EQ(dll().vt_replay(engine, 15, 1, 8, pid, t0, nullptr, 5), invalid);
+  EXPECT_EQ(dll().vt_replay_many(engine, 15, 1, 8, pid, t0, &byte, 1, UINT32_MAX), invalid);
+  EXPECT_EQ(dll().vt_test_emit(engine, base().c_str(), 0, pid, t0), invalid);
+  EXPECT_EQ(dll().vt_test_emit(engine, base().c_str(), 1, pid, nan), invalid);
+  EXPECT_EQ(dll().vt_test_emit(engine, nullptr, 1, pid, t0), invalid);
+}
+
+// What a configured engine holds: a queued record, an exclusion, a watched
+// missing path and a probe, each still in effect.
+void expect_configuration_kept(vt_engine* engine) {
+  const auto drained = records(engine);
+  ASSERT_EQ(drained.size(), 1u);
+  EXPECT_EQ(drained[0].path, normalised(base() + L"\\queued"));
+  ASSERT_EQ(dll().vt_test_emit(engine, (base() + L"\\hidden\\a").c_str(), 1, pid, t0), 0u);
+  ASSERT_EQ(dll().vt_test_emit(engine, L"c:\\probe.txt", 1, pid, t0), 0u);
+  EXPECT_EQ(stats(engine)[probe_seen], 1u);
+  replay(engine, 12, 1, payload::create_event(8, 1, irp, file_object, u16(base() + L"\\waited")));
+  replay(engine, 24, 0, payload::operation_end_event(8, irp, status_not_found), t0 + 0.5);
+  const Drained record = single_record(engine);
+  EXPECT_EQ(record.path, normalised(base() + L"\\waited"));
+  EXPECT_EQ(record.kind, "6");
+  EXPECT_EQ(stats(engine)[errors], 0u);
+}
+
+// An engine set up for expect_configuration_kept.
+void configure(vt_engine* engine) {
+  ASSERT_EQ(dll().vt_root(engine, 3, base().c_str(), 0), 0u);
+  ASSERT_EQ(dll().vt_exclude(engine, (base() + L"\\hidden").c_str()), 0u);
+  dll().vt_missing(engine, (base() + L"\\waited").c_str());
+  dll().vt_probe(engine, L"c:\\probe.txt");
+  ASSERT_EQ(dll().vt_test_recovery(engine, 1), 0u);
+  ASSERT_EQ(dll().vt_test_emit(engine, (base() + L"\\queued").c_str(), 2, pid, t0), 0u);
+}
+
 std::vector<Row> state_rows() {
   return {
       {"stop_before_any_start_is_harmless",
@@ -978,6 +1021,36 @@ std::vector<Row> state_rows() {
            EXPECT_EQ(record.path, normalised(base() + L"\\e" + std::to_wstring(i)));
          }
          for (vt_engine* engine : engines) dll().vt_destroy(engine);
+       }},
+      {"refused_calls_on_a_stopped_engine_leave_its_records_and_configuration_as_they_were",
+       [] {
+         Engine engine;
+         configure(engine);
+         make_every_refused_call(engine);
+         expect_configuration_kept(engine);
+       }},
+      {"refused_calls_on_a_running_engine_leave_its_records_and_configuration_as_they_were",
+       [] {
+         Engine engine;
+         configure(engine);
+         // The start sets the tracking of failed opens anew.
+         ASSERT_EQ(dll().vt_start(engine, 0, 1), 0u);
+         make_every_refused_call(engine);
+         EXPECT_EQ(dll().vt_start(engine, 0, 1), already_running);
+         EXPECT_EQ(dll().vt_root(engine, 5, L"c:\\elsewhere", 0), invalid);
+         EXPECT_EQ(dll().vt_exclude(engine, base().c_str()), invalid);
+         EXPECT_EQ(dll().vt_test_recovery(engine, 0), invalid);
+         dll().vt_stop(engine);
+         expect_configuration_kept(engine);
+       }},
+      {"a_root_that_names_a_file_fails_the_start_as_a_watcher_that_never_got_ready",
+       [] {
+         write_file(base() + L"\\plain.txt");
+         Engine engine;
+         ASSERT_EQ(dll().vt_root(engine, 1, (base() + L"\\plain.txt").c_str(), 0), 0u);
+         EXPECT_EQ(dll().vt_start(engine, 0, 0), 110u);
+         EXPECT_EQ(stats(engine)[healthy], 0u);
+         EXPECT_EQ(dll().vt_test_emit(engine, (base() + L"\\plain.txt").c_str(), 1, pid, t0), 0u);
        }},
       {"the_error_text_is_never_null",
        [] {
