@@ -1052,6 +1052,20 @@ std::vector<Row> state_rows() {
          EXPECT_EQ(stats(engine)[healthy], 0u);
          EXPECT_EQ(dll().vt_test_emit(engine, (base() + L"\\plain.txt").c_str(), 1, pid, t0), 0u);
        }},
+      {"a_watched_directory_removed_while_running_stops_and_fails_the_next_start_with_the_systems_code",
+       [] {
+         const std::wstring dir = base() + L"\\vanishing";
+         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+         Engine engine;
+         ASSERT_EQ(dll().vt_root(engine, 1, dir.c_str(), 0), 0u);
+         ASSERT_EQ(dll().vt_start(engine, 0, 0), 0u);
+         ASSERT_TRUE(RemoveDirectoryW(dir.c_str()));
+         dll().vt_stop(engine);
+         EXPECT_EQ(stats(engine)[healthy], 0u);
+         const uint32_t status = dll().vt_start(engine, 0, 0);
+         EXPECT_TRUE(status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) << status;
+         EXPECT_EQ(stats(engine)[healthy], 0u);
+       }},
       {"the_error_text_is_never_null",
        [] {
          ASSERT_NE(dll().vt_error(), nullptr);
