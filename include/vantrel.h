@@ -8,7 +8,11 @@
  * Texts handed out are NUL-terminated 8-bit JSON owned by the library: copy them,
  * never free them. Engine texts stay valid until the next call of the same export
  * on the same engine or its destruction; scanner texts until the next
- * vt_scan_next or vt_scan_destroy on that scanner. No call throws. */
+ * vt_scan_next or vt_scan_destroy on that scanner. No call throws.
+ * A null engine is refused: calls with a result return 87, vt_drain and
+ * vt_diagnostics return null with length 0, the others do nothing. A root that
+ * is not a whole drive, network or volume path fails vt_start with 123, one too
+ * long for the system with 206. */
 #ifndef VANTREL_H
 #define VANTREL_H
 

@@ -51,6 +51,26 @@ TEST(LongPathForm, prefixes_drive_and_network_paths) {
   EXPECT_EQ(long_path_form(u"\\\\server\\share\\x"), u"\\\\?\\UNC\\server\\share\\x");
 }
 
+TEST(LongPathRefusal, only_whole_drive_network_and_volume_paths_below_the_limit_reach_the_system) {
+  for (const char16_t* fine : {u"c:\\", u"c:\\dir\\file.txt", u"\\\\server\\share\\dir",
+                               u"volume{0a1b2c3d-0000-0000-0000-000000000000}\\dir"})
+    EXPECT_EQ(long_path_refusal(fine), 0u) << std::u16string_view(fine).size();
+  for (const char16_t* not_one_place : {u"", u".", u"..", u"nul", u"c:", u"dir\\file", u"c:\\a\\..\\b",
+                                        u"c:\\a\\.\\b", u"c:\\a\\\\b", u"\\\\", u"\\\\server\\\\share",
+                                        u"volume{x"})
+    EXPECT_EQ(long_path_refusal(not_one_place), 123u) << std::u16string_view(not_one_place).size();
+
+  // \\?\ adds 4 units to a drive path and \\?\UNC\ 6 to a network path; the
+  // long form must stay below 32767 units with room for the NUL.
+  const std::u16string drive_path = u"c:\\" + std::u16string(32762 - 3, u'a');
+  EXPECT_EQ(long_path_refusal(drive_path), 0u);
+  EXPECT_EQ(long_path_refusal(drive_path, 1), 206u);
+  EXPECT_EQ(long_path_refusal(drive_path + u"b"), 206u);
+  const std::u16string network_path = u"\\\\s\\" + std::u16string(32760 - 4, u'a');
+  EXPECT_EQ(long_path_refusal(network_path), 0u);
+  EXPECT_EQ(long_path_refusal(network_path + u"b"), 206u);
+}
+
 TEST(DeviceMap, longest_device_prefix_wins_and_unmapped_paths_stay) {
   DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
     if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
