@@ -1,7 +1,11 @@
 // Feeds arbitrary kernel file events (and classic name events) to one
 // engine core for the whole run, so that bindings, pending reads, pending
 // opens and the name table fill up and hit their caps as they would after
-// hours of capture.
+// hours of capture. The engine's millisecond clock is the fuzzer's own: it
+// moves 1 ms per input and 100 ms at a pause, so pending expiry, recovery
+// and the binding prune (a sweep of every map and the name table, due every
+// 5 s) come every few hundred inputs whatever the machine's speed, instead
+// of the sweep running on every eighth input.
 //
 // Input: [selector][version][pointer][flags] then the payload.
 //   selector: event id 0..63, or with flags bit 0x10 a classic opcode
@@ -24,10 +28,14 @@ namespace {
 
 constexpr std::uint32_t own_pid = 4242;
 
+std::uint64_t clock_ms = 0;
+std::uint64_t fuzz_ticks() { return clock_ms; }
+
 mirrow::EngineCore& engine() {
   static mirrow::EngineCore* core = [] {
     auto* e = new mirrow::EngineCore;
     e->own_pid = own_pid;
+    e->bindings.ticks = &fuzz_ticks;
     e->track_missing_opens = true;
     mirrow::add_root(*e, 1, u"c:\\data", false);
     mirrow::add_missing(*e, u"c:\\data\\missing.txt");
@@ -48,7 +56,7 @@ void maintain(mirrow::EngineCore& e, std::uint8_t flags) {
     case 2: mirrow::expire_due_pending(e); break;
     case 3: mirrow::finish_pending_at_stop(e); break;
     case 4: (void)mirrow::unknown_samples_snapshot(e); break;
-    case 5: e.bindings.last_prune_ticks = 0; mirrow::prune_bindings(e); break;
+    case 5: clock_ms += 100; mirrow::prune_bindings(e); break;  // a pause in the stream
     default: break;
   }
 }
@@ -66,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* payload = size > 4 ? data + 4 : nullptr;
   const std::size_t length = size - 4;
   mirrow::EngineCore& e = engine();
+  ++clock_ms;
   try {
     if (flags & 0x10) {
       mirrow::EventView view;
