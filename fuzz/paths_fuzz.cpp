@@ -1,6 +1,7 @@
 // The normalised path form and the rules built on it: normalize_path,
-// is_under, long_path_form and map_device_prefix under a device map such as
-// a machine with two volumes, a network drive and a subst drive gives.
+// is_under, long_path_form, long_path_refusal and map_device_prefix under a
+// device map such as a machine with two volumes, a network drive and a subst
+// drive gives.
 //
 // Input: up to three strings separated by the byte 0xFE. Any other byte is
 // one UTF-16 unit of that value, except 0xFF, which takes the next two bytes
@@ -8,10 +9,11 @@
 //
 // Checked: normalised text is in the form the header promises and is a fixed
 // point; is_under matches whole components and is transitive; the long-path
-// form normalises back to the path; the device rewrite picks the longest
-// matching device, and a name interned once interns to itself again (the
-// watcher re-interns remembered names, the classifier compares them with
-// normalised roots).
+// form normalises back to the path, and is refused for anything but a drive,
+// UNC or volume path of real names, or at the system's length limit counted
+// on that very form; the device rewrite picks the longest matching device,
+// and a name interned once interns to itself again (the watcher re-interns
+// remembered names, the classifier compares them with normalised roots).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +113,48 @@ void check_joined_under(const std::u16string& a, const std::u16string& b) {
   }
 }
 
+// Every back-slash separated piece of rest is a real name: not empty, "."
+// or "..".
+bool all_names(std::u16string_view rest) {
+  for (;;) {
+    const std::size_t cut = rest.find(u'\\');
+    const std::u16string_view piece = rest.substr(0, cut);
+    if (piece.empty() || piece == u"." || piece == u"..") return false;
+    if (cut == std::u16string_view::npos) return true;
+    rest.remove_prefix(cut + 1);
+  }
+}
+
+// Whether a normalised path may go to the system in long-path form: only a
+// drive, UNC or volume path whose components are all real names, and only
+// while that form with its terminating NUL fits the system's limit.
+void check_long_path_refusal(const std::u16string& n) {
+  const std::uint32_t refusal = mirrow::long_path_refusal(n);
+  require(refusal == 0 || refusal == mirrow::error_invalid_name || refusal == mirrow::error_name_too_long);
+  if (refusal == mirrow::error_invalid_name) {
+    require(mirrow::long_path_refusal(n, mirrow::system_path_units_limit) == mirrow::error_invalid_name);
+    return;
+  }
+  const std::u16string_view v(n);
+  if (v.starts_with(u"\\\\")) {
+    require(all_names(v.substr(2)));
+  } else if (v.size() >= 3 && v[0] >= u'a' && v[0] <= u'z' && v[1] == u':' && v[2] == u'\\') {
+    require(v.size() == 3 || all_names(v.substr(3)));
+  } else {
+    const std::size_t cut = v.find(u'\\');
+    const std::u16string_view volume = v.substr(0, cut);
+    require(volume.starts_with(u"volume{") && volume.ends_with(u'}'));
+    require(cut == std::u16string_view::npos || all_names(v.substr(cut + 1)));
+  }
+  // The limit is counted on the form actually handed over, NUL included.
+  const std::size_t units = mirrow::long_path_form(n).size();
+  require((refusal == mirrow::error_name_too_long) == (units + 1 > mirrow::system_path_units_limit));
+  if (units < mirrow::system_path_units_limit) {
+    require(mirrow::long_path_refusal(n, mirrow::system_path_units_limit - units - 1) == 0);
+    require(mirrow::long_path_refusal(n, mirrow::system_path_units_limit - units) == mirrow::error_name_too_long);
+  }
+}
+
 void check_device_rewrite(const std::u16string& raw, const std::u16string& n) {
   const DeviceMap& map = device_map();
   const std::u16string mapped = mirrow::map_device_prefix(map, n);
@@ -153,6 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(std::u16string_view(long_form).starts_with(u"\\\\?\\"));
   require(mirrow::normalize_path(long_form) == a);
 
+  check_long_path_refusal(a);
   check_device_rewrite(raw_a, a);
   return 0;
 }

@@ -43,6 +43,10 @@ PATHS = {
     "separator_only": ("\\", "\\", ""),
     "nested_prefixes": ("\\??\\\\??\\C:\\x", "c:\\x"),
     "nested_long_unc": ("\\\\?\\UNC\\?\\c:\\x", "c:"),
+    "volume_guid": ("\\\\?\\Volume{0b6b3c8e-1f2a-4c3d-9e8f-0123456789ab}\\Dir\\.\\x",),
+    "dot_components": ("c:\\a\\..\\b", "c:\\a"),
+    "relative_names": ("nul", "."),
+    "drive_alone": ("C:",),
 }
 
 TIMES = [
