@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <wbemcli.h>
 
+#include <mutex>
+
 #include "common/clock.h"
 #include "common/scope_exit.h"
 #include "inspector/com_ptr_win.h"
@@ -96,6 +98,13 @@ std::int32_t fill_command_lines(ProcessTable& table) {
   if (FAILED(initialised)) return initialised;
   // Declared first so that it runs last, after every interface is released.
   const auto leave_apartment = scope_exit([] { CoUninitialize(); });
+  // One query at a time in this process, held until every interface is
+  // released. Where the WMI provider runs inside the calling process (as under
+  // Wine), a query started while another thread still reads its rows can
+  // refill the rows under that reader and crash the host; a snapshot waiting
+  // for another costs little.
+  static std::mutex one_query_at_a_time;
+  const std::lock_guard hold(one_query_at_a_time);
   UniqueCom<IWbemLocator> locator;
   UniqueCom<IWbemServices> services;
   UniqueCom<IEnumWbemClassObject> rows;
