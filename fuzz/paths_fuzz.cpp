@@ -197,6 +197,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(std::u16string_view(long_form).starts_with(u"\\\\?\\"));
   require(mirrow::normalize_path(long_form) == a);
 
+  // The spelling handed to the system is the normalised path but for letter
+  // case, and so is its long-path form.
+  const std::u16string spelled = mirrow::spell_path(raw_a);
+  require(spelled.size() == a.size());
+  require(mirrow::normalize_path(spelled) == a);
+  require(mirrow::spell_path(spelled) == spelled);
+  require(mirrow::normalize_path(mirrow::long_path_form(spelled)) == a);
+
   check_long_path_refusal(a);
   check_device_rewrite(raw_a, a);
   return 0;

@@ -28,7 +28,7 @@ void append_child(std::u16string& out, std::u16string_view directory, std::u16st
 }  // namespace
 
 Scanner::Scanner(std::u16string root, const ScanPlatform& platform) : platform_(platform) {
-  pending_.push_back(normalize_path(std::move(root)));
+  pending_.push_back(spell_path(std::move(root)));
 }
 
 Scanner::~Scanner() { close_listing(); }
@@ -64,7 +64,8 @@ bool Scanner::step_should_stop(const StepCounts& counts) const {
 bool Scanner::open_next_directory() {
   // The directory leaves pending only once its fate is known, so a step that
   // fails half-way (out of memory) leaves it for the next step.
-  current_dir_ = pending_.back();
+  current_spelling_ = pending_.back();
+  current_dir_ = normalize_path(current_spelling_);
   const std::u16string_view pattern_tail =
       !current_dir_.empty() && current_dir_.back() == u'\\' ? std::u16string_view(u"*") : u"\\*";
   // The pattern is the longest name handed to the system for this directory.
@@ -73,12 +74,12 @@ bool Scanner::open_next_directory() {
     record_error_code(current_dir_, "FindFirstFile", refusal);
     return false;
   }
-  if (!ancestors_walkable(platform_, current_dir_)) {
+  if (!ancestors_walkable(platform_, current_spelling_)) {
     pending_.pop_back();
     record_error(current_dir_, unavailable_message);
     return false;
   }
-  std::u16string pattern = long_path_form(current_dir_);
+  std::u16string pattern = long_path_form(current_spelling_);
   pattern.append(pattern_tail);
   std::uint32_t error = 0;
   listing_ = platform_.open_listing(platform_.context, pattern, entry_, error);
@@ -107,13 +108,13 @@ void Scanner::fetch_next_entry() {
 
 void Scanner::examine(const ScanEntry& entry, StepCounts& counts) {
   if (is_dot_entry(entry.name)) return;
-  append_child(entry_path_, current_dir_, entry.name);
-  entry_path_ = normalize_path(std::move(entry_path_));
+  append_child(entry_spelling_, current_spelling_, entry.name);
+  entry_path_ = normalize_path(entry_spelling_);
   if (excluded(entry_path_)) return;
   if (entry.attributes & (attribute_reparse_point | attribute_offline)) {
     skip(entry_path_);
   } else if (entry.attributes & attribute_directory) {
-    push_directory(entry_path_);
+    push_directory(entry_spelling_, entry_path_);
   } else {
     report_file(entry_path_, entry, counts);
   }
@@ -135,9 +136,9 @@ void Scanner::skip(const std::u16string& path) {
   }
 }
 
-void Scanner::push_directory(std::u16string path) {
+void Scanner::push_directory(const std::u16string& spelling, std::u16string_view path) {
   if (pending_.size() < scan_pending_cap) {
-    pending_.push_back(std::move(path));
+    pending_.push_back(spelling);
   } else {
     record_error(path, too_many_pending_message);
   }

@@ -23,7 +23,10 @@ constexpr std::size_t scan_pending_cap = 1u << 20;
 
 class Scanner {
  public:
-  // root is normalised here; nothing is checked until the first step.
+  // root is normalised here; nothing is checked until the first step. The
+  // system is handed the root as spelled here and each entry's name as its
+  // listing spelled it, so that a case-sensitive directory lists the entry
+  // that was found rather than a sibling differing only in case.
   Scanner(std::u16string root, const ScanPlatform& platform);
   ~Scanner();
   Scanner(const Scanner&) = delete;
@@ -58,22 +61,24 @@ class Scanner {
   void examine(const ScanEntry& entry, StepCounts& counts);
   void report_file(const std::u16string& path, const ScanEntry& entry, StepCounts& counts);
   void skip(const std::u16string& path);
-  void push_directory(std::u16string path);
+  void push_directory(const std::u16string& spelling, std::u16string_view path);
   void close_listing() noexcept;
   bool excluded(std::u16string_view path) const;
   void record_error(std::u16string_view path, std::string_view message);
   void record_error_code(std::u16string_view path, std::string_view call, std::uint32_t code);
 
   const ScanPlatform& platform_;
-  std::vector<std::u16string> pending_;
+  std::vector<std::u16string> pending_;  // spelled as the system gave them
   std::vector<std::u16string> exclusions_;
   std::vector<std::u16string> samples_;
   std::vector<std::u16string> skipped_;
-  std::u16string current_dir_;
+  std::u16string current_dir_;       // normalised: for records and errors
+  std::u16string current_spelling_;  // as spelled: for the system's calls
   ListingHandle listing_ = nullptr;
   ScanEntry entry_;    // fetched from the listing, not yet examined
   bool entry_ready_ = false;
   ScanEntry current_;  // the entry being examined
+  std::u16string entry_spelling_;
   std::u16string entry_path_;
   ScanTotals totals_;
   std::string batch_;

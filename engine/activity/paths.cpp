@@ -1,12 +1,19 @@
 #include "engine/activity/paths.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/lowercase.h"
 
 namespace mirrow {
 
 std::u16string normalize_path(std::u16string p) {
+  p = spell_path(std::move(p));
+  lower_in_place(p);
+  return p;
+}
+
+std::u16string spell_path(std::u16string p) {
   std::replace(p.begin(), p.end(), u'/', u'\\');
   // Prefixes are removed until none is left, so that the result never starts
   // with one and normalising again changes nothing.
@@ -22,7 +29,6 @@ std::u16string normalize_path(std::u16string p) {
       break;
     }
   }
-  lower_in_place(p);
   while (p.size() > 3 && p.back() == u'\\') p.pop_back();
   return p;
 }

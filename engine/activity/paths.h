@@ -14,6 +14,13 @@ namespace mirrow {
 // lower case, no trailing back-slash unless three units or shorter.
 std::u16string normalize_path(std::u16string p);
 
+// The normalised form in the caller's own letter case: what the system is
+// handed. In a case-sensitive directory the lower-case form may name a
+// sibling that differs only in case, or nothing at all, so a path that came
+// from the host or from a listing keeps this spelling for every system call,
+// and normalize_path of it is the path stored, compared and reported.
+std::u16string spell_path(std::u16string p);
+
 // True when path equals prefix or lies below it (c:\data\x under c:\data,
 // c:\database not). An empty prefix matches nothing.
 bool is_under(std::u16string_view path, std::u16string_view prefix);

@@ -14,6 +14,7 @@
 #include "common/scope_exit.h"
 #include "tests/scanner/batch_text.h"
 #include "tests/scanner/scan_fixture_win.h"
+#include "tests/support/linux_trees_win.h"
 
 namespace mirrow::scan_test {
 namespace {
@@ -21,7 +22,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::string linked_tree;  // Windows path of the driver's tree: real\inside.txt and link -> real
+using mirrow::testing::case_tree;
+using mirrow::testing::linked_tree;
 
 const ScanExports& dll() {
   static const ScanExports exports;
@@ -249,8 +251,8 @@ TEST_F(ScannerDll, a_file_given_as_root_is_a_listing_error) {
 // ---- symbolic links ----
 
 TEST(ScannerDllLinks, a_symbolic_link_to_a_directory_is_skipped_and_not_followed) {
-  if (linked_tree.empty()) GTEST_SKIP() << "run through the driver that makes the linked tree";
-  const std::wstring root(linked_tree.begin(), linked_tree.end());
+  const std::wstring root = linked_tree();
+  if (root.empty()) GTEST_SKIP() << "run through the driver that makes the linked tree";
   ScanSession scan(dll(), root);
   const std::string first = scan.next();
   EXPECT_THAT(record_paths(first), ElementsAre(expected_path_text(root + L"\\real\\inside.txt"))) << first;
@@ -261,8 +263,8 @@ TEST(ScannerDllLinks, a_symbolic_link_to_a_directory_is_skipped_and_not_followed
 }
 
 TEST(ScannerDllLinks, a_root_below_a_symbolic_link_is_refused) {
-  if (linked_tree.empty()) GTEST_SKIP() << "run through the driver that makes the linked tree";
-  const std::wstring root(linked_tree.begin(), linked_tree.end());
+  const std::wstring root = linked_tree();
+  if (root.empty()) GTEST_SKIP() << "run through the driver that makes the linked tree";
   ScanSession scan(dll(), root + L"\\link");
   EXPECT_EQ(value_of(scan.next(), "samples"),
             "[\"" + expected_path_text(root + L"\\link") + ": unavailable, reparse or offline ancestor\"]");
@@ -291,14 +293,48 @@ TEST(ScannerDllArguments, null_arguments_are_refused_or_counted_never_followed) 
             R"({"records":[],"errors":2,"files":0,"bytes":0,"done":true,"samples":[],"skipped":[]})");
 }
 
+// ---- case-sensitive directories ----
+// Under Wine every Linux directory is case-sensitive; the driver's tree has
+// siblings that differ only in case at three depths (sizes 1 to 32 bytes).
+
+class ScannerDllCaseTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (case_tree().empty()) GTEST_SKIP() << "run through the driver that makes the case tree";
+  }
+  std::wstring scan_root() const { return case_tree() + L"\\scan"; }
+  std::string expected(const std::wstring& relative) const { return expected_path_text(scan_root() + relative); }
+};
+
+TEST_F(ScannerDllCaseTree, every_file_is_reported_once_with_its_size_and_the_totals_add_up) {
+  ScanSession scan(dll(), scan_root());
+  const std::vector<std::string> batches = scan.until_done();
+  EXPECT_THAT(all_record_paths(batches),
+              ::testing::UnorderedElementsAre(expected(L"\\a\\one.txt"), expected(L"\\a\\two.txt"),
+                                              expected(L"\\a\\sub\\x"), expected(L"\\a\\sub\\y"),
+                                              expected(L"\\a\\sub\\deep\\z"), expected(L"\\a\\sub\\deep\\w")));
+  EXPECT_EQ(value_of(batches.back(), "files"), "6");
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "63");
+  EXPECT_EQ(value_of(batches.back(), "errors"), "0");
+  EXPECT_EQ(value_of(batches.back(), "samples"), "[]");
+}
+
+TEST_F(ScannerDllCaseTree, a_root_spelled_in_upper_case_walks_that_directory_only) {
+  ScanSession scan(dll(), scan_root() + L"\\A");
+  const std::vector<std::string> batches = scan.until_done();
+  EXPECT_THAT(all_record_paths(batches),
+              ::testing::UnorderedElementsAre(expected(L"\\a\\one.txt"), expected(L"\\a\\sub\\x")));
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "5");
+}
+
+TEST_F(ScannerDllCaseTree, an_exclusion_matches_every_spelling_of_its_normalised_path) {
+  ScanSession scan(dll(), scan_root());
+  scan.exclude(scan_root() + L"\\A\\SUB");
+  const std::vector<std::string> batches = scan.until_done();
+  EXPECT_THAT(all_record_paths(batches),
+              ::testing::UnorderedElementsAre(expected(L"\\a\\one.txt"), expected(L"\\a\\two.txt")));
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "3");
+}
+
 }  // namespace
 }  // namespace mirrow::scan_test
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  const std::string option = "--linked-tree=";
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]).starts_with(option)) mirrow::scan_test::linked_tree = argv[i] + option.size();
-  }
-  return RUN_ALL_TESTS();
-}

@@ -285,7 +285,7 @@ TEST_F(ScannerWalk, a_network_tree_is_checked_up_to_its_share_and_never_at_the_b
   Scanner scanner(u"\\\\?\\UNC\\Server\\Share\\Team", tree.platform());
   EXPECT_THAT(record_paths(scanner.step()), ElementsAre(R"(\\\\server\\share\\team\\plan.doc)"));
   EXPECT_THAT(tree.attribute_queries,
-              ElementsAre(u"\\\\?\\UNC\\server\\share\\team", u"\\\\?\\UNC\\server\\share"));
+              ElementsAre(u"\\\\?\\UNC\\Server\\Share\\Team", u"\\\\?\\UNC\\Server\\Share"));
   EXPECT_THAT(tree.opened, ElementsAre(u"\\\\server\\share\\team"));
 }
 
@@ -301,7 +301,8 @@ TEST_F(ScannerWalk, a_local_tree_is_checked_at_every_level_down_to_the_drive_roo
   tree.add_directory(u"C:\\A\\B");
   Scanner scanner(u"C:\\A\\B", tree.platform());
   EXPECT_TRUE(is_done(scanner.step()));
-  EXPECT_THAT(tree.attribute_queries, ElementsAre(u"\\\\?\\c:\\a\\b", u"\\\\?\\c:\\a", u"\\\\?\\c:\\"));
+  // Asked by the root's own spelling: in a case-sensitive parent only it names the root.
+  EXPECT_THAT(tree.attribute_queries, ElementsAre(u"\\\\?\\C:\\A\\B", u"\\\\?\\C:\\A", u"\\\\?\\C:\\"));
 }
 
 TEST_F(ScannerWalk, a_drive_root_marked_as_a_reparse_point_still_lets_its_tree_be_walked) {
@@ -314,6 +315,68 @@ TEST_F(ScannerWalk, a_drive_root_marked_as_a_reparse_point_still_lets_its_tree_b
   EXPECT_THAT(record_paths(batch), ElementsAre(R"(z:\\work\\a.txt)"));
   EXPECT_EQ(value_of(batch, "skipped"), R"(["z:\\work\\link"])");
   EXPECT_EQ(value_of(batch, "errors"), "0");
+}
+
+// ---- case-sensitive directories ----
+
+// Siblings that differ only in case, at two depths, each with its own files;
+// and a sibling of the root itself that differs only in case.
+class CaseSensitiveWalk : public ::testing::Test {
+ protected:
+  CaseSensitiveWalk() {
+    tree.make_case_sensitive();
+    tree.add_directory(u"C:\\");
+    tree.add_directory(u"C:\\Scan");
+    tree.add_directory(u"C:\\scan");
+    tree.add_file(u"C:\\scan\\beside-the-root.txt", 7);
+    tree.add_directory(u"C:\\Scan\\A");
+    tree.add_directory(u"C:\\Scan\\a");
+    tree.add_file(u"C:\\Scan\\A\\one.txt", 1);
+    tree.add_file(u"C:\\Scan\\a\\two.txt", 20);
+    tree.add_directory(u"C:\\Scan\\A\\Sub");
+    tree.add_directory(u"C:\\Scan\\a\\sub");
+    tree.add_file(u"C:\\Scan\\A\\Sub\\x", 300);
+    tree.add_file(u"C:\\Scan\\a\\sub\\y", 4000);
+  }
+  ScriptedTree tree;
+};
+
+TEST_F(CaseSensitiveWalk, each_file_is_reported_once_with_its_size_under_its_normalised_path) {
+  Scanner scanner(u"C:\\Scan", tree.platform());
+  const std::vector<std::string> batches = steps_until_done(scanner);
+  EXPECT_THAT(all_record_paths(batches),
+              ::testing::UnorderedElementsAre(R"(c:\\scan\\a\\one.txt)", R"(c:\\scan\\a\\two.txt)",
+                                              R"(c:\\scan\\a\\sub\\x)", R"(c:\\scan\\a\\sub\\y)"));
+  EXPECT_EQ(value_of(batches.back(), "files"), "4");
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "4321");
+  EXPECT_EQ(value_of(batches.back(), "errors"), "0");
+  EXPECT_THAT(tree.opened, ElementsAre(u"C:\\Scan", u"C:\\Scan\\a", u"C:\\Scan\\a\\sub", u"C:\\Scan\\A",
+                                       u"C:\\Scan\\A\\Sub"));
+}
+
+TEST_F(CaseSensitiveWalk, the_ancestor_check_climbs_by_the_spelling_the_listing_gave) {
+  Scanner scanner(u"C:/Scan/", tree.platform());
+  steps_until_done(scanner);
+  EXPECT_THAT(tree.attribute_queries, ::testing::Contains(u"\\\\?\\C:\\Scan\\A\\Sub"));
+  EXPECT_THAT(tree.attribute_queries, ::testing::Contains(u"\\\\?\\C:\\Scan\\a\\sub"));
+  EXPECT_THAT(tree.attribute_queries, ::testing::Not(::testing::Contains(u"\\\\?\\C:\\scan")));
+}
+
+TEST_F(CaseSensitiveWalk, an_exclusion_matches_every_spelling_of_its_normalised_path) {
+  Scanner scanner(u"C:\\Scan", tree.platform());
+  scanner.exclude(u"C:\\SCAN\\a\\SUB");
+  const std::vector<std::string> batches = steps_until_done(scanner);
+  EXPECT_THAT(all_record_paths(batches),
+              ::testing::UnorderedElementsAre(R"(c:\\scan\\a\\one.txt)", R"(c:\\scan\\a\\two.txt)"));
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "21");
+}
+
+TEST_F(CaseSensitiveWalk, a_listing_error_is_reported_under_the_normalised_path) {
+  tree.fail_open(u"C:\\Scan\\A\\Sub", 5);
+  Scanner scanner(u"C:\\Scan", tree.platform());
+  const std::vector<std::string> batches = steps_until_done(scanner);
+  EXPECT_EQ(value_of(batches.back(), "samples"), R"(["c:\\scan\\a\\sub: FindFirstFile: 5"])");
+  EXPECT_THAT(all_record_paths(batches), ::testing::Contains(R"(c:\\scan\\a\\sub\\y)"));
 }
 
 // ---- failures inside a step ----

@@ -25,8 +25,8 @@ ScriptedTree::ScriptedTree() {
   platform_.read_attributes = &ScriptedTree::read_attributes;
 }
 
-std::u16string ScriptedTree::key_of(std::u16string path) {
-  lower_in_place(path);
+std::u16string ScriptedTree::key_of(std::u16string path) const {
+  if (!case_sensitive_) lower_in_place(path);
   while (path.size() > 3 && path.back() == u'\\') path.pop_back();
   return path;
 }
@@ -112,8 +112,8 @@ ListingHandle ScriptedTree::open_listing(void* context, const std::u16string& pa
   std::u16string directory = without_long_prefix(pattern);
   if (!directory.ends_with(u"*")) throw std::logic_error("listing pattern without *");
   directory.pop_back();
-  tree.opened.push_back(key_of(directory));
-  const auto found = tree.nodes_.find(key_of(directory));
+  tree.opened.push_back(tree.key_of(directory));
+  const auto found = tree.nodes_.find(tree.key_of(directory));
   if (found == tree.nodes_.end() || !(found->second.attributes & attribute_directory)) {
     error = 3;  // path not found
     return nullptr;
@@ -155,7 +155,7 @@ void ScriptedTree::close_listing(void* context, ListingHandle handle) {
 bool ScriptedTree::read_attributes(void* context, const std::u16string& path, std::uint32_t& attributes) {
   auto& tree = *static_cast<ScriptedTree*>(context);
   tree.attribute_queries.push_back(path);
-  const auto found = tree.nodes_.find(key_of(without_long_prefix(path)));
+  const auto found = tree.nodes_.find(tree.key_of(without_long_prefix(path)));
   if (found == tree.nodes_.end() || !found->second.readable) return false;
   attributes = found->second.attributes;
   return true;

@@ -1,7 +1,8 @@
 #pragma once
 // An in-memory directory tree behind the scanner's platform table, with
 // scripted failures, so that every branch of the walk can be driven without
-// a file system. Paths are matched case-insensitively, as on Windows.
+// a file system. Paths are matched case-insensitively, as on Windows, unless
+// the tree is made case-sensitive.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,6 +18,11 @@ namespace mirrow::scan_test {
 class ScriptedTree {
  public:
   ScriptedTree();
+
+  // Names that differ only in case become different entries, as in a
+  // directory with per-directory case sensitivity or any Linux directory
+  // under Wine. Call before adding anything.
+  void make_case_sensitive() { case_sensitive_ = true; }
 
   // Adds a directory (listed in its parent in the order added); the parent
   // must exist already unless the path is a drive or share root.
@@ -60,7 +66,7 @@ class ScriptedTree {
     std::size_t position;  // entries yielded so far
   };
 
-  static std::u16string key_of(std::u16string path);
+  std::u16string key_of(std::u16string path) const;
   static std::u16string parent_of(const std::u16string& key);
   static std::u16string name_of(const std::u16string& path);
   Node& add_node(const std::u16string& path, std::uint32_t attributes);
@@ -77,6 +83,7 @@ class ScriptedTree {
   std::map<std::u16string, Node> nodes_;
   ScanPlatform platform_;
   bool throw_on_next_ = false;
+  bool case_sensitive_ = false;
 };
 
 // Runs steps until a batch says done (at most limit steps) and returns them all.
