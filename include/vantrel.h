@@ -12,7 +12,12 @@
  * A null engine is refused: calls with a result return 87, vt_drain and
  * vt_diagnostics return null with length 0, the others do nothing. A root that
  * is not a whole drive, network or volume path fails vt_start with 123, one too
- * long for the system with 206. */
+ * long for the system with 206.
+ * Paths: every path stored, compared and reported is normalised (back-slashes,
+ * no \\?\ prefix, lower case, no trailing back-slash), while the system is
+ * handed a root as it was spelled here and each name below it as the system
+ * listed it, so case-sensitive directories are watched and walked right. Two
+ * files whose names differ only in case are still reported under one path. */
 #ifndef VANTREL_H
 #define VANTREL_H
 

@@ -12,9 +12,18 @@ namespace mirrow {
 // threads, and a start reorders them under the same lock.
 std::uint32_t add_root(EngineCore& engine, std::int64_t id, const char16_t* path, bool flag) {
   if (id < 1 || path == nullptr) return result_invalid;
-  Root root{id, normalize_path(path), flag};
+  std::u16string spelling = spell_path(path);
+  Root root{id, normalize_path(spelling), flag, std::move(spelling)};
   std::lock_guard hold(engine.replay_lock);
   if (engine.running.load()) return result_invalid;
+  // Roots that normalise alike are one directory to the system: the first
+  // spelling stays, whichever of them a start puts first.
+  for (const Root& earlier : engine.roots) {
+    if (earlier.path == root.path) {
+      root.spelling = earlier.spelling;
+      break;
+    }
+  }
   engine.roots.push_back(std::move(root));
   engine.classification.clear();
   return result_ok;

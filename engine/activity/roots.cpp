@@ -25,6 +25,13 @@ std::vector<std::u16string> choose_watched_directories(const std::vector<Root>& 
   return chosen;
 }
 
+std::u16string root_spelling(const std::vector<Root>& roots, std::u16string_view path) {
+  for (const Root& root : roots) {
+    if (root.path == path && !root.spelling.empty()) return root.spelling;
+  }
+  return std::u16string(path);
+}
+
 std::ptrdiff_t classify_index(std::u16string_view p, const std::vector<Root>& roots,
                               const std::vector<std::u16string>& exclusions) {
   if (p.size() < 3) return -1;

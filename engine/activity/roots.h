@@ -18,7 +18,15 @@ struct Root {
   std::int64_t id = 0;
   std::u16string path;  // normalised
   bool flag = false;    // flagged roots are matched before unflagged ones
+  // The path as the host spelled it (spell_path), which the watcher hands
+  // to the system; empty means the normalised path serves.
+  std::u16string spelling;
 };
+
+// The spelling of the first root whose normalised path is path, so that
+// roots that normalise alike are watched as one directory; path itself
+// when no such root has a spelling.
+std::u16string root_spelling(const std::vector<Root>& roots, std::u16string_view path);
 
 // Flagged first, then longer paths first, so the first match is the most
 // specific root of the highest priority.

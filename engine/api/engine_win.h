@@ -21,6 +21,7 @@ struct Watcher {
   UniqueHandle directory;
   UniqueHandle ready_event;  // manual reset, signalled once the first watch is posted
   std::u16string path;       // normalised
+  std::u16string spelling;   // as the host spelled the root: opened, and the base of reported names
   std::thread thread;
   std::atomic<bool> active{false};
 };

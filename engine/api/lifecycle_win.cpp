@@ -19,13 +19,15 @@ std::u16string query_device(const char16_t* drive) {
   return buffer;
 }
 
-// Opens a watched directory for overlapped change notification.
-UniqueHandle open_watched_directory(const std::u16string& path) {
-  if (const std::uint32_t refusal = long_path_refusal(path)) {
+// Opens a watched directory for overlapped change notification, by the
+// spelling the host gave: in a case-sensitive parent the normalised path may
+// name a sibling that differs only in case.
+UniqueHandle open_watched_directory(const Watcher& watcher) {
+  if (const std::uint32_t refusal = long_path_refusal(watcher.path)) {
     SetLastError(refusal);
     return UniqueHandle();
   }
-  const std::u16string long_path = long_path_form(path);
+  const std::u16string long_path = long_path_form(watcher.spelling);
   return UniqueHandle(CreateFileW(wide(long_path.c_str()), FILE_LIST_DIRECTORY,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
@@ -82,7 +84,8 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
     auto watcher = std::make_unique<Watcher>();
     watcher->ready_event = new_manual_reset_event();
     watcher->path = path;
-    watcher->directory = open_watched_directory(path);
+    watcher->spelling = root_spelling(engine.roots, path);
+    watcher->directory = open_watched_directory(*watcher);
     if (!watcher->directory) {
       const DWORD code = GetLastError();
       replays.unlock();

@@ -14,7 +14,8 @@ struct EngineCore;
 
 class ChangeRecorder {
  public:
-  // watched_path: the watched directory's normalised path.
+  // watched_path: the watched directory as the system was handed it; the
+  // names it reports are appended to it and the result normalised.
   ChangeRecorder(EngineCore& engine, std::u16string watched_path);
 
   // Handles the bytes one request returned. A malformed buffer counts in
@@ -34,7 +35,7 @@ class ChangeRecorder {
   void forget_pending_rename_as_lost();
 
   EngineCore& engine_;
-  std::u16string watched_path_;
+  std::u16string watched_path_;  // as spelled for the system
   std::u16string pending_rename_;  // normalised old path of an unfinished rename
 };
 

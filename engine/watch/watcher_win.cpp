@@ -36,7 +36,7 @@ class DirectoryWatch {
  public:
   DirectoryWatch(Engine& engine, Watcher& watcher, const WatchCalls& calls, HANDLE io_event, ChangeBuffer& buffer)
       : engine_(engine), watcher_(watcher), calls_(calls), io_event_(io_event), buffer_(buffer),
-        recorder_(engine, watcher.path) {}
+        recorder_(engine, watcher.spelling.empty() ? watcher.path : watcher.spelling) {}
 
   void run() {
     while (!stop_requested(engine_) && one_cycle() == Cycle::next) {

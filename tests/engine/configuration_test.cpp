@@ -21,6 +21,22 @@ TEST(Configuration, roots_need_an_id_of_one_or_more_and_a_path) {
   EXPECT_EQ(add_exclusion(engine, nullptr), result_invalid);
 }
 
+TEST(Configuration, a_root_keeps_the_hosts_spelling_and_roots_alike_share_the_first) {
+  EngineCore engine;
+  ASSERT_EQ(add_root(engine, 1, u"C:/Work/Mixed/", false), result_ok);
+  ASSERT_EQ(add_root(engine, 2, u"c:\\work\\MIXED", true), result_ok);
+  ASSERT_EQ(add_root(engine, 3, u"\\\\?\\C:\\Work\\mixed\\Sub", false), result_ok);
+  ASSERT_EQ(engine.roots.size(), 3u);
+  EXPECT_EQ(engine.roots[0].path, u"c:\\work\\mixed");
+  EXPECT_EQ(engine.roots[0].spelling, u"C:\\Work\\Mixed");
+  EXPECT_EQ(engine.roots[1].path, u"c:\\work\\mixed");
+  EXPECT_EQ(engine.roots[1].spelling, u"C:\\Work\\Mixed");
+  EXPECT_EQ(engine.roots[2].spelling, u"C:\\Work\\mixed\\Sub");
+  // The flagged twin goes first at a start; the directory keeps the first spelling.
+  prepare_roots_for_start(engine);
+  EXPECT_EQ(root_spelling(engine.roots, u"c:\\work\\mixed"), u"C:\\Work\\Mixed");
+}
+
 TEST(Configuration, roots_and_exclusions_are_refused_while_running) {
   EngineCore engine;
   engine.running = true;

@@ -27,6 +27,24 @@ TEST(NormalizePath, folds_prefixes_separators_case_and_trailing_backslashes) {
   for (const auto& c : cases) EXPECT_EQ(normalize_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
 }
 
+TEST(SpellPath, keeps_the_callers_letter_case_and_otherwise_normalises) {
+  const struct {
+    std::u16string in;
+    std::u16string out;
+  } cases[] = {
+      {u"C:/Data/Report.TXT", u"C:\\Data\\Report.TXT"},
+      {u"\\\\?\\C:\\Data\\", u"C:\\Data"},
+      {u"\\\\?\\UNC\\Server\\Share\\X", u"\\\\Server\\Share\\X"},
+      {u"\\??\\\\\\?\\C:\\Mixed\\\\", u"C:\\Mixed"},
+      {u"C:\\", u"C:\\"},
+      {u"C:\\\u00dcN\u00cf\\\u0416", u"C:\\\u00dcN\u00cf\\\u0416"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(spell_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
+    EXPECT_EQ(normalize_path(spell_path(c.in)), normalize_path(c.in)) << std::string(c.in.begin(), c.in.end());
+  }
+}
+
 TEST(NormalizePath, removes_nested_prefixes_so_that_normalising_again_changes_nothing) {
   const std::u16string nested[] = {u"\\??\\\\??\\C:\\x", u"\\\\?\\\\??\\C:\\x", u"//?/\\??\\C:/x"};
   for (const auto& in : nested) {
@@ -173,6 +191,15 @@ TEST(WatchedDirectories, nested_roots_share_a_watcher_and_siblings_get_their_own
   auto twins = roots_of({{1, u"c:\\a", false}, {2, u"c:\\a", true}});
   order_roots(twins);
   EXPECT_EQ(choose_watched_directories(twins), std::vector<std::u16string>{u"c:\\a"});
+}
+
+TEST(WatchedDirectories, a_watched_directory_is_opened_by_the_first_spelling_of_its_roots) {
+  const std::vector<Root> roots{{1, u"c:\\w\\x", false, u"C:\\w\\x"},
+                                {2, u"c:\\w\\mixed", true, u"C:\\w\\Mixed"},
+                                {3, u"c:\\w\\mixed", false, u"C:\\w\\mixed"}};
+  EXPECT_EQ(root_spelling(roots, u"c:\\w\\mixed"), u"C:\\w\\Mixed");
+  // A root made without a spelling is opened by its normalised path.
+  EXPECT_EQ(root_spelling({{4, u"c:\\plain", false}}, u"c:\\plain"), u"c:\\plain");
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // watched directory itself; names below it are covered by the buffer walk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "tests/support/linux_trees_win.h"
 #include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
 
@@ -177,6 +179,35 @@ TEST_F(WatcherExportsTest, a_capture_the_system_refuses_leaves_the_watchers_runn
   EXPECT_TRUE(wait_for(7, L"still.txt"));
   vantrel().vt_stop(engine);
   EXPECT_EQ(vantrel().vt_start(engine, 0, 0), 0u);
+}
+
+// Under Wine every Linux directory is case-sensitive; the driver's tree has
+// the empty siblings watch\Mixed and watch\mixed.
+TEST(WatcherCaseTree, a_root_beside_a_sibling_differing_only_in_case_watches_the_one_spelled) {
+  const std::wstring tree = case_tree();
+  if (tree.empty()) GTEST_SKIP() << "run through the driver that makes the case tree";
+  const std::wstring watch = tree + L"\\watch";
+  Engine engine;
+  ASSERT_EQ(vantrel().vt_root(engine, 1, (watch + L"\\Mixed").c_str(), 0), 0u);
+  ASSERT_EQ(vantrel().vt_start(engine, 0, 0), 0u);
+  // The sibling's change comes first: were it watched, it would be drained
+  // by the time the change in the watched directory is.
+  write_file(watch + L"\\mixed\\lower.txt", "");
+  write_file(watch + L"\\Mixed\\upper.txt", "");
+  const std::string upper = lower_ascii(watch + L"\\mixed\\upper.txt");
+  const std::string lower = lower_ascii(watch + L"\\mixed\\lower.txt");
+  std::vector<DrainRecord> seen;
+  for (int i = 0; i < 100 && std::none_of(seen.begin(), seen.end(), [&](const DrainRecord& r) { return r.path == upper; });
+       ++i) {
+    std::uint64_t length = 0;
+    if (const char* text = vantrel().vt_drain(engine, &length)) {
+      for (const DrainRecord& r : parse_drain(std::string(text, length))) seen.push_back(r);
+    }
+    Sleep(50);
+  }
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                          [&](const DrainRecord& r) { return r.path == upper && r.kind == 7 && r.root == 1; }));
+  EXPECT_TRUE(std::none_of(seen.begin(), seen.end(), [&](const DrainRecord& r) { return r.path == lower; }));
 }
 
 }  // namespace
