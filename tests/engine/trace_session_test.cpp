@@ -383,7 +383,11 @@ const FailurePoint failure_points[] = {
     {"all fine, destroyed while capturing", [] {}, false},
 };
 
-TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_session_or_consumer) {
+// Starts an engine failing at each point in turn, then stops it or destroys
+// it straight away; `after_start` looks at the engine as the start left it,
+// `after_destroy` at what remains once it is gone.
+template <typename AfterStart, typename AfterDestroy>
+void at_every_failure_point(AfterStart after_start, AfterDestroy after_destroy) {
   for (const FailurePoint& point : failure_points) {
     SCOPED_TRACE(point.name);
     trace_script().reset();
@@ -392,12 +396,20 @@ TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a
     ASSERT_NE(engine, nullptr);
     engine->capture.calls = &TraceScript::calls();
     start_engine(*engine, true, false);
+    after_start(*engine);
     if (point.stop_before_destroy) stop_sequence(*engine);
     engine.reset();
-    EXPECT_TRUE(trace_script().every_started_session_stopped());
-    EXPECT_TRUE(trace_script().every_opened_consumer_ended());
+    after_destroy();
   }
   trace_script().reset();
+}
+
+TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_session_or_consumer) {
+  at_every_failure_point([](Engine&) {},
+                         [] {
+                           EXPECT_TRUE(trace_script().every_started_session_stopped());
+                           EXPECT_TRUE(trace_script().every_opened_consumer_ended());
+                         });
 }
 
 // Payload of a version 1 read: offset, IRP, file object, file key, then four u32.
@@ -791,23 +803,16 @@ TEST_F(TraceSessionTest, destroying_a_capturing_engine_releases_its_mark) {
 }
 
 TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_mark) {
-  for (const FailurePoint& point : failure_points) {
-    SCOPED_TRACE(point.name);
-    trace_script().reset();
-    point.script();
-    EnginePtr engine(create_engine());
-    ASSERT_NE(engine, nullptr);
-    engine->capture.calls = &TraceScript::calls();
-    start_engine(*engine, true, false);
-    // Only a running capture session keeps a mark once the start returns.
-    for (const auto& start : trace_script().starts())
-      EXPECT_EQ(any_mark_of(start.name), start.name == engine->capture.session_name &&
-                                             engine->capture.session_handle.load() != 0);
-    if (point.stop_before_destroy) stop_sequence(*engine);
-    engine.reset();
-    for (const std::u16string& mark : trace_script().marks_made()) EXPECT_FALSE(mark_exists(mark));
-  }
-  trace_script().reset();
+  at_every_failure_point(
+      [](Engine& engine) {
+        // Only a running capture session keeps a mark once the start returns.
+        for (const auto& start : trace_script().starts())
+          EXPECT_EQ(any_mark_of(start.name),
+                    start.name == engine.capture.session_name && engine.capture.session_handle.load() != 0);
+      },
+      [] {
+        for (const std::u16string& mark : trace_script().marks_made()) EXPECT_FALSE(mark_exists(mark));
+      });
 }
 
 }  // namespace
