@@ -32,8 +32,6 @@ EVENT_RECORD record_of(const ScriptedEvent& event, void* context) {
   return record;
 }
 
-bool starts_with(const std::u16string& text, std::u16string_view prefix) { return text.starts_with(prefix); }
-
 }  // namespace
 
 struct ScriptedCalls {
@@ -197,8 +195,8 @@ struct ScriptedCalls {
     const std::u16string text = text_of(name);
     s().note_trail("mark " + utf8_from_utf16(text));
     s().marks_made_.push_back(text);
-    if ((s().refuse_global_marks && starts_with(text, global_mark_namespace)) ||
-        (s().refuse_local_marks && starts_with(text, local_mark_namespace))) {
+    if ((s().refuse_global_marks && text.starts_with(global_mark_namespace)) ||
+        (s().refuse_local_marks && text.starts_with(local_mark_namespace))) {
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }

@@ -11,8 +11,8 @@
 #include <evntrace.h>
 
 #include <condition_variable>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>

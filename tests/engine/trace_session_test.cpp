@@ -10,7 +10,6 @@
 
 #include "common/trace_session_owner.h"
 #include "common/utf16.h"
-
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
 #include "engine/api/live_figures_win.h"
@@ -657,19 +656,6 @@ TEST_F(TraceSessionTest, a_mark_in_the_local_namespace_alone_also_shows_an_owner
   trace_script().running = {session};
   ASSERT_EQ(start_engine(*engine, true, false), 0u);
   EXPECT_TRUE(trace_script().swept().empty());
-}
-
-TEST_F(TraceSessionTest, a_live_engine_in_this_process_keeps_its_session_through_another_engines_sweep) {
-  ASSERT_EQ(start_engine(*engine, true, false), 0u);
-  trace_script().running = {engine->capture.session_name};
-  EXPECT_EQ(sweep_orphan_sessions(TraceScript::calls()).stopped, 0u);
-  EXPECT_TRUE(trace_script().swept().empty());
-  const std::u16string session = engine->capture.session_name;
-  stop_sequence(*engine);
-  // Its engine has let go: were the session still running, as after a stop
-  // the system refused, the next sweep would end it.
-  trace_script().running = {session};
-  EXPECT_EQ(sweep_orphan_sessions(TraceScript::calls()).stopped, 1u);
 }
 
 // The listing has room for 64 sessions at first; here 70 run, orphans
