@@ -73,4 +73,10 @@ std::vector<std::uint8_t> event_id_filter_body(bool track_missing_opens) {
   return body;
 }
 
+std::uint32_t next_listing_capacity(std::uint32_t capacity, std::uint32_t reported) {
+  if (reported <= capacity || capacity >= listing_capacity_cap) return 0;
+  const std::uint64_t wanted = std::uint64_t{reported} + listing_slack;
+  return static_cast<std::uint32_t>(wanted < listing_capacity_cap ? wanted : listing_capacity_cap);
+}
+
 }  // namespace mirrow

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/trace_session_owner.h"
+
 namespace mirrow {
 
 // A GUID as the system hands it out (same field layout as the platform's).
@@ -19,8 +21,8 @@ struct SessionGuid {
   std::array<std::uint8_t, 8> data4{};
 };
 
-inline constexpr std::u16string_view names_session_prefix = u"VextrumMirrowNames-";
-inline constexpr std::u16string_view capture_session_prefix = u"VextrumMirrowNative-";
+// names_session_prefix and capture_session_prefix live with the ownership
+// rule, which the reference host shares.
 
 // Registry form with braces and upper-case digits, 38 characters:
 // {01234567-89AB-CDEF-0123-456789ABCDEF}.
@@ -78,6 +80,29 @@ inline SessionLosses session_losses(std::uint32_t events_lost, std::uint32_t log
                                     std::uint32_t real_time_buffers_lost) {
   return {events_lost, std::uint64_t{log_buffers_lost} + real_time_buffers_lost};
 }
+
+// Listing the running sessions to find orphans. Each entry of the listing
+// is a property block with room for a session name and a log file name of
+// 1024 characters each. The first query asks for 64 entries, the most every
+// system accepts; when more sessions are reported, newer systems accept a
+// larger listing, up to a cap that keeps the listing's memory bounded.
+inline constexpr std::uint32_t listed_name_units = 1024;
+inline constexpr std::uint32_t listing_log_file_name_offset = logger_name_offset + 2 * listed_name_units;
+inline constexpr std::uint32_t listing_block_bytes = listing_log_file_name_offset + 2 * listed_name_units;
+inline constexpr std::uint32_t listing_first_capacity = 64;
+inline constexpr std::uint32_t listing_capacity_cap = 1024;
+inline constexpr int listing_attempts = 3;
+// Room for sessions that start between two queries.
+inline constexpr std::uint32_t listing_slack = 8;
+
+// The capacity of the next query after one of `capacity` entries reported
+// `reported` sessions; 0 when a larger listing is not worth asking for.
+std::uint32_t next_listing_capacity(std::uint32_t capacity, std::uint32_t reported);
+
+// Orphans are stopped only within this time from the start of the sweep, so
+// that a machine full of them cannot hold up the start; the rest wait for
+// the next start.
+inline constexpr std::uint64_t orphan_sweep_budget_ms = 2000;
 
 // Status for a consumer open that failed without leaving an error code, so
 // the failure can never read as success.

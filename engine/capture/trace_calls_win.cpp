@@ -3,8 +3,9 @@
 namespace mirrow {
 
 const TraceCalls& system_trace_calls() noexcept {
-  static constexpr TraceCalls calls{&::StartTraceW, &::EnableTraceEx2, &::OpenTraceW,  &::ProcessTrace,
-                                    &::ControlTraceW, &::CloseTrace,   &::CoCreateGuid};
+  static constexpr TraceCalls calls{&::StartTraceW,     &::EnableTraceEx2, &::OpenTraceW,     &::ProcessTrace,
+                                    &::ControlTraceW,   &::CloseTrace,     &::CoCreateGuid,   &::QueryAllTracesW,
+                                    &::CreateMutexW,    &::OpenMutexW,     &::GetTickCount64};
   return calls;
 }
 

@@ -17,9 +17,17 @@ struct TraceCalls {
   decltype(&::ControlTraceW) control_trace;
   decltype(&::CloseTrace) close_trace;
   decltype(&::CoCreateGuid) create_guid;
+  // The ownership marks and the sweep of orphaned sessions. They default to
+  // the system calls, so a stand-in that scripts only the sessions keeps
+  // real marks and sees the system's own session list.
+  decltype(&::QueryAllTracesW) query_all_traces = &::QueryAllTracesW;
+  decltype(&::CreateMutexW) create_mutex = &::CreateMutexW;
+  decltype(&::OpenMutexW) open_mutex = &::OpenMutexW;
+  // The sweep's clock, for its time budget.
+  decltype(&::GetTickCount64) tick_count = &::GetTickCount64;
 };
 
-// advapi32 and ole32.
+// advapi32, ole32 and kernel32.
 const TraceCalls& system_trace_calls() noexcept;
 
 }  // namespace mirrow

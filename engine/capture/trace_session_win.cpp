@@ -94,12 +94,25 @@ void run_consumer(const TraceCalls& calls, TRACEHANDLE consumer) {
 ULONG stop_session(const TraceCalls& calls, TRACEHANDLE session, const std::u16string& name,
                    EVENT_TRACE_PROPERTIES* block) noexcept {
   const ULONG status = calls.control_trace(session, wide(name.c_str()), block, control_stop);
-  if (status != 0) {
-    PropertyBlock retry;
-    prepare_block(retry.bytes.data());
-    calls.control_trace(0, wide(name.c_str()), retry.get(), control_stop);
-  }
+  if (status != 0) stop_session_by_name(calls, name);
   return status;
+}
+
+// The ownership mark of a session about to start. It is made before the
+// session exists, so that no sweep can ever find the session without it; a
+// mark that cannot be made leaves the session exposed to the next sweep,
+// which is counted but does not keep the session from running.
+UniqueHandle mark_session_owned(Engine& engine, std::u16string_view name) {
+  UniqueHandle mark = create_owner_mark(*engine.capture.calls, name);
+  if (!mark) engine.counters.add(Counter::errors);
+  return mark;
+}
+
+// The sweep of sessions whose owner has gone, before this start adds its own.
+void sweep_orphans(Engine& engine) {
+  CaptureSession& capture = engine.capture;
+  capture.last_sweep = sweep_orphan_sessions(*capture.calls);
+  if (capture.last_sweep.failures != 0) engine.counters.add(Counter::errors, capture.last_sweep.failures);
 }
 
 void join_unless_self(std::thread& thread) noexcept {
@@ -163,6 +176,8 @@ void run_names_session(Engine& engine) {
   PropertyBlock block;
   fill_session_block(block.bytes.data(), names_session_properties(), guid);
 
+  // Released when this function returns, after the session has been stopped.
+  const UniqueHandle owner_mark = mark_session_owned(engine, name);
   TRACEHANDLE session = 0;
   figures.names_session_status = calls.start_trace(&session, wide(name.c_str()), block.get());
   if (figures.names_session_status != 0) return;
@@ -177,6 +192,7 @@ void abandon_capture_session(Engine& engine) {
   stop_session(*capture.calls, capture.session_handle.load(), capture.session_name,
                reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
   capture.session_handle.store(0);
+  capture.owner_mark.reset();
 }
 
 std::uint32_t enable_kernel_file_provider(Engine& engine) {
@@ -248,6 +264,7 @@ void WINAPI receive_event_record(PEVENT_RECORD record) {
 }
 
 std::uint32_t start_trace_sessions(Engine& engine) {
+  sweep_orphans(engine);
   run_names_session(engine);
 
   CaptureSession& capture = engine.capture;
@@ -257,10 +274,14 @@ std::uint32_t start_trace_sessions(Engine& engine) {
   capture.session_name = session_name(capture_session_prefix, from_guid(guid));
   fill_session_block(capture.properties.data(), capture_session_properties(), guid);
 
+  capture.owner_mark = mark_session_owned(engine, capture.session_name);
   TRACEHANDLE session = 0;
   const ULONG start_status = calls.start_trace(&session, wide(capture.session_name.c_str()),
                                                reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
-  if (start_status != 0) return start_status;
+  if (start_status != 0) {
+    capture.owner_mark.reset();
+    return start_status;
+  }
   capture.session_handle.store(session);
 
   if (const std::uint32_t status = enable_kernel_file_provider(engine); status != 0) {
@@ -290,6 +311,9 @@ void stop_capture(Engine& engine) noexcept {
     }
     capture.session_handle.store(0);
   }
+  // Whether or not the stop succeeded, this process no longer looks after
+  // the session: a session left running is the next sweep's to stop.
+  capture.owner_mark.reset();
   if (capture.processing_handle != no_consumer) {
     calls.close_trace(capture.processing_handle);
     capture.processing_handle = no_consumer;
@@ -297,6 +321,12 @@ void stop_capture(Engine& engine) noexcept {
   join_unless_self(capture.thread);
   // The thread cleared it on its way out unless it never ran.
   engine.capture_live.store(false);
+}
+
+ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) noexcept {
+  PropertyBlock block;
+  prepare_block(block.bytes.data());
+  return calls.control_trace(0, wide(name.c_str()), block.get(), control_stop);
 }
 
 std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept {

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "common/unique_handle.h"
+#include "engine/capture/session_owner_win.h"
 #include "engine/capture/session_settings.h"
 #include "engine/capture/trace_calls_win.h"
 
@@ -23,13 +25,19 @@ struct CaptureSession {
   std::uint64_t processing_handle = ~0ULL;  // all ones: none
   std::thread thread;
   std::u16string session_name;
+  // Held from just before the session starts until it has been stopped, so
+  // that a sweep in any process sees the session as owned.
+  UniqueHandle owner_mark;
+  // What the sweep at the last start with capture saw and did.
+  OrphanSweep last_sweep;
   // The capture session's property block, kept for stop and query.
   alignas(8) std::array<std::uint8_t, property_block_bytes> properties{};
 };
 
-// Runs the startup names session (only recorded) and starts the capture
-// session; returns 0 or the failing call's status. A session that started
-// is stopped again on every failing path.
+// Sweeps the sessions left by engines whose process has gone, runs the
+// startup names session (only recorded) and starts the capture session;
+// returns 0 or the failing call's status. A session that started is stopped
+// again on every failing path.
 std::uint32_t start_trace_sessions(Engine& engine);
 
 // Stop steps 2 to 4: stop the session (collecting its loss counts), close the
@@ -39,6 +47,9 @@ void stop_capture(Engine& engine) noexcept;
 // Losses of the running capture session, asked of the session itself; empty
 // when the query fails. Without a session: the counts kept from the last stop.
 std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept;
+
+// Stops a session by its name alone, with a property block of its own.
+ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) noexcept;
 
 // The record callback of both consumers; the record's context is the Engine.
 void WINAPI receive_event_record(PEVENT_RECORD record);

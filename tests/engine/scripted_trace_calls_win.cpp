@@ -1,7 +1,12 @@
 #include "tests/engine/scripted_trace_calls_win.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#include "common/trace_session_owner.h"
+#include "common/unique_handle.h"
+#include "common/utf16.h"
 
 namespace mirrow::testing {
 namespace {
@@ -36,7 +41,8 @@ struct ScriptedCalls {
     std::lock_guard<std::mutex> guard(s().lock_);
     const bool names = s().is_names(name);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(properties);
-    s().starts_.push_back({text_of(name), std::vector<std::uint8_t>(bytes, bytes + properties->Wnode.BufferSize)});
+    s().starts_.push_back({text_of(name), std::vector<std::uint8_t>(bytes, bytes + properties->Wnode.BufferSize),
+                           any_mark_of(text_of(name))});
     s().note(names ? "start names" : "start capture");
     const SessionScript& script = names ? s().names : s().capture;
     if (script.start_status != 0) return script.start_status;
@@ -126,6 +132,10 @@ struct ScriptedCalls {
     }
     // A stop by name alone names its session only through the name.
     const bool by_name = session == 0;
+    if (by_name) {
+      const auto listed = std::find(s().running.begin(), s().running.end(), text_of(name));
+      if (listed != s().running.end()) return stop_listed(listed);
+    }
     if (by_name) session = s().is_names(name) ? TraceScript::names_session : TraceScript::capture_session;
     s().note(std::string("stop ") + session_word(session) + (by_name ? " by name" : ""));
     const SessionScript& script = s().script_of(session);
@@ -147,6 +157,66 @@ struct ScriptedCalls {
     return 0;
   }
 
+  // Caller holds the lock.
+  static ULONG stop_listed(std::vector<std::u16string>::iterator listed) {
+    const std::u16string name = *listed;
+    s().note_trail("stop listed " + utf8_from_utf16(name));
+    s().swept_.push_back(name);
+    s().clock_ms_ += s().stop_cost_ms;
+    const auto scripted = s().stop_statuses.find(name);
+    const ULONG status = scripted == s().stop_statuses.end() ? 0 : scripted->second;
+    if (status == 0) s().running.erase(listed);
+    return status;
+  }
+
+  static ULONG WINAPI list(PEVENT_TRACE_PROPERTIES* blocks, ULONG capacity, PULONG reported) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    s().note_trail("list " + std::to_string(capacity));
+    if (s().listing_status != 0) return s().listing_status;
+    if (capacity == 0 || capacity > s().largest_listing || blocks == nullptr) return ERROR_INVALID_PARAMETER;
+    const std::size_t filled = std::min<std::size_t>(capacity, s().running.size());
+    for (std::size_t i = 0; i < filled; ++i) {
+      EVENT_TRACE_PROPERTIES& block = *blocks[i];
+      const std::u16string& name = s().running[i];
+      // Room for the name and its terminator between its offset and the log file name.
+      if (block.LoggerNameOffset < sizeof block || block.LogFileNameOffset < block.LoggerNameOffset ||
+          (block.LogFileNameOffset - block.LoggerNameOffset) / 2 < name.size() + 1 ||
+          block.Wnode.BufferSize < block.LogFileNameOffset)
+        return ERROR_INVALID_PARAMETER;
+      auto* room = reinterpret_cast<std::uint8_t*>(&block) + block.LoggerNameOffset;
+      std::memcpy(room, name.c_str(), 2 * (name.size() + 1));
+    }
+    *reported = static_cast<ULONG>(s().running.size());
+    return s().running.size() > capacity ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  }
+
+  static HANDLE WINAPI create_mark(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    const std::u16string text = text_of(name);
+    s().note_trail("mark " + utf8_from_utf16(text));
+    s().marks_made_.push_back(text);
+    if ((s().refuse_global_marks && text.starts_with(global_mark_namespace)) ||
+        (s().refuse_local_marks && text.starts_with(local_mark_namespace))) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    return ::CreateMutexW(security, owned, name);
+  }
+
+  static HANDLE WINAPI open_mark(DWORD access, BOOL inherit, LPCWSTR name) {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    if (s().unreadable_marks.count(text_of(name)) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    return ::OpenMutexW(access, inherit, name);
+  }
+
+  static ULONGLONG WINAPI tick() {
+    std::lock_guard<std::mutex> guard(s().lock_);
+    return s().clock_ms_;
+  }
+
   static HRESULT WINAPI guid(GUID* out) {
     std::lock_guard<std::mutex> guard(s().lock_);
     s().note("guid");
@@ -164,6 +234,17 @@ void TraceScript::reset() {
   enable_status = capture_state_status = query_status = 0;
   query_events_lost = query_log_buffers_lost = query_real_time_buffers_lost = 0;
   log_.clear();
+  trail_.clear();
+  swept_.clear();
+  marks_made_.clear();
+  clock_ms_ = 0;
+  running.clear();
+  listing_status = 0;
+  largest_listing = 1024;
+  stop_statuses.clear();
+  stop_cost_ms = 0;
+  refuse_global_marks = refuse_local_marks = false;
+  unreadable_marks.clear();
   processed_.clear();
   next_guid_ = 0x1000;
   starts_.clear();
@@ -184,7 +265,12 @@ bool TraceScript::is_names(const wchar_t* name) const {
 
 SessionScript& TraceScript::script_of(TRACEHANDLE handle) { return handle == names_session ? names : capture; }
 
-void TraceScript::note(std::string entry) { log_.push_back(std::move(entry)); }
+void TraceScript::note(std::string entry) {
+  trail_.push_back(entry);
+  log_.push_back(std::move(entry));
+}
+
+void TraceScript::note_trail(std::string entry) { trail_.push_back(std::move(entry)); }
 
 #define SNAPSHOT(type, name, member) \
   type TraceScript::name() const {   \
@@ -198,6 +284,9 @@ SNAPSHOT(std::vector<EnableCall>, enables, enables_)
 SNAPSHOT(std::vector<OpenCall>, opens, opens_)
 SNAPSHOT(std::vector<ControlCall>, controls, controls_)
 SNAPSHOT(std::vector<std::thread::id>, delivery_threads, delivery_threads_)
+SNAPSHOT(std::vector<std::string>, trail, trail_)
+SNAPSHOT(std::vector<std::u16string>, swept, swept_)
+SNAPSHOT(std::vector<std::u16string>, marks_made, marks_made_)
 #undef SNAPSHOT
 
 bool TraceScript::every_started_session_stopped() const {
@@ -222,15 +311,26 @@ bool TraceScript::wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms) {
 }
 
 const TraceCalls& TraceScript::calls() {
-  static constexpr TraceCalls table{&ScriptedCalls::start,   &ScriptedCalls::enable, &ScriptedCalls::open,
-                                    &ScriptedCalls::process, &ScriptedCalls::control, &ScriptedCalls::close,
-                                    &ScriptedCalls::guid};
+  static constexpr TraceCalls table{&ScriptedCalls::start,       &ScriptedCalls::enable,    &ScriptedCalls::open,
+                                    &ScriptedCalls::process,     &ScriptedCalls::control,   &ScriptedCalls::close,
+                                    &ScriptedCalls::guid,        &ScriptedCalls::list,      &ScriptedCalls::create_mark,
+                                    &ScriptedCalls::open_mark,   &ScriptedCalls::tick};
   return table;
 }
 
 TraceScript& trace_script() {
   static TraceScript script;
   return script;
+}
+
+bool mark_exists(const std::u16string& mark_name) {
+  UniqueHandle mark(::OpenMutexW(SYNCHRONIZE, FALSE, wide(mark_name.c_str())));
+  return mark.valid();
+}
+
+bool any_mark_of(const std::u16string& session_name) {
+  const OwnerMarkNames names = owner_mark_names(session_name);
+  return mark_exists(names.global) || mark_exists(names.local);
 }
 
 }  // namespace mirrow::testing

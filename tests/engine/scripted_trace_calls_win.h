@@ -3,13 +3,16 @@
 // its arguments, answers with the scripted statuses, and delivers scripted
 // event records through the consumer's own callback on the thread that runs
 // ProcessTrace, which then blocks like the real one until its session is
-// stopped or its consumer closed.
+// stopped or its consumer closed. It also lists scripted leftover sessions
+// for the sweep and stops them by name, and makes the ownership marks as
+// real named mutexes, so that tests can hold or look for them themselves.
 #include <windows.h>
 #include <evntcons.h>
 #include <evntrace.h>
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -48,6 +51,7 @@ struct SessionScript {
 struct StartCall {
   std::u16string name;
   std::vector<std::uint8_t> block;
+  bool owner_mark_held = false;  // the session's mark existed when it was started
   const EVENT_TRACE_PROPERTIES& properties() const { return *reinterpret_cast<const EVENT_TRACE_PROPERTIES*>(block.data()); }
 };
 
@@ -93,6 +97,17 @@ class TraceScript {
   ULONG query_status = 0;
   ULONG query_events_lost = 0, query_log_buffers_lost = 0, query_real_time_buffers_lost = 0;
 
+  // Sessions already running when an engine starts, in the order the
+  // listing hands them out; a successful stop by name removes one.
+  std::vector<std::u16string> running;
+  ULONG listing_status = 0;      // a failing listing
+  ULONG largest_listing = 1024;  // larger listings are refused, as older systems do beyond 64
+  std::map<std::u16string, ULONG> stop_statuses;  // stops by name of listed sessions; 0 when absent
+  ULONGLONG stop_cost_ms = 0;    // how far the scripted clock moves per stop of a listed session
+  bool refuse_global_marks = false;  // marks in "Global\" are refused with access denied
+  bool refuse_local_marks = false;
+  std::set<std::u16string> unreadable_marks;  // mark names whose open is refused with access denied
+
   // What was called, in order, as short words ("start names", "enable",
   // "capture state", "open capture", "stop capture", "query", "close names",
   // "guid"). ProcessTrace runs on its own thread and is left out.
@@ -104,6 +119,13 @@ class TraceScript {
   std::vector<OpenCall> opens() const;
   std::vector<ControlCall> controls() const;
   std::vector<std::thread::id> delivery_threads() const;
+  // Every call in order: the words of log() and also "list N" (a listing
+  // with room for N), "stop listed NAME" and "mark NAME" (UTF-8 names).
+  std::vector<std::string> trail() const;
+  // Listed sessions that were stopped by name, successfully or not, in order.
+  std::vector<std::u16string> swept() const;
+  // Names of the marks that were made or refused, in order.
+  std::vector<std::u16string> marks_made() const;
   // True when every session that started successfully was stopped.
   bool every_started_session_stopped() const;
   // True when every consumer that opened was closed or had its session stopped.
@@ -119,10 +141,15 @@ class TraceScript {
   bool is_names(const wchar_t* name) const;
   SessionScript& script_of(TRACEHANDLE handle);
   void note(std::string entry);
+  void note_trail(std::string entry);
 
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::vector<std::string> log_;
+  std::vector<std::string> trail_;
+  std::vector<std::u16string> swept_;
+  std::vector<std::u16string> marks_made_;
+  ULONGLONG clock_ms_ = 0;
   std::vector<std::string> processed_;
   std::vector<StartCall> starts_;
   std::vector<EnableCall> enables_;
@@ -135,5 +162,10 @@ class TraceScript {
 
 // The one script of this test program.
 TraceScript& trace_script();
+
+// Whether a real mark of that exact name exists; whether either of the two
+// marks of a session does.
+bool mark_exists(const std::u16string& mark_name);
+bool any_mark_of(const std::u16string& session_name);
 
 }  // namespace mirrow::testing

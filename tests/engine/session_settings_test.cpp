@@ -59,5 +59,24 @@ TEST(OpenFailureStatus, never_reads_as_success) {
   EXPECT_NE(open_failure_status(0), 0u);
 }
 
+TEST(SessionListing, has_room_for_a_session_and_a_log_file_name_of_1024_characters) {
+  EXPECT_EQ(listing_log_file_name_offset, logger_name_offset + 2048);
+  EXPECT_EQ(listing_block_bytes, 120u + 2048 + 2048);
+  EXPECT_EQ(listing_first_capacity, 64u);
+}
+
+TEST(SessionListing, grows_to_hold_every_reported_session_with_room_to_spare) {
+  EXPECT_EQ(next_listing_capacity(64, 70), 78u);
+  EXPECT_EQ(next_listing_capacity(78, 200), 208u);
+}
+
+TEST(SessionListing, stops_growing_when_everything_fitted_or_at_its_cap) {
+  EXPECT_EQ(next_listing_capacity(64, 64), 0u);
+  EXPECT_EQ(next_listing_capacity(64, 3), 0u);
+  EXPECT_EQ(next_listing_capacity(64, 5000), listing_capacity_cap);
+  EXPECT_EQ(next_listing_capacity(listing_capacity_cap, 5000), 0u);
+  EXPECT_EQ(next_listing_capacity(64, 0xFFFFFFFFu), listing_capacity_cap);
+}
+
 }  // namespace
 }  // namespace mirrow

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 #include <stdexcept>
 
+#include "common/trace_session_owner.h"
+#include "common/utf16.h"
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
 #include "engine/api/live_figures_win.h"
@@ -379,7 +382,11 @@ const FailurePoint failure_points[] = {
     {"all fine, destroyed while capturing", [] {}, false},
 };
 
-TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_session_or_consumer) {
+// Starts an engine failing at each point in turn, then stops it or destroys
+// it straight away; `after_start` looks at the engine as the start left it,
+// `after_destroy` at what remains once it is gone.
+template <typename AfterStart, typename AfterDestroy>
+void at_every_failure_point(AfterStart after_start, AfterDestroy after_destroy) {
   for (const FailurePoint& point : failure_points) {
     SCOPED_TRACE(point.name);
     trace_script().reset();
@@ -388,12 +395,20 @@ TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a
     ASSERT_NE(engine, nullptr);
     engine->capture.calls = &TraceScript::calls();
     start_engine(*engine, true, false);
+    after_start(*engine);
     if (point.stop_before_destroy) stop_sequence(*engine);
     engine.reset();
-    EXPECT_TRUE(trace_script().every_started_session_stopped());
-    EXPECT_TRUE(trace_script().every_opened_consumer_ended());
+    after_destroy();
   }
   trace_script().reset();
+}
+
+TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_session_or_consumer) {
+  at_every_failure_point([](Engine&) {},
+                         [] {
+                           EXPECT_TRUE(trace_script().every_started_session_stopped());
+                           EXPECT_TRUE(trace_script().every_opened_consumer_ended());
+                         });
 }
 
 // Payload of a version 1 read: offset, IRP, file object, file key, then four u32.
@@ -472,6 +487,318 @@ TEST(TraceSessionOnThisSystem, a_refused_capture_leaves_no_session_and_records_t
   EXPECT_TRUE(engine->running.load());
   ASSERT_EQ(engine->watchers.size(), 1u);
   EXPECT_TRUE(engine->watchers[0]->active.load());
+}
+
+}  // namespace
+}  // namespace mirrow
+
+// ---- Ownership marks and the sweep of orphaned sessions ----
+namespace mirrow {
+namespace {
+
+std::u16string leftover(std::u16string_view prefix, int n) {
+  std::u16string number = utf16_from_utf8(std::to_string(n));
+  number.insert(0, 12 - number.size(), u'0');
+  return std::u16string(prefix) + u"{0000DEAD-0000-0000-0000-" + number + u"}";
+}
+
+using testing::any_mark_of;
+using testing::mark_exists;
+
+std::u16string global_mark(const std::u16string& session) { return owner_mark_names(session).global; }
+std::u16string local_mark(const std::u16string& session) { return owner_mark_names(session).local; }
+
+// Waits for a mark made or released by another process to show.
+bool mark_becomes(const std::u16string& mark_name, bool present) {
+  for (int waited = 0; waited < 5000; waited += 10) {
+    if (mark_exists(mark_name) == present) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+// A live engine elsewhere in this process: a thread that makes a mark and
+// holds it until released.
+class MarkOnAnotherThread {
+ public:
+  explicit MarkOnAnotherThread(std::u16string mark_name) {
+    std::promise<void> made;
+    auto ready = made.get_future();
+    thread_ = std::thread([this, mark_name, made = std::move(made)]() mutable {
+      UniqueHandle mark(CreateMutexW(nullptr, FALSE, wide(mark_name.c_str())));
+      made.set_value();
+      release_.get_future().wait();
+    });
+    ready.wait();
+  }
+  ~MarkOnAnotherThread() { release(); }
+  void release() {
+    if (!thread_.joinable()) return;
+    release_.set_value();
+    thread_.join();
+  }
+
+ private:
+  std::promise<void> release_;
+  std::thread thread_;
+};
+
+std::wstring beside_this_test(const wchar_t* file_name) {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + file_name;
+}
+
+// A live engine in another process: the helper holds the mark until killed.
+class MarkInChildProcess {
+ public:
+  explicit MarkInChildProcess(const std::u16string& mark_name) {
+    const std::wstring program = beside_this_test(L"mark_holder_child.exe");
+    std::wstring command_line = L"\"" + program + L"\" \"" + wide(mark_name.c_str()) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &created)) {
+      process_.reset(created.hProcess);
+      CloseHandle(created.hThread);
+    }
+  }
+  ~MarkInChildProcess() { kill(); }
+  bool started() const { return process_.valid(); }
+  void kill() {
+    if (!process_) return;
+    TerminateProcess(process_.get(), 9);
+    WaitForSingleObject(process_.get(), 5000);
+    process_.reset();
+  }
+
+ private:
+  UniqueHandle process_;
+};
+
+const std::u16string orphan_capture = leftover(capture_session_prefix, 1);
+const std::u16string orphan_names = leftover(names_session_prefix, 2);
+
+const Log capture_session_steps{"guid", "start capture", "enable", "open capture", "capture state"};
+
+TEST_F(TraceSessionTest, sweep_stops_by_name_only_engine_sessions_without_a_mark_and_before_the_names_session) {
+  const std::u16string owned_here = leftover(capture_session_prefix, 3);
+  const std::u16string owned_by_another_account = leftover(names_session_prefix, 4);
+  MarkOnAnotherThread live_engine(global_mark(owned_here));
+  trace_script().unreadable_marks = {global_mark(owned_by_another_account)};
+  trace_script().running = {u"NT Kernel Logger",
+                            orphan_capture,
+                            u"Copy of " + leftover(capture_session_prefix, 5),
+                            owned_here,
+                            orphan_names,
+                            owned_by_another_account,
+                            u"EventLog-System"};
+
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(), (std::vector<std::u16string>{orphan_capture, orphan_names}));
+  EXPECT_EQ(trace_script().running,
+            (std::vector<std::u16string>{u"NT Kernel Logger", u"Copy of " + leftover(capture_session_prefix, 5),
+                                         owned_here, owned_by_another_account, u"EventLog-System"}));
+  for (const auto& control : trace_script().controls())
+    if (control.name == orphan_capture || control.name == orphan_names) {
+      EXPECT_EQ(control.session, 0u);
+      EXPECT_EQ(control.code, 1u);
+    }
+  const Log trail = trace_script().trail();
+  ASSERT_GE(trail.size(), 3u);
+  EXPECT_EQ(Log(trail.begin(), trail.begin() + 3),
+            (Log{"list 64", "stop listed " + utf8_from_utf16(orphan_capture), "stop listed " + utf8_from_utf16(orphan_names)}));
+  // The sessions of this start are exactly as without leftovers.
+  EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
+  const OrphanSweep& sweep = engine->capture.last_sweep;
+  EXPECT_EQ(sweep.listed, 7u);
+  EXPECT_EQ(sweep.orphans, 2u);
+  EXPECT_EQ(sweep.stopped, 2u);
+  EXPECT_EQ(sweep.failures, 0u);
+  EXPECT_EQ(count(Counter::errors), 0u);
+}
+
+TEST_F(TraceSessionTest, a_mark_held_by_another_thread_keeps_its_session_until_released) {
+  const std::u16string session = leftover(capture_session_prefix, 6);
+  MarkOnAnotherThread live_engine(global_mark(session));
+  trace_script().running = {session};
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_TRUE(trace_script().swept().empty());
+  stop_sequence(*engine);
+
+  live_engine.release();
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(), (std::vector<std::u16string>{session}));
+  EXPECT_TRUE(trace_script().running.empty());
+}
+
+TEST_F(TraceSessionTest, a_mark_held_by_a_child_process_keeps_its_session_until_the_child_is_killed) {
+  const std::u16string session = leftover(names_session_prefix, 7);
+  MarkInChildProcess child(global_mark(session));
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(mark_becomes(global_mark(session), true));
+  trace_script().running = {session};
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_TRUE(trace_script().swept().empty());
+  stop_sequence(*engine);
+
+  child.kill();
+  ASSERT_TRUE(mark_becomes(global_mark(session), false));
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(), (std::vector<std::u16string>{session}));
+}
+
+TEST_F(TraceSessionTest, a_mark_in_the_local_namespace_alone_also_shows_an_owner) {
+  const std::u16string session = leftover(capture_session_prefix, 8);
+  UniqueHandle mark(CreateMutexW(nullptr, FALSE, wide(local_mark(session).c_str())));
+  ASSERT_TRUE(mark.valid());
+  trace_script().running = {session};
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_TRUE(trace_script().swept().empty());
+}
+
+// The listing has room for 64 sessions at first; here 70 run, orphans
+// among the first 64 and beyond them.
+std::vector<std::u16string> seventy_sessions() {
+  std::vector<std::u16string> running;
+  for (int i = 0; i < 70; ++i) running.push_back(u"Foreign-" + utf16_from_utf8(std::to_string(i)));
+  running[3] = leftover(capture_session_prefix, 3);
+  running[65] = leftover(names_session_prefix, 65);
+  running[69] = leftover(capture_session_prefix, 69);
+  return running;
+}
+
+TEST_F(TraceSessionTest, sweeps_a_session_list_larger_than_one_listing_completely) {
+  trace_script().running = seventy_sessions();
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(),
+            (std::vector<std::u16string>{leftover(capture_session_prefix, 3), leftover(names_session_prefix, 65),
+                                         leftover(capture_session_prefix, 69)}));
+  const Log trail = trace_script().trail();
+  EXPECT_EQ(Log(trail.begin(), trail.begin() + 2), (Log{"list 64", "list 78"}));
+  EXPECT_EQ(engine->capture.last_sweep.listed, 70u);
+  EXPECT_EQ(engine->capture.last_sweep.unseen, 0u);
+  EXPECT_EQ(count(Counter::errors), 0u);
+}
+
+TEST_F(TraceSessionTest, a_system_that_lists_at_most_64_is_swept_as_far_as_it_shows_and_the_rest_is_counted) {
+  trace_script().running = seventy_sessions();
+  trace_script().largest_listing = 64;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(), (std::vector<std::u16string>{leftover(capture_session_prefix, 3)}));
+  EXPECT_EQ(engine->capture.last_sweep.listed, 64u);
+  EXPECT_EQ(engine->capture.last_sweep.unseen, 6u);
+  EXPECT_EQ(count(Counter::errors), 1u);
+  EXPECT_TRUE(engine->capture_live.load());
+}
+
+TEST_F(TraceSessionTest, a_failing_listing_is_counted_and_the_start_goes_on_unchanged) {
+  trace_script().running = {orphan_capture};
+  trace_script().listing_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_TRUE(trace_script().swept().empty());
+  EXPECT_EQ(count(Counter::errors), 1u);
+  EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
+  EXPECT_TRUE(engine->capture_live.load());
+}
+
+TEST_F(TraceSessionTest, a_failing_stop_is_counted_and_the_other_orphans_are_still_stopped) {
+  const std::u16string already_gone = leftover(capture_session_prefix, 9);
+  trace_script().running = {orphan_capture, already_gone, orphan_names};
+  trace_script().stop_statuses = {{orphan_capture, ERROR_ACCESS_DENIED}, {already_gone, ERROR_WMI_INSTANCE_NOT_FOUND}};
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept(), (std::vector<std::u16string>{orphan_capture, already_gone, orphan_names}));
+  // A session that ended meanwhile (another engine's sweep) is no failure.
+  EXPECT_EQ(count(Counter::errors), 1u);
+  EXPECT_EQ(engine->capture.last_sweep.stopped, 1u);
+  EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
+}
+
+TEST_F(TraceSessionTest, stops_orphans_only_within_its_time_budget_and_leaves_the_rest_for_the_next_start) {
+  for (int i = 0; i < 10; ++i) trace_script().running.push_back(leftover(capture_session_prefix, 100 + i));
+  trace_script().stop_cost_ms = 500;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept().size(), 4u);
+  EXPECT_EQ(engine->capture.last_sweep.orphans, 10u);
+  EXPECT_EQ(engine->capture.last_sweep.left_for_later, 6u);
+  EXPECT_EQ(count(Counter::errors), 0u);
+  stop_sequence(*engine);
+
+  trace_script().stop_cost_ms = 0;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_EQ(trace_script().swept().size(), 10u);
+  EXPECT_TRUE(trace_script().running.empty());
+}
+
+TEST_F(TraceSessionTest, a_start_without_capture_neither_sweeps_nor_marks) {
+  trace_script().running = {orphan_capture};
+  ASSERT_EQ(start_engine(*engine, false, false), 0u);
+  EXPECT_TRUE(trace_script().trail().empty());
+  EXPECT_EQ(trace_script().running, (std::vector<std::u16string>{orphan_capture}));
+}
+
+TEST_F(TraceSessionTest, each_session_holds_its_mark_from_before_its_start_until_it_has_stopped) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const auto starts = trace_script().starts();
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_TRUE(starts[0].owner_mark_held);
+  EXPECT_TRUE(starts[1].owner_mark_held);
+  EXPECT_EQ(trace_script().marks_made(), (std::vector<std::u16string>{global_mark(starts[0].name), global_mark(starts[1].name)}));
+  // The names session has come and gone; the capture session runs.
+  EXPECT_FALSE(any_mark_of(starts[0].name));
+  EXPECT_TRUE(mark_exists(global_mark(starts[1].name)));
+  // Its own engine's next sweep leaves it alone.
+  trace_script().running = {starts[1].name};
+  EXPECT_EQ(sweep_orphan_sessions(TraceScript::calls()).orphans, 0u);
+
+  stop_sequence(*engine);
+  EXPECT_FALSE(any_mark_of(starts[1].name));
+}
+
+TEST_F(TraceSessionTest, marks_fall_back_to_the_local_namespace_when_the_global_one_is_refused) {
+  trace_script().refuse_global_marks = true;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const auto starts = trace_script().starts();
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(trace_script().marks_made(),
+            (std::vector<std::u16string>{global_mark(starts[0].name), local_mark(starts[0].name),
+                                         global_mark(starts[1].name), local_mark(starts[1].name)}));
+  EXPECT_TRUE(starts[0].owner_mark_held);
+  EXPECT_TRUE(mark_exists(local_mark(starts[1].name)));
+  EXPECT_EQ(count(Counter::errors), 0u);
+  stop_sequence(*engine);
+  EXPECT_FALSE(mark_exists(local_mark(starts[1].name)));
+}
+
+TEST_F(TraceSessionTest, a_session_whose_mark_cannot_be_made_still_runs_and_is_counted) {
+  trace_script().refuse_global_marks = trace_script().refuse_local_marks = true;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  EXPECT_FALSE(trace_script().starts().at(1).owner_mark_held);
+  EXPECT_EQ(count(Counter::errors), 2u);
+  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
+}
+
+TEST_F(TraceSessionTest, destroying_a_capturing_engine_releases_its_mark) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  const std::u16string session = engine->capture.session_name;
+  ASSERT_TRUE(mark_exists(global_mark(session)));
+  engine.reset();
+  EXPECT_FALSE(any_mark_of(session));
+}
+
+TEST(TraceSessionFailures, no_failing_step_and_no_moment_of_destruction_leaves_a_mark) {
+  at_every_failure_point(
+      [](Engine& engine) {
+        // Only a running capture session keeps a mark once the start returns.
+        for (const auto& start : trace_script().starts())
+          EXPECT_EQ(any_mark_of(start.name),
+                    start.name == engine.capture.session_name && engine.capture.session_handle.load() != 0);
+      },
+      [] {
+        for (const std::u16string& mark : trace_script().marks_made()) EXPECT_FALSE(mark_exists(mark));
+      });
 }
 
 }  // namespace
