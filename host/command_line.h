@@ -9,7 +9,7 @@
 
 namespace mirrow::host {
 
-enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest };
+enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, check };
 
 struct Request {
   Subcommand command = Subcommand::none;

@@ -64,4 +64,16 @@ std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem) {
   });
 }
 
+Statistics engine_statistics(const VantrelLibrary& vantrel, vt_engine* engine) {
+  Statistics values{};
+  vantrel.vt_stats(engine, values.data(), values.size());
+  return values;
+}
+
+std::string engine_diagnostics(const VantrelLibrary& vantrel, vt_engine* engine) {
+  std::uint64_t length = 0;
+  const char* text = vantrel.vt_diagnostics(engine, &length);
+  return text == nullptr ? std::string() : std::string(text, length);
+}
+
 }  // namespace mirrow::host

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
+#include "host/engine_health.h"
 #include "telvyn.h"
 #include "vantrel.h"
 
@@ -29,5 +30,10 @@ struct TelvynLibrary {
 // missing (UTF-8, one sentence).
 std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem);
 std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem);
+
+// The engine's statistics slots (zeros when vt_stats fails) and its
+// diagnostics document (empty when there is none).
+Statistics engine_statistics(const VantrelLibrary& vantrel, vt_engine* engine);
+std::string engine_diagnostics(const VantrelLibrary& vantrel, vt_engine* engine);
 
 }  // namespace mirrow::host

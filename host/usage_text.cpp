@@ -41,6 +41,13 @@ std::string usage_text(Subcommand command) {
     case Subcommand::selftest:
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
+    case Subcommand::check:
+      return "usage: mirrowctl check [--json]\n"
+             "  Tries every area on this machine in a minute or so: watcher, capture and attribution,\n"
+             "  startup names, session clean-up, scanner, snapshot and verdicts, memory, load, crash\n"
+             "  events and the guard's self-test. One line each: passed, failed or unavailable (with\n"
+             "  the reason, such as not elevated or no real-time tracing on Wine), then a summary.\n"
+             "  Exit code 0 when nothing failed. --json prints the same as one object.\n";
     case Subcommand::none:
       break;
   }
@@ -53,6 +60,7 @@ std::string usage_text(Subcommand command) {
          "  crashes        recent crash and unexpected-shutdown events\n"
          "  freeze PID     freeze one process under a lease\n"
          "  selftest       FreezeGuard's self-test\n"
+         "  check          a quick check of every area on this machine\n"
          "Vantrel.dll, Telvyn.dll and FreezeGuard.exe must lie beside mirrowctl.exe.\n";
 }
 

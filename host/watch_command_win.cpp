@@ -35,17 +35,8 @@ class Watch {
     }
   }
 
-  Statistics statistics() const {
-    Statistics values{};
-    vantrel_.vt_stats(engine_, values.data(), values.size());
-    return values;
-  }
-
-  std::string diagnostics() const {
-    std::uint64_t length = 0;
-    const char* text = vantrel_.vt_diagnostics(engine_, &length);
-    return text == nullptr ? std::string() : std::string(text, length);
-  }
+  Statistics statistics() const { return engine_statistics(vantrel_, engine_); }
+  std::string diagnostics() const { return engine_diagnostics(vantrel_, engine_); }
 
  private:
   void print(std::string_view batch, const DrainBatch& parsed) {

@@ -7,6 +7,7 @@
 #include "common/trace_session_owner.h"
 #include "common/unique_handle.h"
 #include "common/utf16.h"
+#include "tests/support/event_record_win.h"
 
 namespace mirrow::testing {
 namespace {
@@ -18,18 +19,8 @@ const char* session_word(TRACEHANDLE h) {
 }
 
 EVENT_RECORD record_of(const ScriptedEvent& event, void* context) {
-  EVENT_RECORD record{};
-  record.EventHeader.ProviderId = event.provider;
-  record.EventHeader.EventDescriptor.Id = event.id;
-  record.EventHeader.EventDescriptor.Version = event.version;
-  record.EventHeader.EventDescriptor.Opcode = event.opcode;
-  record.EventHeader.Flags = event.header_32bit ? EVENT_HEADER_FLAG_32_BIT_HEADER : EVENT_HEADER_FLAG_64_BIT_HEADER;
-  record.EventHeader.ProcessId = event.process_id;
-  record.EventHeader.TimeStamp.QuadPart = event.timestamp;
-  record.UserData = const_cast<std::uint8_t*>(event.data.data());
-  record.UserDataLength = static_cast<USHORT>(event.data.size());
-  record.UserContext = context;
-  return record;
+  return event_record({event.provider, event.id, event.version, event.opcode, event.header_32bit, event.process_id,
+                       event.timestamp, event.data.data(), event.data.size(), context});
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "engine/api/engine_win.h"
 #include "engine/api/live_figures_win.h"
 #include "tests/engine/scripted_trace_calls_win.h"
+#include "tests/support/program_folder_win.h"
 #include "tests/support/temp_dir_win.h"
 
 namespace mirrow {
@@ -543,17 +544,11 @@ class MarkOnAnotherThread {
   std::thread thread_;
 };
 
-std::wstring beside_this_test(const wchar_t* file_name) {
-  std::wstring path(MAX_PATH, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + file_name;
-}
-
 // A live engine in another process: the helper holds the mark until killed.
 class MarkInChildProcess {
  public:
   explicit MarkInChildProcess(const std::u16string& mark_name) {
-    const std::wstring program = beside_this_test(L"mark_holder_child.exe");
+    const std::wstring program = mirrow::testing::beside_this_program(L"mark_holder_child.exe");
     std::wstring command_line = L"\"" + program + L"\" \"" + wide(mark_name.c_str()) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "tests/support/program_folder_win.h"
+
 namespace mirrow::guard::testing {
 namespace {
 
@@ -34,10 +36,7 @@ std::wstring windows_path_of(std::string_view linux_path) {
 }
 
 std::wstring beside_this_program(std::wstring_view file_name) {
-  std::wstring path(32768, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  path.resize(path.find_last_of(L'\\') + 1);
-  return path + std::wstring(file_name);
+  return mirrow::testing::beside_this_program(file_name);
 }
 
 std::wstring fresh_temp_directory(std::wstring_view prefix) {

@@ -6,6 +6,7 @@
 namespace mirrow::host {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -85,11 +86,21 @@ TEST(CommandLine, help_needs_no_other_argument_but_a_mistake_before_it_is_report
   EXPECT_EQ(freeze_help.command, Subcommand::freeze);
 }
 
+TEST(CommandLine, check_takes_json_and_nothing_else) {
+  const Request check = request_of({u"check", u"--json"});
+  EXPECT_EQ(check.command, Subcommand::check);
+  EXPECT_TRUE(check.json);
+  EXPECT_FALSE(request_of({u"check"}).json);
+  EXPECT_THAT(error_of({u"check", u"C:\\"}), HasSubstr("unexpected argument"));
+  EXPECT_THAT(error_of({u"check", u"--capture"}), HasSubstr("--capture is not an option of check"));
+}
+
 TEST(CommandLine, every_subcommand_has_a_usage_naming_it) {
   for (const Subcommand command : {Subcommand::scan, Subcommand::watch, Subcommand::ps, Subcommand::mem,
-                                   Subcommand::load, Subcommand::crashes, Subcommand::freeze, Subcommand::selftest})
+                                   Subcommand::load, Subcommand::crashes, Subcommand::freeze, Subcommand::selftest,
+                                   Subcommand::check})
     EXPECT_THAT(usage_text(command), HasSubstr("usage: mirrowctl " + std::string(subcommand_name(command))));
-  EXPECT_THAT(usage_text(Subcommand::none), HasSubstr("selftest"));
+  EXPECT_THAT(usage_text(Subcommand::none), AllOf(HasSubstr("selftest"), HasSubstr("check")));
 }
 
 }  // namespace

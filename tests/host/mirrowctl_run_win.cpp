@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/program_folder_win.h"
+
 namespace mirrow::host::testing {
 namespace {
 
@@ -21,11 +23,7 @@ std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 }  // namespace
 
-std::wstring mirrowctl_path() {
-  std::wstring path = L"Z:";
-  for (const char c : std::string(MIRROWCTL_LINUX_PATH)) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-  return path;
-}
+std::wstring mirrowctl_path() { return mirrow::testing::beside_this_program(L"mirrowctl.exe"); }
 
 std::wstring fresh_directory(const wchar_t* prefix) {
   wchar_t base[MAX_PATH + 1];

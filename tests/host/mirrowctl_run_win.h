@@ -19,7 +19,7 @@ struct Outcome {
 
 class Mirrowctl {
  public:
-  // Starts `program` (default: the mirrowctl.exe of this build) with `arguments`.
+  // Starts `program` (default: the mirrowctl.exe beside this test program) with `arguments`.
   explicit Mirrowctl(const std::vector<std::wstring>& arguments, std::wstring program = {});
   ~Mirrowctl();
   Mirrowctl(const Mirrowctl&) = delete;
@@ -41,7 +41,7 @@ class Mirrowctl {
 // Starts, waits and collects in one go.
 Outcome run_mirrowctl(const std::vector<std::wstring>& arguments, DWORD timeout_ms = 60000);
 
-// The Windows path of this build's mirrowctl.exe.
+// The mirrowctl.exe beside this test program.
 std::wstring mirrowctl_path();
 
 // A fresh directory under the Windows temporary directory; `tree` removes it.

@@ -5,7 +5,9 @@
 
 #include <sstream>
 
+#include "common/utf16.h"
 #include "host/json_value.h"
+#include "host/system_facts_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 
 namespace mirrow::host::testing {
@@ -202,6 +204,32 @@ TEST_F(MirrowctlTest, selftest_runs_the_guard_self_test_and_passes) {
   EXPECT_THAT(outcome.out, HasSubstr("guard: self-test passed: lease 0, owner exit 0, requested 0, heartbeat 0\n"));
   EXPECT_THAT(outcome.out, HasSubstr("result: passed (exit code 0)\n"));
   EXPECT_THAT(outcome.out, Not(HasSubstr("guard: guard:")));
+}
+
+TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine_can_do) {
+  const char* const areas[] = {"watcher",  "capture and attribution", "startup names", "session clean-up",
+                               "scanner",  "snapshot and verdicts",   "memory",        "load",
+                               "crash events", "guard self-test"};
+  const Outcome text = run_mirrowctl({L"check"}, 180000);
+  EXPECT_EQ(text.exit_code, 0u) << text.out << text.err;
+  for (const char* area : areas) EXPECT_THAT(text.out, HasSubstr("\n" + std::string(area) + "  ")) << area;
+  EXPECT_THAT(text.out, HasSubstr("watcher                  passed"));
+  EXPECT_THAT(text.out, HasSubstr(" 0 failed, "));
+  if (running_under_wine())
+    EXPECT_THAT(text.out, HasSubstr("capture and attribution  unavailable  no real-time tracing on Wine\n"));
+
+  const Outcome json = run_mirrowctl({L"check", L"--json"}, 180000);
+  EXPECT_EQ(json.exit_code, 0u) << json.err;
+  const auto report = parse_json(json.out);
+  ASSERT_TRUE(report) << json.out;
+  const JsonValue& checks = (*report)["checks"];
+  ASSERT_EQ(checks.items.size(), std::size(areas));
+  for (std::size_t i = 0; i < std::size(areas); ++i) {
+    EXPECT_EQ(checks[i]["area"].as_text(), utf16_from_utf8(areas[i]));
+    EXPECT_NE(checks[i]["result"].as_text(), u"failed") << areas[i] << ": " << utf8_from_utf16(checks[i]["reason"].as_text());
+  }
+  EXPECT_EQ((*report)["failed"].as_u64(), 0u);
+  if (running_under_wine()) EXPECT_EQ(checks[1]["result"].as_text(), u"unavailable");
 }
 
 TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) {

@@ -5,17 +5,11 @@
 #include "common/json_text.h"
 #include "common/lowercase.h"
 #include "common/utf16.h"
+#include "tests/support/program_folder_win.h"
 
 namespace mirrow::scan_test {
 namespace {
 
-// The build gives the library's path on the build machine; under Wine that
-// file system is drive Z:.
-std::wstring library_path() {
-  std::wstring path = L"Z:";
-  for (char16_t unit : utf16_from_utf8(VANTREL_DLL_PATH)) path.push_back(unit == u'/' ? L'\\' : wchar_t(unit));
-  return path;
-}
 
 template <typename Function>
 void bind(const UniqueModule& library, Function& function, const char* name) {
@@ -29,7 +23,7 @@ void check(bool ok, const char* what) {
 
 }  // namespace
 
-ScanExports::ScanExports() : library(LoadLibraryW(library_path().c_str())) {
+ScanExports::ScanExports() : library(LoadLibraryW(mirrow::testing::beside_this_program(L"Vantrel.dll").c_str())) {
   check(library.valid(), "LoadLibraryW(Vantrel.dll)");
   bind(library, create, "vt_scan_create");
   bind(library, exclude, "vt_scan_exclude");

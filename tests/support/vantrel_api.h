@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/program_folder_win.h"
 #include "vantrel.h"
 
 namespace mirrow::testing {
@@ -15,9 +16,9 @@ struct VantrelApi {
 #include "tests/support/vantrel_exports.inc"
 #undef VANTREL_EXPORT
 
-  explicit VantrelApi(const char* dll_path) {
-    module = LoadLibraryA(dll_path);
-    if (module == nullptr) throw std::runtime_error(std::string("cannot load ") + dll_path);
+  explicit VantrelApi(const std::wstring& dll_path) {
+    module = LoadLibraryW(dll_path.c_str());
+    if (module == nullptr) throw std::runtime_error("cannot load Vantrel.dll beside the test program");
 #define VANTREL_EXPORT(name) bind(name, #name);
 #include "tests/support/vantrel_exports.inc"
 #undef VANTREL_EXPORT
@@ -36,9 +37,9 @@ struct VantrelApi {
   }
 };
 
-// The library loaded once per test program.
+// The library beside the test program, loaded once per test program.
 inline VantrelApi& vantrel() {
-  static VantrelApi api(VANTREL_DLL_PATH);
+  static VantrelApi api(beside_this_program(L"Vantrel.dll"));
   return api;
 }
 

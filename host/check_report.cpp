@@ -1,0 +1,170 @@
+#include "host/check_report.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/json_text.h"
+#include "common/utf16.h"
+#include "host/json_value.h"
+#include "host/text_table.h"
+
+namespace mirrow::host {
+namespace {
+
+constexpr std::array<std::u16string_view, 2> kSessionPrefixes{u"VextrumMirrowNames-", u"VextrumMirrowNative-"};
+constexpr std::u16string_view kCriticalVerdict = u"Критический / собственный процесс";
+constexpr std::u16string_view kUnconfirmedVerdict = u"Нет подтверждённых метаданных";
+
+CheckLine line(std::string area, CheckResult result, std::string reason) {
+  return CheckLine{std::move(area), result, std::move(reason)};
+}
+
+std::size_t count_of(const std::vector<CheckLine>& lines, CheckResult result) {
+  return static_cast<std::size_t>(
+      std::count_if(lines.begin(), lines.end(), [result](const CheckLine& l) { return l.result == result; }));
+}
+
+std::string summary_counts(const std::vector<CheckLine>& lines) {
+  return std::to_string(count_of(lines, CheckResult::passed)) + " passed, " +
+         std::to_string(count_of(lines, CheckResult::failed)) + " failed, " +
+         std::to_string(count_of(lines, CheckResult::unavailable)) + " unavailable";
+}
+
+const JsonValue* process_named(const JsonValue& processes, std::u16string_view name) {
+  for (const JsonValue& process : processes.items)
+    if (process["name"].as_text() == name) return &process;
+  return nullptr;
+}
+
+const JsonValue* process_with_pid(const JsonValue& processes, std::uint32_t pid) {
+  for (const JsonValue& process : processes.items)
+    if (process["pid"].as_u64() == pid) return &process;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string_view result_word(CheckResult result) {
+  switch (result) {
+    case CheckResult::passed: return "passed";
+    case CheckResult::failed: return "failed";
+    case CheckResult::unavailable: return "unavailable";
+  }
+  return "failed";
+}
+
+std::string check_text(const std::vector<CheckLine>& lines) {
+  TextTable table({{"AREA"}, {"RESULT"}, {"REASON"}});
+  for (const CheckLine& l : lines) table.add_row({l.area, std::string(result_word(l.result)), l.reason});
+  return table.render() + "summary: " + summary_counts(lines) + "\n";
+}
+
+std::string check_json(const std::vector<CheckLine>& lines) {
+  std::string out = "{\"checks\":[";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i != 0) out += ',';
+    out += "{\"area\":";
+    json_quote_utf8(out, lines[i].area);
+    out += ",\"result\":\"" + std::string(result_word(lines[i].result)) + "\",\"reason\":";
+    json_quote_utf8(out, lines[i].reason);
+    out += '}';
+  }
+  out += "],\"passed\":" + std::to_string(count_of(lines, CheckResult::passed)) +
+         ",\"failed\":" + std::to_string(count_of(lines, CheckResult::failed)) +
+         ",\"unavailable\":" + std::to_string(count_of(lines, CheckResult::unavailable)) + "}";
+  return out;
+}
+
+int check_exit_code(const std::vector<CheckLine>& lines) { return count_of(lines, CheckResult::failed) == 0 ? 0 : 1; }
+
+std::optional<std::string> capture_unavailable_reason(const Machine& machine) {
+  if (machine.wine) return "no real-time tracing on Wine";
+  if (!machine.elevated) return "not elevated: live tracing needs administrator rights";
+  return std::nullopt;
+}
+
+std::vector<std::u16string> engine_session_names(const std::vector<std::u16string>& sessions) {
+  std::vector<std::u16string> names;
+  for (const std::u16string& session : sessions)
+    for (const std::u16string_view prefix : kSessionPrefixes)
+      if (session.starts_with(prefix)) names.push_back(session);
+  return names;
+}
+
+CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence) {
+  const std::string area = "capture and attribution";
+  if (const auto reason = capture_unavailable_reason(machine)) return line(area, CheckResult::unavailable, *reason);
+  if (evidence.start_status != 0)
+    return line(area, CheckResult::failed, "the capture session did not start (error " +
+                                               std::to_string(evidence.start_status) + ")");
+  if (!evidence.capture_live) return line(area, CheckResult::failed, "the capture thread was not in its event loop");
+  if (evidence.events_lost != 0 || evidence.buffers_lost != 0)
+    return line(area, CheckResult::failed, std::to_string(evidence.events_lost) + " events and " +
+                                               std::to_string(evidence.buffers_lost) + " buffers lost");
+  if (!evidence.child_write_attributed)
+    return line(area, CheckResult::failed, "the file a child process made was not attributed to it");
+  return line(area, CheckResult::passed, "a file made by a child process was attributed to its process id");
+}
+
+CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence) {
+  const std::string area = "startup names";
+  if (const auto reason = capture_unavailable_reason(machine)) return line(area, CheckResult::unavailable, *reason);
+  const auto document = parse_json(evidence.diagnostics);
+  if (!document || !document->is_object())
+    return line(area, CheckResult::failed, "the engine's diagnostics could not be read");
+  const JsonValue& enabled = (*document)["system_names_enabled"];
+  if (enabled.kind == JsonValue::Kind::boolean && enabled.boolean)
+    return line(area, CheckResult::passed,
+                "the names session ran and stopped; " + (*document)["classic_names"].literal + " names seen");
+  return line(area, CheckResult::failed,
+              "the names session did not stop cleanly (error " + (*document)["system_names_error"].literal + ")");
+}
+
+CheckLine judge_session_cleanup(const Machine& machine, std::uint32_t status, const std::vector<std::u16string>& left) {
+  const std::string area = "session clean-up";
+  if (const auto reason = capture_unavailable_reason(machine)) return line(area, CheckResult::unavailable, *reason);
+  if (status != 0)
+    return line(area, CheckResult::unavailable, "the trace sessions cannot be listed (error " + std::to_string(status) + ")");
+  if (left.empty()) return line(area, CheckResult::passed, "no engine session is left after the engine stopped");
+  std::string names;
+  for (const std::u16string& name : left) names += " " + utf8_from_utf16(name);
+  return line(area, CheckResult::failed, std::to_string(left.size()) + " engine sessions left:" + names);
+}
+
+CheckLine judge_snapshot(const Machine& machine, std::string_view snapshot, std::uint32_t own_pid) {
+  const std::string area = "snapshot and verdicts";
+  const auto report = parse_json(snapshot);
+  if (!report || !(*report)["processes"].is_array())
+    return line(area, CheckResult::failed, "the process snapshot could not be read");
+  const JsonValue& processes = (*report)["processes"];
+  const JsonValue* own = process_with_pid(processes, own_pid);
+  if (own == nullptr) return line(area, CheckResult::failed, "this process is missing from the snapshot");
+  if ((*own)["protected"].as_text().empty())
+    return line(area, CheckResult::failed, "this process was cleared for freezing");
+  const std::string counted = std::to_string(processes.items.size()) + " processes";
+  if (machine.wine)
+    return line(area, CheckResult::passed, counted + "; every verdict refuses on Wine, which cannot say what is critical");
+  const JsonValue* csrss = process_named(processes, u"csrss.exe");
+  if (csrss == nullptr) return line(area, CheckResult::failed, counted + " but no csrss.exe");
+  const std::u16string& verdict = (*csrss)["protected"].as_text();
+  if (verdict == kCriticalVerdict) return line(area, CheckResult::passed, counted + "; csrss.exe is critical");
+  if (verdict == kUnconfirmedVerdict && !machine.elevated)
+    return line(area, CheckResult::passed, counted + "; csrss.exe unconfirmed (not elevated)");
+  return line(area, CheckResult::failed, "csrss.exe did not get the critical verdict");
+}
+
+CheckLine judge_crash_events(const Machine& machine, std::string_view report) {
+  const std::string area = "crash events";
+  const auto events = parse_json(report);
+  if (!events || !events->is_array()) return line(area, CheckResult::failed, "the crash report could not be read");
+  for (const JsonValue& event : events->items) {
+    if (event["error"].is_null()) continue;
+    const std::string failure =
+        "the " + utf8_from_utf16(event["channel"].as_text()) + " log cannot be read (error " + event["error"].literal + ")";
+    return line(area, machine.wine ? CheckResult::unavailable : CheckResult::failed,
+                machine.wine ? "no event log on Wine" : failure);
+  }
+  return line(area, CheckResult::passed, std::to_string(events->items.size()) + " recent crash or shutdown events");
+}
+
+}  // namespace mirrow::host

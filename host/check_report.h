@@ -1,0 +1,75 @@
+#pragma once
+// mirrowctl check: the judgement of each area from what the libraries and
+// the system answered, and the report as lines or as one JSON object. Pure,
+// so every judgement is tested natively; check_command_win.cpp gathers the
+// evidence.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirrow::host {
+
+enum class CheckResult { passed, failed, unavailable };
+
+struct CheckLine {
+  std::string area;    // "watcher", "capture and attribution", ...
+  CheckResult result = CheckResult::failed;
+  std::string reason;  // UTF-8, one sentence without a full stop
+};
+
+// "passed", "failed", "unavailable".
+std::string_view result_word(CheckResult result);
+
+// One line per area ("AREA  RESULT  reason"), then
+// "summary: N passed, M failed, K unavailable".
+std::string check_text(const std::vector<CheckLine>& lines);
+
+// {"checks":[{"area":..,"result":..,"reason":..},...],"passed":N,"failed":M,"unavailable":K}
+std::string check_json(const std::vector<CheckLine>& lines);
+
+// 0 when no line failed, 1 otherwise.
+int check_exit_code(const std::vector<CheckLine>& lines);
+
+// Why capture cannot be tried here, or nothing when it can.
+struct Machine {
+  bool wine = false;
+  bool elevated = false;
+};
+std::optional<std::string> capture_unavailable_reason(const Machine& machine);
+
+// The names among `sessions` that start with one of the engine's two
+// session prefixes.
+std::vector<std::u16string> engine_session_names(const std::vector<std::u16string>& sessions);
+
+// What one capture run showed: the start status, the health flags read while
+// it ran, the diagnostics document, and whether the drained records held
+// the file made by a child process under that child's process id.
+struct CaptureEvidence {
+  std::uint32_t start_status = 0;
+  bool capture_live = false;
+  std::uint64_t events_lost = 0;
+  std::uint64_t buffers_lost = 0;
+  bool child_write_attributed = false;
+  std::string diagnostics;
+};
+
+CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence);
+// From the same run: whether the startup names session ran and stopped cleanly.
+CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence);
+
+// `status`: the session query's status (0 when it answered); `left`: the
+// engine's sessions still present after its engine stopped.
+CheckLine judge_session_cleanup(const Machine& machine, std::uint32_t status, const std::vector<std::u16string>& left);
+
+// The snapshot report: it reads, this process is listed with a refusal, and
+// csrss.exe (when listed) gets the critical verdict. Without administrator
+// rights the facts of csrss.exe may stay unconfirmed; that is not a failure.
+CheckLine judge_snapshot(const Machine& machine, std::string_view snapshot, std::uint32_t own_pid);
+
+// The crash-event report: a JSON array whose objects carry no "error"
+// member. On Wine, which has no event log, an error object is unavailable.
+CheckLine judge_crash_events(const Machine& machine, std::string_view report);
+
+}  // namespace mirrow::host

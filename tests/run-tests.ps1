@@ -1,0 +1,104 @@
+# Runs every test program of this folder on a Windows machine:
+#   powershell -ExecutionPolicy Bypass -File run-tests.ps1
+# Prints each program's result and ends with the line
+#   N passed, M failed, K skipped
+# where N and M count test programs and K counts the test cases GoogleTest
+# skipped, so that a skip never passes in silence. A program passes when it
+# exits with 0 and prints GoogleTest's closing PASSED line. Programs named
+# with -NoSkipIn (for example live_windows_tests) fail when any of their
+# cases was skipped. The exit code is 0 when no program failed.
+param(
+  [string[]]$NoSkipIn = @(),
+  [int]$TimeoutSeconds = 900
+)
+
+$ErrorActionPreference = 'Stop'
+$folder = Split-Path -Parent $MyInvocation.MyCommand.Path
+$logs = Join-Path ([System.IO.Path]::GetTempPath()) ('mirrow-tests-' + $PID)
+New-Item -ItemType Directory -Force -Path $logs | Out-Null
+
+$passed = 0
+$failed = 0
+$skipped = 0
+
+function Invoke-Program([string]$Path, [string[]]$Arguments, [string]$Name) {
+  $out = Join-Path $logs ($Name + '.out.txt')
+  $err = Join-Path $logs ($Name + '.err.txt')
+  $started = @{ FilePath = $Path; WorkingDirectory = $folder; NoNewWindow = $true; PassThru = $true;
+                RedirectStandardOutput = $out; RedirectStandardError = $err }
+  if ($Arguments.Count -gt 0) { $started.ArgumentList = $Arguments }
+  try {
+    $process = Start-Process @started
+  } catch {
+    return @{ Finished = $true; ExitCode = -1; Output = "cannot start ${Path}: $_" }
+  }
+  # Reading the handle now keeps the exit code available after the end.
+  $null = $process.Handle
+  $finished = $process.WaitForExit($TimeoutSeconds * 1000)
+  if (-not $finished) {
+    $process.Kill()
+    $process.WaitForExit()
+  }
+  $text = ''
+  if (Test-Path $out) { $text += [System.IO.File]::ReadAllText($out) }
+  if (Test-Path $err) { $text += [System.IO.File]::ReadAllText($err) }
+  return @{ Finished = $finished; ExitCode = $process.ExitCode; Output = $text }
+}
+
+# "skipped: CASE: REASON" for each skipped case: GoogleTest prints the
+# reason on the line after "file:line: Skipped", inside the case's RUN block.
+function Show-Skips([string[]]$Lines) {
+  $case = ''
+  for ($i = 0; $i -lt $Lines.Count; $i++) {
+    if ($Lines[$i] -match '^\[ RUN      \] (.+)$') { $case = $Matches[1] }
+    elseif ($Lines[$i] -match ': Skipped$') {
+      $reason = ''
+      if ($i + 1 -lt $Lines.Count) { $reason = $Lines[$i + 1] }
+      Write-Host ('      skipped: {0}: {1}' -f $case, $reason)
+    }
+  }
+}
+
+$programs = @(Get-ChildItem -Path $folder -Filter '*_tests.exe' | Sort-Object Name)
+foreach ($program in $programs) {
+  $name = $program.BaseName
+  $run = Invoke-Program $program.FullName @() $name
+  $lines = $run.Output -split "`r?`n"
+  # Each skipped case prints one line with its time; the summary repeats
+  # the names without one.
+  $caseSkips = @($lines | Where-Object { $_ -match '^\[  SKIPPED \] .+ \(\d+ ms\)$' }).Count
+  $closed = @($lines | Where-Object { $_ -match '^\[  PASSED  \]' }).Count -gt 0
+  $skipped += $caseSkips
+
+  $problem = ''
+  if (-not $run.Finished) { $problem = "did not end within $TimeoutSeconds s" }
+  elseif ($run.ExitCode -ne 0) { $problem = "exit code $($run.ExitCode)" }
+  elseif (-not $closed) { $problem = 'ended without the closing PASSED line' }
+  elseif ($caseSkips -gt 0 -and $NoSkipIn -contains $name) { $problem = "$caseSkips cases skipped where none may be" }
+
+  if ($problem -eq '') {
+    $passed += 1
+    Write-Host ("PASS  {0}  ({1} skipped)" -f $name, $caseSkips)
+  } else {
+    $failed += 1
+    Write-Host $run.Output
+    Write-Host ("FAIL  {0}  ({1})" -f $name, $problem)
+  }
+  Show-Skips $lines
+}
+
+# The guard's self-test, as a user runs it.
+$guard = Invoke-Program (Join-Path $folder 'FreezeGuard.exe') @('--self-test') 'FreezeGuard-self-test'
+if ($guard.Finished -and $guard.ExitCode -eq 0) {
+  $passed += 1
+  Write-Host 'PASS  FreezeGuard --self-test'
+} else {
+  $failed += 1
+  Write-Host $guard.Output
+  Write-Host ("FAIL  FreezeGuard --self-test  (exit code {0})" -f $guard.ExitCode)
+}
+
+Remove-Item -Recurse -Force $logs -ErrorAction SilentlyContinue
+Write-Host ("{0} passed, {1} failed, {2} skipped" -f $passed, $failed, $skipped)
+if ($failed -gt 0) { exit 1 }
+exit 0
