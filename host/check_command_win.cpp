@@ -162,6 +162,18 @@ DWORD write_with_child(const std::u16string& path) {
   return created.dwProcessId;
 }
 
+// Listed before the check's own capture starts, whose sweep would stop the
+// orphans before they could be named.
+CheckLine check_trace_sessions() {
+  const TraceSessionList listed = list_trace_sessions();
+  std::vector<FoundSession> found;
+  for (std::u16string& name : engine_session_names(listed.names)) {
+    const bool orphaned = trace_session_orphaned(name);
+    found.push_back({std::move(name), orphaned});
+  }
+  return judge_trace_sessions(listed.status, found);
+}
+
 std::vector<CheckLine> check_capture(VantrelLibrary& vantrel, const Machine& machine) {
   CaptureEvidence evidence;
   std::uint32_t session_status = 0;
@@ -273,6 +285,7 @@ int run_check(const Request& request) {
     check();
   };
   run("watcher", [&] { lines.push_back(check_watcher(*vantrel)); });
+  run("trace sessions", [&] { lines.push_back(check_trace_sessions()); });
   run("capture", [&] {
     for (CheckLine& line : check_capture(*vantrel, machine)) lines.push_back(std::move(line));
   });

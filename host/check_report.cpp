@@ -4,6 +4,7 @@
 #include <array>
 
 #include "common/json_text.h"
+#include "common/trace_session_owner.h"
 #include "common/utf16.h"
 #include "host/json_value.h"
 #include "host/text_table.h"
@@ -11,7 +12,6 @@
 namespace mirrow::host {
 namespace {
 
-constexpr std::array<std::u16string_view, 2> kSessionPrefixes{u"VextrumMirrowNames-", u"VextrumMirrowNative-"};
 constexpr std::u16string_view kCriticalVerdict = u"Критический / собственный процесс";
 constexpr std::u16string_view kUnconfirmedVerdict = u"Нет подтверждённых метаданных";
 
@@ -86,8 +86,7 @@ std::optional<std::string> capture_unavailable_reason(const Machine& machine) {
 std::vector<std::u16string> engine_session_names(const std::vector<std::u16string>& sessions) {
   std::vector<std::u16string> names;
   for (const std::u16string& session : sessions)
-    for (const std::u16string_view prefix : kSessionPrefixes)
-      if (session.starts_with(prefix)) names.push_back(session);
+    if (is_engine_session_name(session)) names.push_back(session);
   return names;
 }
 
@@ -118,6 +117,24 @@ CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evi
                 "the names session ran and stopped; " + (*document)["classic_names"].literal + " names seen");
   return line(area, CheckResult::failed,
               "the names session did not stop cleanly (error " + (*document)["system_names_error"].literal + ")");
+}
+
+CheckLine judge_trace_sessions(std::uint32_t status, const std::vector<FoundSession>& sessions) {
+  const std::string area = "trace sessions";
+  if (status != 0)
+    return line(area, CheckResult::unavailable, "the trace sessions cannot be listed (error " + std::to_string(status) + ")");
+  if (sessions.empty()) return line(area, CheckResult::passed, "no engine trace session is running");
+  std::size_t orphans = 0;
+  std::string names;
+  for (const FoundSession& session : sessions) {
+    names += " " + utf8_from_utf16(session.name) + (session.orphaned ? " (no owner)" : " (owner alive)");
+    if (session.orphaned) ++orphans;
+  }
+  const std::string counts = std::to_string(sessions.size()) + " engine sessions, " + std::to_string(orphans) +
+                             " without an owner";
+  if (orphans == 0) return line(area, CheckResult::passed, counts + ":" + names);
+  return line(area, CheckResult::failed,
+              counts + " (their host ended while capturing; the next start with capture stops them):" + names);
 }
 
 CheckLine judge_session_cleanup(const Machine& machine, std::uint32_t status, const std::vector<std::u16string>& left) {

@@ -59,6 +59,17 @@ CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence)
 // From the same run: whether the startup names session ran and stopped cleanly.
 CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence);
 
+// An engine trace session found running before the check starts its own
+// capture, and whether its ownership mark is gone (its host ended while
+// capturing, and the session will run until a start with capture stops it).
+struct FoundSession {
+  std::u16string name;
+  bool orphaned = false;
+};
+// `status`: the session query's status (0 when it answered). Fails when any
+// session has no owner, naming each.
+CheckLine judge_trace_sessions(std::uint32_t status, const std::vector<FoundSession>& sessions);
+
 // `status`: the session query's status (0 when it answered); `left`: the
 // engine's sessions still present after its engine stopped.
 CheckLine judge_session_cleanup(const Machine& machine, std::uint32_t status, const std::vector<std::u16string>& left);

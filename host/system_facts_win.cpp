@@ -5,7 +5,9 @@
 
 #include <array>
 
+#include "common/trace_session_owner.h"
 #include "common/unique_handle.h"
+#include "common/utf16.h"
 
 namespace mirrow::host {
 namespace {
@@ -60,6 +62,21 @@ TraceSessionList list_trace_sessions() {
     list.names.push_back(utf16(slots[i].logger_name));
   }
   return list;
+}
+
+namespace {
+
+MarkLookup look_up_mark(const std::u16string& name) {
+  const UniqueHandle mark(OpenMutexW(SYNCHRONIZE, FALSE, wide(name.c_str())));
+  return classify_mark_open(static_cast<bool>(mark), mark ? 0 : GetLastError());
+}
+
+}  // namespace
+
+bool trace_session_orphaned(const std::u16string& session_name) {
+  const OwnerMarkNames names = owner_mark_names(session_name);
+  const MarkLookup global = look_up_mark(names.global);
+  return global == MarkLookup::absent && session_is_orphaned(global, look_up_mark(names.local));
 }
 
 }  // namespace mirrow::host

@@ -22,4 +22,8 @@ struct TraceSessionList {
 // Every trace session on the machine that this process may see, by name.
 TraceSessionList list_trace_sessions();
 
+// True when the engine session's ownership mark is gone from both
+// namespaces: the process that started it has ended.
+bool trace_session_orphaned(const std::u16string& session_name);
+
 }  // namespace mirrow::host

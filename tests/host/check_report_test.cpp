@@ -112,6 +112,19 @@ TEST(CheckReport, only_sessions_with_the_engine_prefixes_count_and_any_left_fail
   EXPECT_EQ(judge_session_cleanup(windows_elevated, 5, {}).result, CheckResult::unavailable);
 }
 
+TEST(CheckReport, trace_sessions_fail_only_for_one_without_an_owner_and_name_each) {
+  EXPECT_EQ(judge_trace_sessions(0, {}).result, CheckResult::passed);
+  const CheckLine owned = judge_trace_sessions(0, {{u"VextrumMirrowNative-{1}", false}});
+  EXPECT_EQ(owned.result, CheckResult::passed);
+  EXPECT_THAT(owned.reason, HasSubstr("1 engine sessions, 0 without an owner: VextrumMirrowNative-{1} (owner alive)"));
+  const CheckLine orphaned =
+      judge_trace_sessions(0, {{u"VextrumMirrowNative-{1}", false}, {u"VextrumMirrowNames-{2}", true}});
+  EXPECT_EQ(orphaned.result, CheckResult::failed);
+  EXPECT_THAT(orphaned.reason, HasSubstr("2 engine sessions, 1 without an owner"));
+  EXPECT_THAT(orphaned.reason, HasSubstr("VextrumMirrowNames-{2} (no owner)"));
+  EXPECT_EQ(judge_trace_sessions(5, {}).result, CheckResult::unavailable);
+}
+
 TEST(CheckReport, snapshot_needs_this_process_refused_and_csrss_critical_on_windows) {
   EXPECT_EQ(judge_snapshot(wine, snapshot_with(unconfirmed), 7).result, CheckResult::passed);
   EXPECT_EQ(judge_snapshot(wine, snapshot_with(""), 7).result, CheckResult::failed);

@@ -207,9 +207,10 @@ TEST_F(MirrowctlTest, selftest_runs_the_guard_self_test_and_passes) {
 }
 
 TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine_can_do) {
-  const char* const areas[] = {"watcher",  "capture and attribution", "startup names", "session clean-up",
-                               "scanner",  "snapshot and verdicts",   "memory",        "load",
-                               "crash events", "guard self-test"};
+  const char* const areas[] = {"watcher",      "trace sessions",        "capture and attribution",
+                               "startup names", "session clean-up",     "scanner",
+                               "snapshot and verdicts", "memory",       "load",
+                               "crash events",  "guard self-test"};
   const Outcome text = run_mirrowctl({L"check"}, 180000);
   EXPECT_EQ(text.exit_code, 0u) << text.out << text.err;
   for (const char* area : areas) EXPECT_THAT(text.out, HasSubstr("\n" + std::string(area) + "  ")) << area;
@@ -229,7 +230,7 @@ TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine
     EXPECT_NE(checks[i]["result"].as_text(), u"failed") << areas[i] << ": " << utf8_from_utf16(checks[i]["reason"].as_text());
   }
   EXPECT_EQ((*report)["failed"].as_u64(), 0u);
-  if (running_under_wine()) EXPECT_EQ(checks[1]["result"].as_text(), u"unavailable");
+  if (running_under_wine()) EXPECT_EQ(checks[2]["result"].as_text(), u"unavailable");
 }
 
 TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) {

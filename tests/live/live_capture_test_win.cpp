@@ -7,6 +7,7 @@
 
 #include "engine/activity/configuration.h"
 #include "engine/api/engine_win.h"
+#include "host/system_facts_win.h"
 #include "tests/guard/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 #include "tests/live/live_support_win.h"
@@ -138,10 +139,15 @@ TEST(LiveSessions, a_start_stops_the_sessions_of_an_engine_whose_process_was_kil
   ASSERT_EQ(started, std::optional<std::string>("started 0"));
   const auto orphans = engine_sessions();
   ASSERT_FALSE(orphans.empty()) << "the child's capture session is not listed";
+  for (const std::u16string& session : orphans)
+    EXPECT_FALSE(host::trace_session_orphaned(session)) << "its owner is alive";
   child.kill();
   ASSERT_TRUE(child.exit_code(10000).has_value());
-  // A killed process cannot stop its sessions: they outlive it.
+  // A killed process cannot stop its sessions: they outlive it, and their
+  // ownership marks are gone with it.
   EXPECT_EQ(engine_sessions(), orphans);
+  for (const std::u16string& session : orphans)
+    EXPECT_TRUE(host::trace_session_orphaned(session)) << "its owner was killed";
 
   Engine engine;
   ASSERT_EQ(vantrel().vt_start(engine, 1, 0), 0u) << vantrel().vt_error();
