@@ -7,24 +7,6 @@
 #include "common/utf16.h"
 
 namespace mirrow::host {
-namespace {
-
-struct NamedSubcommand {
-  std::u16string_view word;
-  std::string_view name;
-  Subcommand command;
-};
-
-constexpr std::array<NamedSubcommand, 8> kSubcommands{{
-    {u"scan", "scan", Subcommand::scan},
-    {u"watch", "watch", Subcommand::watch},
-    {u"ps", "ps", Subcommand::ps},
-    {u"mem", "mem", Subcommand::mem},
-    {u"load", "load", Subcommand::load},
-    {u"crashes", "crashes", Subcommand::crashes},
-    {u"freeze", "freeze", Subcommand::freeze},
-    {u"selftest", "selftest", Subcommand::selftest},
-}};
 
 // Plain decimal digits only: a sign, a space or a suffix is a mistake the
 // user should hear about rather than a number read halfway.
@@ -39,6 +21,26 @@ std::optional<std::uint64_t> decimal(std::u16string_view text, std::uint64_t max
   }
   return value;
 }
+
+namespace {
+
+struct NamedSubcommand {
+  std::u16string_view word;
+  std::string_view name;
+  Subcommand command;
+};
+
+constexpr std::array<NamedSubcommand, 9> kSubcommands{{
+    {u"scan", "scan", Subcommand::scan},
+    {u"watch", "watch", Subcommand::watch},
+    {u"ps", "ps", Subcommand::ps},
+    {u"mem", "mem", Subcommand::mem},
+    {u"load", "load", Subcommand::load},
+    {u"crashes", "crashes", Subcommand::crashes},
+    {u"freeze", "freeze", Subcommand::freeze},
+    {u"selftest", "selftest", Subcommand::selftest},
+    {u"recover", "recover", Subcommand::recover},
+}};
 
 class Parser {
  public:
@@ -97,7 +99,8 @@ class Parser {
 
   bool option(std::u16string_view name) {
     using enum Subcommand;
-    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes}) && (request_.json = true);
+    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, recover}) && (request_.json = true);
+    if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
     if (name == u"--capture") return allowed(name, {watch}) && (request_.capture = true);
     if (name == u"--exclude") {
       if (!allowed(name, {scan, watch})) return false;

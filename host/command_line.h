@@ -2,6 +2,7 @@
 // The command line of mirrowctl: one subcommand and its options, checked
 // completely before anything is loaded or started.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -9,7 +10,7 @@
 
 namespace mirrow::host {
 
-enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest };
+enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, recover };
 
 struct Request {
   Subcommand command = Subcommand::none;
@@ -24,6 +25,7 @@ struct Request {
   std::uint32_t pid = 0;
   std::uint32_t lease = 0;
   std::u16string journal;
+  bool dry_run = false;  // recover: list the stranded freezes, resume nothing
 };
 
 struct UsageError {
@@ -40,6 +42,10 @@ ParsedCommandLine parse_command_line(const std::vector<std::u16string>& argument
 std::string usage_text(Subcommand command);
 
 std::string_view subcommand_name(Subcommand command);
+
+// Plain decimal digits up to `max`; nothing for a sign, a space, a suffix,
+// an empty text or a value beyond `max`.
+std::optional<std::uint64_t> decimal(std::u16string_view text, std::uint64_t max);
 
 // Exit codes of mirrowctl.
 inline constexpr int kExitOk = 0;

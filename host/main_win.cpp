@@ -28,6 +28,7 @@ int dispatch(const Request& request) {
     case Subcommand::crashes: return run_process_report(request);
     case Subcommand::freeze: return run_freeze(request);
     case Subcommand::selftest: return run_self_test(request);
+    case Subcommand::recover: return run_recover(request);
     case Subcommand::none: break;
   }
   return kExitUsage;

@@ -37,10 +37,17 @@ std::string usage_text(Subcommand command) {
       return "usage: mirrowctl freeze PID --lease S [--journal FILE]\n"
              "  Freezes process PID for at most S seconds (1 to 600) through FreezeGuard.exe, keeping the\n"
              "  lease alive with a heartbeat every 5 s. Press Enter or Ctrl+C to resume it early.\n"
-             "  --journal names a file that receives the guard's state lines.\n";
+             "  --journal names a file that receives the guard's state lines; without it the journal is\n"
+             "  kept in %LOCALAPPDATA%\\Mirrow\\freezes for mirrowctl recover.\n";
     case Subcommand::selftest:
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
+    case Subcommand::recover:
+      return "usage: mirrowctl recover [--dry-run] [--json]\n"
+             "  Goes through the journals that freeze keeps in %LOCALAPPDATA%\\Mirrow\\freezes and resumes\n"
+             "  every process whose guard was killed while it was frozen (FreezeGuard.exe --recover), then\n"
+             "  prints pid, image and outcome for each. --dry-run only lists them; --json prints one JSON\n"
+             "  object per process. Nothing is deleted.\n";
     case Subcommand::none:
       break;
   }
@@ -53,6 +60,7 @@ std::string usage_text(Subcommand command) {
          "  crashes        recent crash and unexpected-shutdown events\n"
          "  freeze PID     freeze one process under a lease\n"
          "  selftest       FreezeGuard's self-test\n"
+         "  recover        resume processes left frozen by a guard that was killed\n"
          "Vantrel.dll, Telvyn.dll and FreezeGuard.exe must lie beside mirrowctl.exe.\n";
 }
 
