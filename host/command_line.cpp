@@ -7,21 +7,6 @@
 #include "common/utf16.h"
 
 namespace mirrow::host {
-
-// Plain decimal digits only: a sign, a space or a suffix is a mistake the
-// user should hear about rather than a number read halfway.
-std::optional<std::uint64_t> decimal(std::u16string_view text, std::uint64_t max) {
-  if (text.empty() || text.size() > 20) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char16_t c : text) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    const std::uint64_t digit = c - u'0';
-    if (value > (max - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
 namespace {
 
 struct NamedSubcommand {
@@ -41,6 +26,20 @@ constexpr std::array<NamedSubcommand, 9> kSubcommands{{
     {u"selftest", "selftest", Subcommand::selftest},
     {u"recover", "recover", Subcommand::recover},
 }};
+
+// Plain decimal digits only: a sign, a space or a suffix is a mistake the
+// user should hear about rather than a number read halfway.
+std::optional<std::uint64_t> decimal(std::u16string_view text, std::uint64_t max) {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    const std::uint64_t digit = c - u'0';
+    if (value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
 
 class Parser {
  public:

@@ -2,7 +2,6 @@
 // The command line of mirrowctl: one subcommand and its options, checked
 // completely before anything is loaded or started.
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,10 +41,6 @@ ParsedCommandLine parse_command_line(const std::vector<std::u16string>& argument
 std::string usage_text(Subcommand command);
 
 std::string_view subcommand_name(Subcommand command);
-
-// Plain decimal digits up to `max`; nothing for a sign, a space, a suffix,
-// an empty text or a value beyond `max`.
-std::optional<std::uint64_t> decimal(std::u16string_view text, std::uint64_t max);
 
 // Exit codes of mirrowctl.
 inline constexpr int kExitOk = 0;

@@ -1,14 +1,26 @@
 #include "host/freeze_records.h"
 
+#include <charconv>
+
 #include "common/json_text.h"
 #include "common/number_format.h"
 #include "common/utf16.h"
-#include "host/command_line.h"
 #include "host/guard_dialogue.h"
 #include "host/json_value.h"
 
 namespace mirrow::host {
 namespace {
+
+// Plain decimal digits that fit the type; a sign, a space or anything after
+// the digits makes it no number.
+template <typename Number>
+std::optional<Number> whole_number(std::string_view digits) {
+  Number value{};
+  const char* const end = digits.data() + digits.size();
+  const auto [stop, error] = std::from_chars(digits.data(), end, value);
+  if (digits.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
 
 std::string_view outcome_word(RecoveryOutcome outcome) {
   switch (outcome) {
@@ -47,12 +59,13 @@ std::vector<std::u16string> recovery_arguments(const FreezeIdentity& identity, s
 std::optional<FreezeIdentity> identity_of_journal(std::u16string_view file_name) {
   if (!file_name.ends_with(kJournalSuffix)) return std::nullopt;
   file_name.remove_suffix(kJournalSuffix.size());
-  const std::size_t dash = file_name.find(u'-');
-  if (dash == std::u16string_view::npos) return std::nullopt;
-  const auto pid = decimal(file_name.substr(0, dash), 0xFFFFFFFFu);
-  const auto created = decimal(file_name.substr(dash + 1), ~std::uint64_t{0});
+  const std::string stem = utf8_from_utf16(file_name);
+  const std::size_t dash = stem.find('-');
+  if (dash == std::string::npos) return std::nullopt;
+  const auto pid = whole_number<std::uint32_t>(std::string_view(stem).substr(0, dash));
+  const auto created = whole_number<std::uint64_t>(std::string_view(stem).substr(dash + 1));
   if (!pid || *pid == 0 || !created) return std::nullopt;
-  return FreezeIdentity{static_cast<std::uint32_t>(*pid), *created};
+  return FreezeIdentity{*pid, *created};
 }
 
 std::optional<std::u16string> image_path_of_record(std::string_view contents) {
