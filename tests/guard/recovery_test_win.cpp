@@ -16,22 +16,6 @@ using ::testing::Optional;
 const std::string kRecovered = R"({"state":"resumed","reason":"recovered","status":0})";
 const std::string kAbandoned(kTargetGoneLine);
 
-std::string contents_of(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text(1 << 16, '\0');
-  DWORD read = 0;
-  if (file) ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  text.resize(read);
-  return text;
-}
-
-void write_text(const std::wstring& path, std::string_view text) {
-  const UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
 
 bool freeze_mark_of(const Counter& counter) {
   const std::u16string name = freeze_mark_name(counter.pid(), counter.created());
@@ -60,7 +44,7 @@ class Recovery : public ::testing::Test {
     auto guard = freeze();
     guard->kill();
     ASSERT_TRUE(counter_.stands_still());
-    ASSERT_EQ(contents_of(journal_), std::string(kFrozenLine) + "\n");
+    ASSERT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n");
   }
 
   Answer recover(std::wstring journal, std::wstring ticks = {}, std::wstring image = {}) {
@@ -84,7 +68,7 @@ TEST_F(Recovery, a_target_stranded_by_a_killed_guard_counts_again_and_its_journa
   EXPECT_THAT(answer.exit_code, Optional(0u));
   EXPECT_EQ(answer.output, kRecovered + "\n");
   EXPECT_TRUE(counter_.runs());
-  EXPECT_EQ(contents_of(journal_), std::string(kFrozenLine) + "\n" + kRecovered + "\n");
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n" + kRecovered + "\n");
 
   // Run again, it finds nothing left to do.
   const Answer again = recover(journal_);
@@ -109,7 +93,7 @@ TEST_F(Recovery, a_live_guard_holds_the_freeze_mark_and_the_recovery_form_leaves
   EXPECT_THAT(answer.exit_code, Optional(0u));
   EXPECT_EQ(answer.output, std::string(kGuardRunningLine) + "\n");
   EXPECT_TRUE(counter_.stands_still());
-  EXPECT_EQ(contents_of(journal_), std::string(kFrozenLine) + "\n");
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n");
 
   guard->send("R");
   EXPECT_THAT(guard->exit_code(5000), Optional(0u));
@@ -131,9 +115,9 @@ TEST_F(Recovery, an_id_that_names_another_instance_or_image_is_abandoned_and_sta
   EXPECT_THAT(other_instance.exit_code, Optional(4u));
   EXPECT_EQ(other_instance.output, kAbandoned + "\n");
   EXPECT_TRUE(counter_.stands_still());
-  EXPECT_EQ(contents_of(journal_), std::string(kFrozenLine) + "\n" + kAbandoned + "\n");
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n" + kAbandoned + "\n");
 
-  write_text(journal_, std::string(kFrozenLine) + "\n");
+  write_file(journal_, std::string(kFrozenLine) + "\n");
   const Answer other_image = recover(journal_, {}, counter_.image_path() + L".old");
   EXPECT_THAT(other_image.exit_code, Optional(4u));
   EXPECT_EQ(other_image.output, kAbandoned + "\n");
@@ -147,7 +131,7 @@ TEST_F(Recovery, a_child_that_has_ended_is_abandoned) {
   const Answer answer = recover(journal_);
   EXPECT_THAT(answer.exit_code, Optional(4u));
   EXPECT_EQ(answer.output, kAbandoned + "\n");
-  EXPECT_EQ(contents_of(journal_), std::string(kFrozenLine) + "\n" + kAbandoned + "\n");
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n" + kAbandoned + "\n");
 }
 
 TEST_F(Recovery, a_missing_empty_or_finished_journal_is_nothing_to_recover_and_the_target_stays_frozen) {
@@ -155,26 +139,26 @@ TEST_F(Recovery, a_missing_empty_or_finished_journal_is_nothing_to_recover_and_t
   const std::wstring empty = directory_ + L"\\empty.jsonl";
   const std::wstring finished = directory_ + L"\\finished.jsonl";
   const std::wstring carriage_return = directory_ + L"\\crlf.jsonl";
-  write_text(empty, "");
-  write_text(finished, std::string(kFrozenLine) + "\n" + R"({"state":"resumed","reason":"requested","status":0})" + "\n");
-  write_text(carriage_return, std::string(kFrozenLine) + "\r\n");
+  write_file(empty, "");
+  write_file(finished, std::string(kFrozenLine) + "\n" + R"({"state":"resumed","reason":"requested","status":0})" + "\n");
+  write_file(carriage_return, std::string(kFrozenLine) + "\r\n");
   for (const std::wstring& journal : {directory_ + L"\\missing.jsonl", empty, finished, carriage_return, std::wstring()}) {
     const Answer answer = recover(journal);
     EXPECT_THAT(answer.exit_code, Optional(0u));
     EXPECT_EQ(answer.output, std::string(kNothingToRecoverLine) + "\n");
   }
   EXPECT_TRUE(counter_.stands_still());
-  EXPECT_EQ(contents_of(empty), "");
+  EXPECT_EQ(read_file(empty), "");
   EXPECT_EQ(GetFileAttributesW((directory_ + L"\\missing.jsonl").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Recovery, a_journal_whose_frozen_line_lacks_its_line_feed_is_recovered_on_a_line_of_its_own) {
   strand();
   const std::wstring bare = directory_ + L"\\bare.jsonl";
-  write_text(bare, "{\"earlier\":1}\n" + std::string(kFrozenLine));
+  write_file(bare, "{\"earlier\":1}\n" + std::string(kFrozenLine));
   EXPECT_THAT(recover(bare).exit_code, Optional(0u));
   EXPECT_TRUE(counter_.runs());
-  EXPECT_EQ(contents_of(bare), "{\"earlier\":1}\n" + std::string(kFrozenLine) + "\n" + kRecovered + "\n");
+  EXPECT_EQ(read_file(bare), "{\"earlier\":1}\n" + std::string(kFrozenLine) + "\n" + kRecovered + "\n");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ namespace {
 
 using guard::testing::Counter;
 using guard::testing::PipedProcess;
+using guard::testing::read_file;
+using guard::testing::write_file;
 using guard::testing::target_arguments;
 using guard::testing::windows_path_of;
 using ::testing::AllOf;
@@ -24,22 +26,6 @@ using ::testing::Optional;
 constexpr std::string_view kFrozen = R"({"state":"frozen"})";
 constexpr std::string_view kRecovered = R"({"state":"resumed","reason":"recovered","status":0})";
 
-std::string contents_of(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text(1 << 16, '\0');
-  DWORD read = 0;
-  if (file) ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  text.resize(read);
-  return text;
-}
-
-void write_text(const std::wstring& path, std::string_view text) {
-  const UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
 
 std::string utf8_of(const std::wstring& text) {
   std::string out(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
@@ -74,15 +60,20 @@ class MirrowctlRecover : public ::testing::Test {
   }
 
   // A guard of the test build freezes the counter with its record in the
-  // folder, as mirrowctl freeze keeps it, and is then killed from outside.
-  void strand(const Counter& counter) {
+  // folder, as mirrowctl freeze keeps it.
+  std::unique_ptr<PipedProcess> freeze_recorded(const Counter& counter) {
     CreateDirectoryW((local_app_data_ + L"\\Mirrow").c_str(), nullptr);
     CreateDirectoryW(folder_.c_str(), nullptr);
-    write_text(record_of(counter, L".image"), utf8_of(counter.image_path()));
-    PipedProcess guard(windows_path_of(GUARD_CONFIRMING_LINUX_PATH),
-                       target_arguments(counter, L"600", record_of(counter, L".jsonl")));
-    ASSERT_THAT(guard.next_line(15000), Optional(std::string(kFrozen)));
-    guard.kill();
+    write_file(record_of(counter, L".image"), utf8_of(counter.image_path()));
+    auto guard = std::make_unique<PipedProcess>(windows_path_of(GUARD_CONFIRMING_LINUX_PATH),
+                                                target_arguments(counter, L"600", record_of(counter, L".jsonl")));
+    EXPECT_THAT(guard->next_line(15000), Optional(std::string(kFrozen)));
+    return guard;
+  }
+
+  // ... and is then killed from outside.
+  void strand(const Counter& counter) {
+    freeze_recorded(counter)->kill();
     ASSERT_TRUE(counter.stands_still());
   }
 
@@ -105,13 +96,13 @@ TEST_F(MirrowctlRecover, a_dry_run_lists_the_stranded_process_and_resumes_nothin
   EXPECT_THAT(dry.out, AllOf(HasSubstr("PID  IMAGE"), HasSubstr(row_start + "frozen, would be resumed (dry run)\n"),
                              HasSubstr("1 journals in " + utf8_of(folder_) + "\n")));
   EXPECT_TRUE(counter.stands_still());
-  EXPECT_EQ(contents_of(record_of(counter, L".jsonl")), std::string(kFrozen) + "\n");
+  EXPECT_EQ(read_file(record_of(counter, L".jsonl")), std::string(kFrozen) + "\n");
 
   const Outcome recovered = run_mirrowctl({L"recover"});
   EXPECT_EQ(recovered.exit_code, 0u) << recovered.err;
   EXPECT_THAT(recovered.out, HasSubstr(row_start + "resumed\n"));
   EXPECT_TRUE(counter.runs());
-  EXPECT_EQ(contents_of(record_of(counter, L".jsonl")),
+  EXPECT_EQ(read_file(record_of(counter, L".jsonl")),
             std::string(kFrozen) + "\n" + std::string(kRecovered) + "\n");
   // Nothing is deleted.
   EXPECT_TRUE(exists(record_of(counter, L".image")));
@@ -137,12 +128,7 @@ TEST_F(MirrowctlRecover, json_gives_one_object_per_target_with_its_outcome) {
 
 TEST_F(MirrowctlRecover, a_live_guard_is_left_alone_and_an_ended_process_is_abandoned_without_failing) {
   Counter held(children_, helper_);
-  CreateDirectoryW((local_app_data_ + L"\\Mirrow").c_str(), nullptr);
-  CreateDirectoryW(folder_.c_str(), nullptr);
-  write_text(record_of(held, L".image"), utf8_of(held.image_path()));
-  PipedProcess live_guard(windows_path_of(GUARD_CONFIRMING_LINUX_PATH),
-                          target_arguments(held, L"600", record_of(held, L".jsonl")));
-  ASSERT_THAT(live_guard.next_line(15000), Optional(std::string(kFrozen)));
+  const auto live_guard = freeze_recorded(held);
 
   std::wstring gone_journal;
   {
@@ -156,10 +142,10 @@ TEST_F(MirrowctlRecover, a_live_guard_is_left_alone_and_an_ended_process_is_aban
   EXPECT_THAT(outcome.out, AllOf(HasSubstr("guard running (left alone)\n"), HasSubstr("abandoned (the process is gone)\n"),
                                  HasSubstr("2 journals in ")));
   EXPECT_TRUE(held.stands_still());
-  EXPECT_THAT(contents_of(gone_journal), HasSubstr(R"({"state":"abandoned","reason":"target_gone"})"));
+  EXPECT_THAT(read_file(gone_journal), HasSubstr(R"({"state":"abandoned","reason":"target_gone"})"));
 
-  live_guard.send("R");
-  EXPECT_THAT(live_guard.exit_code(5000), Optional(0u));
+  live_guard->send("R");
+  EXPECT_THAT(live_guard->exit_code(5000), Optional(0u));
   EXPECT_TRUE(held.runs());
 }
 
@@ -172,7 +158,7 @@ TEST_F(MirrowctlRecover, a_journal_without_its_image_file_cannot_be_recovered_an
   EXPECT_THAT(outcome.out, HasSubstr("FAILED: no image path recorded beside the journal\n"));
   EXPECT_TRUE(counter.stands_still());
   // Put right by hand, the record is recovered.
-  write_text(record_of(counter, L".image"), utf8_of(counter.image_path()));
+  write_file(record_of(counter, L".image"), utf8_of(counter.image_path()));
   EXPECT_EQ(run_mirrowctl({L"recover"}).exit_code, 0u);
   EXPECT_TRUE(counter.runs());
 }
