@@ -188,12 +188,5 @@ TEST(Recovery, a_negative_resume_status_is_journalled_and_adds_the_status_line_a
               ElementsAre(failed, R"({"error":"NT suspend/resume failed","status":-1073741822})"));
 }
 
-TEST(Recovery, an_informational_resume_status_still_counts_as_resumed) {
-  ScriptedRecovery platform;
-  platform.resume_status = 0x40000000;
-  EXPECT_EQ(platform.run(), kExitFrozenAndResumed);
-  EXPECT_THAT(platform.output, ElementsAre(R"({"state":"resumed","reason":"recovered","status":1073741824})"));
-}
-
 }  // namespace
 }  // namespace mirrow::guard

@@ -181,11 +181,5 @@ TEST_F(MirrowctlRecover, a_refused_freeze_without_a_journal_option_leaves_no_rec
   EXPECT_FALSE(exists(record_of(counter, L".jsonl")));
 }
 
-TEST_F(MirrowctlRecover, the_help_lists_recover) {
-  const Outcome help = run_mirrowctl({L"--help"});
-  EXPECT_THAT(help.out, HasSubstr("  recover "));
-  EXPECT_THAT(run_mirrowctl({L"recover", L"--help"}).out, HasSubstr("usage: mirrowctl recover [--dry-run] [--json]"));
-}
-
 }  // namespace
 }  // namespace mirrow::host::testing

@@ -108,14 +108,6 @@ TEST(RecoveryAnswer, a_failed_resume_or_an_answer_out_of_place_is_a_failure) {
   EXPECT_EQ(outcome_text(read_recovery_answer(1, {})), "FAILED: the guard answered nothing with exit code 1");
 }
 
-TEST(RecoveryAnswer, each_outcome_reads_as_words_in_the_table) {
-  EXPECT_EQ(outcome_text({RecoveryOutcome::resumed, 0, {}}), "resumed");
-  EXPECT_EQ(outcome_text({RecoveryOutcome::abandoned, std::nullopt, {}}), "abandoned (the process is gone)");
-  EXPECT_EQ(outcome_text({RecoveryOutcome::guard_running, std::nullopt, {}}), "guard running (left alone)");
-  EXPECT_EQ(outcome_text({RecoveryOutcome::nothing_to_do, std::nullopt, {}}), "nothing to do");
-  EXPECT_EQ(outcome_text({RecoveryOutcome::would_recover, std::nullopt, {}}), "frozen, would be resumed (dry run)");
-}
-
 TEST(RecoveryAnswer, the_json_line_names_the_target_and_its_outcome) {
   const std::string resumed =
       recovery_json_line(kIdentity, u"C:\\Игры\\run.exe", u"C:\\f\\x.jsonl", {RecoveryOutcome::resumed, 0, {}});
