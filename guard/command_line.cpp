@@ -34,6 +34,7 @@ std::uint64_t read_decimal(std::u16string_view text, std::uint64_t max_value) {
 GuardForm guard_form(std::span<const std::u16string> arguments) {
   if (arguments.size() == 1 && arguments[0] == u"--fixture") return GuardForm::fixture;
   if (arguments.size() == 1 && arguments[0] == u"--self-test") return GuardForm::self_test;
+  if (arguments.size() == 5 && arguments[0] == u"--recover") return GuardForm::recover;
   if (arguments.size() == 5) return GuardForm::normal;
   return GuardForm::wrong_count;
 }

@@ -12,11 +12,13 @@ namespace mirrow::guard {
 enum class GuardForm {
   fixture,         // the single argument "--fixture"
   self_test,       // the single argument "--self-test"
-  normal,          // exactly five arguments
+  recover,         // five arguments, the first exactly "--recover"
+  normal,          // exactly five arguments otherwise
   wrong_count,     // anything else
 };
 
-// Only an exact, case-sensitive single argument selects a special form.
+// Only an exact, case-sensitive single argument selects a special form, and
+// only an exact "--recover" before four more the recovery form.
 GuardForm guard_form(std::span<const std::u16string> arguments);
 
 // The five arguments of the normal form. The numbers are only read here;

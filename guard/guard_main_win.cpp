@@ -16,6 +16,7 @@ class WindowsGuardPlatform final : public GuardPlatform {
   void write_output(std::string_view line) override { write_output_line(line); }
   int run_fixture() override { guard::run_fixture(); }
   int run_self_test() override { return guard::run_self_test(); }
+  int run_recovery(const RecoveryArguments& arguments) override { return run_recovery_form(arguments); }
   ProcessTable collect_table() override { return facts_.collect(); }
   std::uint32_t own_pid() override { return GetCurrentProcessId(); }
 
@@ -25,6 +26,8 @@ class WindowsGuardPlatform final : public GuardPlatform {
   }
 
   bool pin(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks) override {
+    target_pid_ = target_pid;
+    creation_ticks_ = creation_ticks;
     return pin_processes(target_pid, owner_pid, creation_ticks, pinned_);
   }
 
@@ -33,12 +36,17 @@ class WindowsGuardPlatform final : public GuardPlatform {
     // A guard started in its host's process group receives the host's Ctrl+C;
     // the default handler would end it with the target suspended.
     install_console_ending_handler();
+    // While this handle lives, a recovery run knows that a guard still holds
+    // the freeze; it goes only after the final line.
+    const UniqueHandle freeze_mark = hold_freeze_mark(target_pid_, creation_ticks_);
     return freeze_under_lease(pinned_.target.get(), pinned_.owner.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
   }
 
  private:
   const ProcessFactsSource& facts_;
   PinnedProcesses pinned_;
+  std::uint32_t target_pid_ = 0;
+  std::uint64_t creation_ticks_ = 0;
 };
 
 std::u16string real_verdict(const ProcessFacts& target, const ProcessTable& table, std::uint32_t anchor_pid) {

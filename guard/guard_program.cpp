@@ -60,6 +60,8 @@ int run_guard(std::span<const std::u16string> arguments, GuardPlatform& platform
       return platform.run_fixture();
     case GuardForm::self_test:
       return platform.run_self_test();
+    case GuardForm::recover:
+      return platform.run_recovery(parse_recovery_arguments(arguments));
     case GuardForm::normal:
       return run_normal_form(parse_guard_arguments(arguments), platform);
     case GuardForm::wrong_count:

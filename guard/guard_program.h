@@ -11,6 +11,7 @@
 
 #include "classifier/process_facts.h"
 #include "guard/nt_status.h"
+#include "guard/recovery.h"
 
 namespace mirrow::guard {
 
@@ -24,6 +25,8 @@ class GuardPlatform {
   // Fixture mode never ends by itself.
   virtual int run_fixture() = 0;
   virtual int run_self_test() = 0;
+  // Resumes a target whose guard was killed while it was frozen.
+  virtual int run_recovery(const RecoveryArguments& arguments) = 0;
 
   virtual ProcessTable collect_table() = 0;
   virtual std::uint32_t own_pid() = 0;

@@ -4,13 +4,16 @@
 // entry with its seam for the process facts.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "classifier/process_facts.h"
 #include "common/unique_handle.h"
 #include "guard/nt_status.h"
+#include "guard/recovery.h"
 
 namespace mirrow::guard {
 
@@ -22,6 +25,10 @@ void write_output_line(std::string_view line);
 // closed for this one line); an empty path means no journal, and a journal
 // that cannot be opened loses the line silently.
 void append_journal_line(std::u16string_view path, std::string_view line);
+
+// The last `max_bytes` of the journal at `path`, read while guards may still
+// append to it; nothing when it is missing or cannot be read.
+std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes);
 
 // Suspends `target`, holds it while `owner` is unsignalled, the lease runs and
 // the control pipe (standard input) stays open and talking, then resumes it
@@ -51,6 +58,18 @@ struct PinnedProcesses {
 };
 bool pin_processes(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks,
                    PinnedProcesses& pinned);
+// The target half of the pin: the same rights and the same proof by the
+// creation time; empty when either fails.
+UniqueHandle pin_target(std::uint32_t target_pid, std::uint64_t creation_ticks);
+
+// The named mutex that marks a live freeze of the target (see
+// freeze_mark_name). Held from just before the suspension until after the
+// final line; a second guard on the same target opens the same mutex. Empty
+// when it cannot be created, which changes nothing else in the freeze.
+UniqueHandle hold_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks);
+
+// The recovery form over the real system.
+int run_recovery_form(const RecoveryArguments& arguments);
 
 // Sleeps forever: the harmless child that the self-test freezes.
 [[noreturn]] void run_fixture();

@@ -19,16 +19,26 @@ std::string status_error_line(std::int32_t status) {
   return line;
 }
 
-std::string final_state_line(EndReason reason, std::int32_t resume_status) {
+namespace {
+
+std::string resume_line(std::string_view reason_word, std::int32_t resume_status) {
   std::string line = R"({"state":")";
   line += resume_status >= 0 ? "resumed" : "resume_failed";
   line += R"(","reason":")";
-  line += end_reason_word(reason);
+  line += reason_word;
   line += R"(","status":)";
   append_i64(line, resume_status);
   line.push_back('}');
   return line;
 }
+
+}  // namespace
+
+std::string final_state_line(EndReason reason, std::int32_t resume_status) {
+  return resume_line(end_reason_word(reason), resume_status);
+}
+
+std::string recovered_line(std::int32_t resume_status) { return resume_line("recovered", resume_status); }
 
 std::string self_test_summary_line(const SelfTestStatuses& statuses) {
   std::string line = R"({"own_fixture_only":true,"lease_status":)";

@@ -15,6 +15,12 @@ inline constexpr std::string_view kInvalidIdentityLine = R"({"error":"Invalid id
 inline constexpr std::string_view kCannotPinLine = R"({"error":"Cannot pin original process handle"})";
 inline constexpr std::string_view kFrozenLine = R"({"state":"frozen"})";
 
+// The recovery form's answers when it touches nothing, and when the frozen
+// instance no longer exists.
+inline constexpr std::string_view kGuardRunningLine = R"({"state":"guard_running"})";
+inline constexpr std::string_view kNothingToRecoverLine = R"({"state":"nothing_to_recover"})";
+inline constexpr std::string_view kTargetGoneLine = R"({"state":"abandoned","reason":"target_gone"})";
+
 // {"error":<reason as a JSON string>}; the Cyrillic reason travels escaped.
 std::string refusal_line(std::u16string_view reason);
 
@@ -23,6 +29,10 @@ std::string status_error_line(std::int32_t status);
 
 // {"state":"resumed"|"resume_failed","reason":<word>,"status":<signed decimal>}
 std::string final_state_line(EndReason reason, std::int32_t resume_status);
+
+// The recovery form's final line, shaped like the freeze's own final line:
+// {"state":"resumed"|"resume_failed","reason":"recovered","status":<signed decimal>}
+std::string recovered_line(std::int32_t resume_status);
 
 struct SelfTestStatuses {
   std::int32_t lease = 0;

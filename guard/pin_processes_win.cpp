@@ -15,11 +15,16 @@ bool created_at(HANDLE process, std::uint64_t creation_ticks) {
 }  // namespace
 
 // From here on the handle, not the id, names the target.
+UniqueHandle pin_target(std::uint32_t target_pid, std::uint64_t creation_ticks) {
+  UniqueHandle target(OpenProcess(kTargetRights, FALSE, target_pid));
+  if (!target || !created_at(target.get(), creation_ticks)) return UniqueHandle();
+  return target;
+}
+
 bool pin_processes(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks,
                    PinnedProcesses& pinned) {
-  PinnedProcesses opened{UniqueHandle(OpenProcess(kTargetRights, FALSE, target_pid)),
-                         UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, owner_pid))};
-  if (!opened.target || !opened.owner || !created_at(opened.target.get(), creation_ticks)) return false;
+  PinnedProcesses opened{pin_target(target_pid, creation_ticks), UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, owner_pid))};
+  if (!opened.target || !opened.owner) return false;
   pinned = std::move(opened);
   return true;
 }

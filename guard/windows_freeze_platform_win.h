@@ -12,6 +12,10 @@ namespace mirrow::guard {
 
 class WindowsFreezePlatform final : public FreezePlatform {
  public:
+  using NtProcessCall = LONG(NTAPI*)(HANDLE);
+  // A process-wide call of the loaded ntdll by name; null when it is missing.
+  static NtProcessCall ntdll_entry(const char* name);
+
   WindowsFreezePlatform(HANDLE target, HANDLE owner, std::u16string_view journal_path);
 
   bool has_suspend_calls() override;
@@ -28,9 +32,6 @@ class WindowsFreezePlatform final : public FreezePlatform {
   void announce_resumed() override;
 
  private:
-  using NtProcessCall = LONG(NTAPI*)(HANDLE);
-  static NtProcessCall ntdll_entry(const char* name);
-
   HANDLE target_;
   HANDLE owner_;
   std::u16string_view journal_path_;

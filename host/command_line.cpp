@@ -15,7 +15,7 @@ struct NamedSubcommand {
   Subcommand command;
 };
 
-constexpr std::array<NamedSubcommand, 9> kSubcommands{{
+constexpr std::array<NamedSubcommand, 10> kSubcommands{{
     {u"scan", "scan", Subcommand::scan},
     {u"watch", "watch", Subcommand::watch},
     {u"ps", "ps", Subcommand::ps},
@@ -25,6 +25,7 @@ constexpr std::array<NamedSubcommand, 9> kSubcommands{{
     {u"freeze", "freeze", Subcommand::freeze},
     {u"selftest", "selftest", Subcommand::selftest},
     {u"check", "check", Subcommand::check},
+    {u"recover", "recover", Subcommand::recover},
 }};
 
 // Plain decimal digits only: a sign, a space or a suffix is a mistake the
@@ -98,7 +99,8 @@ class Parser {
 
   bool option(std::u16string_view name) {
     using enum Subcommand;
-    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check}) && (request_.json = true);
+    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover}) && (request_.json = true);
+    if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
     if (name == u"--capture") return allowed(name, {watch}) && (request_.capture = true);
     if (name == u"--exclude") {
       if (!allowed(name, {scan, watch})) return false;

@@ -9,7 +9,7 @@
 
 namespace mirrow::host {
 
-enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, check };
+enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, check, recover };
 
 struct Request {
   Subcommand command = Subcommand::none;
@@ -24,6 +24,7 @@ struct Request {
   std::uint32_t pid = 0;
   std::uint32_t lease = 0;
   std::u16string journal;
+  bool dry_run = false;  // recover: list the stranded freezes, resume nothing
 };
 
 struct UsageError {

@@ -6,6 +6,7 @@
 #include "common/utf16.h"
 #include "host/commands_win.h"
 #include "host/console_win.h"
+#include "host/freeze_records_win.h"
 #include "host/guard_dialogue.h"
 #include "host/guard_process_win.h"
 #include "host/libraries_win.h"
@@ -14,18 +15,6 @@ namespace mirrow::host {
 namespace {
 
 constexpr DWORD kPollMs = 100;
-
-std::u16string guard_program() { return beside_program(u"FreezeGuard.exe"); }
-
-std::unique_ptr<GuardProcess> start_guard(const std::vector<std::u16string>& arguments, std::string& problem) {
-  const std::u16string program = guard_program();
-  DWORD error = 0;
-  auto guard = GuardProcess::start(program, arguments, error);
-  if (!guard)
-    problem = "cannot start " + utf8_from_utf16(program) + " (error " + std::to_string(error) +
-              "); FreezeGuard.exe must lie beside mirrowctl.exe";
-  return guard;
-}
 
 void show_lines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) write_out("guard: " + describe_guard_line(line) + "\n");
@@ -92,6 +81,16 @@ DWORD keep_lease(GuardProcess& guard) {
   }
 }
 
+// Without --journal the freeze is recorded in the user's freezes folder, so
+// that mirrowctl recover can resume the target should the guard be killed.
+// A record that cannot be written leaves the freeze without a journal.
+std::u16string record_journal(const FreezeTarget& target) {
+  std::string problem;
+  if (const auto journal = keep_freeze_record(target, problem)) return *journal;
+  write_err("mirrowctl: no journal for this freeze: " + problem + "\n");
+  return {};
+}
+
 }  // namespace
 
 int run_freeze(const Request& request) {
@@ -108,13 +107,14 @@ int run_freeze(const Request& request) {
   write_out("target: " + std::to_string(target.pid) + " " + utf8_from_utf16(target.path) + "\n");
   if (!target.verdict.empty())
     write_out("the snapshot expects a refusal: " + utf8_from_utf16(target.verdict) + "\n");
-  const std::u16string journal = request.journal.empty() ? std::u16string() : absolute_path(request.journal);
+  const std::u16string journal = request.journal.empty() ? record_journal(target) : absolute_path(request.journal);
   auto guard = start_guard(guard_arguments(target, request.lease, journal), problem);
   if (!guard) return fail_with(kExitMissingLibrary, problem);
   write_out("lease " + std::to_string(request.lease) + " s; press Enter or Ctrl+C to resume early\n");
 
   const DWORD code = keep_lease(*guard);
   show_lines(guard->take_remaining_lines());
+  if (request.journal.empty() && !journal.empty()) drop_record_without_journal(journal);
   write_out("result: " + describe_guard_exit(code) + " (exit code " + std::to_string(code) + ")\n");
   return code == 0 ? kExitOk : kExitFailed;
 }

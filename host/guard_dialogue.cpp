@@ -6,11 +6,6 @@
 namespace mirrow::host {
 namespace {
 
-std::u16string decimal16(std::uint64_t value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 std::string reason_sentence(std::u16string_view word) {
   if (word == u"lease_expired") return "the lease expired";
   if (word == u"owner_exited") return "the host went away";
@@ -23,6 +18,11 @@ std::string reason_sentence(std::u16string_view word) {
 }
 
 }  // namespace
+
+std::u16string decimal16(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
 
 TargetLookup find_freeze_target(std::string_view snapshot, std::uint32_t pid) {
   const auto report = parse_json(snapshot);

@@ -26,6 +26,9 @@ struct TargetLookup {
 // Finds `pid` in a tl_snapshot text.
 TargetLookup find_freeze_target(std::string_view snapshot, std::uint32_t pid);
 
+// A number as the guard reads it: plain decimal digits.
+std::u16string decimal16(std::uint64_t value);
+
 // pid, creation ticks, lease, image path, journal path.
 std::vector<std::u16string> guard_arguments(const FreezeTarget& target, std::uint32_t lease,
                                             const std::u16string& journal);

@@ -1,5 +1,7 @@
 #include "host/guard_process_win.h"
 
+#include "common/utf16.h"
+#include "host/console_win.h"
 #include "host/guard_dialogue.h"
 
 namespace mirrow::host {
@@ -96,6 +98,16 @@ std::optional<DWORD> GuardProcess::exit_code(DWORD wait_ms) {
   DWORD code = 0;
   if (!GetExitCodeProcess(process_.get(), &code)) return std::nullopt;
   return code;
+}
+
+std::unique_ptr<GuardProcess> start_guard(const std::vector<std::u16string>& arguments, std::string& problem) {
+  const std::u16string program = beside_program(u"FreezeGuard.exe");
+  DWORD error = 0;
+  auto guard = GuardProcess::start(program, arguments, error);
+  if (!guard)
+    problem = "cannot start " + utf8_from_utf16(program) + " (error " + std::to_string(error) +
+              "); FreezeGuard.exe must lie beside mirrowctl.exe";
+  return guard;
 }
 
 }  // namespace mirrow::host

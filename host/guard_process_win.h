@@ -45,4 +45,8 @@ class GuardProcess {
   std::string unread_;
 };
 
+// FreezeGuard.exe from mirrowctl's own folder, or null with `problem`
+// saying that it must lie there (UTF-8).
+std::unique_ptr<GuardProcess> start_guard(const std::vector<std::u16string>& arguments, std::string& problem);
+
 }  // namespace mirrow::host

@@ -29,6 +29,7 @@ int dispatch(const Request& request) {
     case Subcommand::freeze: return run_freeze(request);
     case Subcommand::selftest: return run_self_test(request);
     case Subcommand::check: return run_check(request);
+    case Subcommand::recover: return run_recover(request);
     case Subcommand::none: break;
   }
   return kExitUsage;

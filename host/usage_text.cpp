@@ -37,17 +37,13 @@ std::string usage_text(Subcommand command) {
       return "usage: mirrowctl freeze PID --lease S [--journal FILE]\n"
              "  Freezes process PID for at most S seconds (1 to 600) through FreezeGuard.exe, keeping the\n"
              "  lease alive with a heartbeat every 5 s. Press Enter or Ctrl+C to resume it early.\n"
-             "  --journal names a file that receives the guard's state lines.\n";
+             "  --journal names a file that receives the guard's state lines; without it the journal is\n"
+             "  kept in %LOCALAPPDATA%\\Mirrow\\freezes for mirrowctl recover.\n";
     case Subcommand::selftest:
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
-    case Subcommand::check:
-      return "usage: mirrowctl check [--json]\n"
-             "  Tries every area on this machine in a minute or so: watcher, capture and attribution,\n"
-             "  startup names, session clean-up, scanner, snapshot and verdicts, memory, load, crash\n"
-             "  events and the guard's self-test. One line each: passed, failed or unavailable (with\n"
-             "  the reason, such as not elevated or no real-time tracing on Wine), then a summary.\n"
-             "  Exit code 0 when nothing failed. --json prints the same as one object.\n";
+    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover}) && (request_.json = true);
+    if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
     case Subcommand::none:
       break;
   }
@@ -61,6 +57,7 @@ std::string usage_text(Subcommand command) {
          "  freeze PID     freeze one process under a lease\n"
          "  selftest       FreezeGuard's self-test\n"
          "  check          a quick check of every area on this machine\n"
+         "  recover        resume processes left frozen by a guard that was killed\n"
          "Vantrel.dll, Telvyn.dll and FreezeGuard.exe must lie beside mirrowctl.exe.\n";
 }
 

@@ -23,6 +23,12 @@ std::wstring beside_this_program(std::wstring_view file_name);
 // A fresh empty directory under the Windows temporary directory.
 std::wstring fresh_temp_directory(std::wstring_view prefix);
 
+// A whole small file (up to 64 KiB), read while others may write it; empty
+// when it cannot be opened.
+std::string read_file(const std::wstring& path);
+// Replaces the file with exactly `text`.
+void write_file(const std::wstring& path, std::string_view text);
+
 std::uint64_t creation_ticks_of(HANDLE process);
 std::wstring image_path_of(HANDLE process);
 

@@ -20,23 +20,6 @@ std::string final_line(std::string_view reason, int status = 0) {
          std::string(reason) + R"(","status":)" + std::to_string(status) + "}";
 }
 
-std::string read_file(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text(1 << 16, '\0');
-  DWORD read = 0;
-  if (file) ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  text.resize(read);
-  return text;
-}
-
-void write_file(const std::wstring& path, std::string_view text) {
-  const UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
 class GuardFreeze : public ::testing::Test {
  protected:
   // Starts the guard on the counter and waits until it reports the freeze

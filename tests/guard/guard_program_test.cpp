@@ -54,6 +54,11 @@ class FakeGuardPlatform : public GuardPlatform {
   void write_output(std::string_view line) override { lines.emplace_back(line); }
   int run_fixture() override { return 101; }
   int run_self_test() override { return 102; }
+  std::vector<RecoveryArguments> recoveries;
+  int run_recovery(const RecoveryArguments& arguments) override {
+    recoveries.push_back(arguments);
+    return 103;
+  }
   ProcessTable collect_table() override {
     ++collections;
     return table;
@@ -102,6 +107,30 @@ TEST(GuardProgram, the_special_forms_are_dispatched_before_any_other_handling) {
   EXPECT_EQ(platform.run({u"--self-test"}), 102);
   EXPECT_THAT(platform.lines, IsEmpty());
   EXPECT_EQ(platform.collections, 0);
+}
+
+TEST(GuardProgram, the_recovery_form_takes_its_four_values_and_never_collects_a_table) {
+  FakeGuardPlatform platform;
+  EXPECT_EQ(platform.run({u"--recover", u"1234", u"133500000000000000", u"C:\\Games\\Some Tool.exe", u"C:\\j.txt"}),
+            103);
+  ASSERT_EQ(platform.recoveries.size(), 1u);
+  EXPECT_EQ(platform.recoveries[0].pid, kTargetPid);
+  EXPECT_EQ(platform.recoveries[0].creation_ticks, kTargetCreated);
+  EXPECT_EQ(platform.recoveries[0].image_path, u"C:\\Games\\Some Tool.exe");
+  EXPECT_EQ(platform.recoveries[0].journal_path, u"C:\\j.txt");
+  EXPECT_THAT(platform.lines, IsEmpty());
+  EXPECT_EQ(platform.collections, 0);
+}
+
+TEST(GuardProgram, only_an_exact_recover_before_four_values_selects_the_recovery_form) {
+  FakeGuardPlatform platform;
+  EXPECT_EQ(platform.run({u"--recover", u"1234", u"133500000000000000", u"C:\\j.txt"}), kExitBadArguments);
+  EXPECT_EQ(platform.run({u"--recover", u"1", u"2", u"3", u"4", u"5"}), kExitBadArguments);
+  EXPECT_EQ(platform.lines, std::vector<std::string>(2, std::string(kWrongArgumentCountLine)));
+  // Any other first word is the normal form, whose pid then reads as 0.
+  EXPECT_EQ(platform.run({u"--Recover", u"1234", u"30", u"C:\\x.exe", u""}), kExitBadArguments);
+  EXPECT_EQ(platform.lines.back(), kInvalidIdentityLine);
+  EXPECT_THAT(platform.recoveries, IsEmpty());
 }
 
 TEST(GuardProgram, a_confirmed_target_is_pinned_and_frozen_under_the_guards_parent) {
