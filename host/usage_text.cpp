@@ -42,8 +42,20 @@ std::string usage_text(Subcommand command) {
     case Subcommand::selftest:
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
-    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover}) && (request_.json = true);
-    if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
+    case Subcommand::check:
+      return "usage: mirrowctl check [--json]\n"
+             "  Tries every area on this machine in a minute or so: watcher, trace sessions (failing for\n"
+             "  any left running by a host that ended while capturing), capture and attribution, startup\n"
+             "  names, session clean-up, scanner, snapshot and verdicts, memory, load, crash events and\n"
+             "  the guard's self-test. One line each: passed, failed or unavailable (with\n"
+             "  the reason, such as not elevated or no real-time tracing on Wine), then a summary.\n"
+             "  Exit code 0 when nothing failed. --json prints the same as one object.\n";
+    case Subcommand::recover:
+      return "usage: mirrowctl recover [--dry-run] [--json]\n"
+             "  Goes through the journals that freeze keeps in %LOCALAPPDATA%\\Mirrow\\freezes and resumes\n"
+             "  every process whose guard was killed while it was frozen (FreezeGuard.exe --recover), then\n"
+             "  prints pid, image and outcome for each. --dry-run only lists them; --json prints one JSON\n"
+             "  object per process. Nothing is deleted.\n";
     case Subcommand::none:
       break;
   }
