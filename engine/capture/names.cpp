@@ -10,8 +10,8 @@ Name::~Name() {
 
 namespace {
 
-// Step 5 of interning: only twice the path length is tested, the 64 bytes of
-// bookkeeping are charged on top once the name exists.
+// Whether a new name still fits the shared budget: only twice the path length
+// is tested, the 64 bytes of bookkeeping are charged on top once the name exists.
 bool budget_admits(const Budget& budget, std::size_t units) {
   return budget.bytes.load(std::memory_order_relaxed) + 2 * static_cast<std::uint64_t>(units) <=
          NameTable::budget_limit;
