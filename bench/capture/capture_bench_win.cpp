@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "bench/replay/replay_figures.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/capture/decoder.h"
 
 using namespace mirrow;

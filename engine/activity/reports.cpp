@@ -6,7 +6,7 @@
 
 #include "common/clock.h"
 #include "common/number_format.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 namespace {

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/watch/watcher_win.h"
 
 namespace mirrow {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 

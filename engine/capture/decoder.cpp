@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/payload_parse.h"
 

@@ -6,7 +6,7 @@
 
 #include "common/clock.h"
 #include "common/unique_handle.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/engine_win.h"
 #include "engine/capture/intake.h"
 
 namespace mirrow {

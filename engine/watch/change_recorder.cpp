@@ -4,9 +4,9 @@
 
 #include "common/clock.h"
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
-#include "engine/capture/names.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
+#include "engine/core/names.h"
 #include "engine/watch/change_buffer.h"
 
 namespace mirrow {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow::testing_support {
 

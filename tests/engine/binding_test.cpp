@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "decode_fixture.h"
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 namespace mirrow::test {
 namespace {

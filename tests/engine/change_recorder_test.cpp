@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "tests/engine/change_records.h"
 
 namespace mirrow {

@@ -1,9 +1,9 @@
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/api/engine_core.h"
-#include "engine/capture/names.h"
+#include "engine/core/engine_core.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
 #include "engine/activity/reports.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/payload_parse.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/utf16.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "event_payloads.h"

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "tests/support/temp_dir_win.h"
 
 namespace mirrow {

@@ -1,8 +1,8 @@
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 namespace {

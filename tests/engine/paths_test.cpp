@@ -1,4 +1,4 @@
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 #include <gtest/gtest.h>
 

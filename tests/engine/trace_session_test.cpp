@@ -7,8 +7,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/live_figures_win.h"
 #include "tests/engine/scripted_trace_calls_win.h"
 #include "tests/support/temp_dir_win.h"

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <variant>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/live_figures_win.h"
 #include "engine/watch/watcher_win.h"
 #include "tests/engine/change_records.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 namespace mirrow {
 

@@ -12,7 +12,7 @@
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/trace_session_win.h"
 
 namespace mirrow {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "engine/activity/aggregation.h"
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 #include "engine/activity/roots.h"
-#include "engine/api/counters.h"
+#include "engine/core/counters.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 

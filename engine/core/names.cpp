@@ -1,6 +1,6 @@
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 
