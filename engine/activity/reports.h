@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/capture/binding.h"
-
 namespace mirrow {
 
 struct EngineCore;
+struct UnknownSample;
 
 struct LiveFigures {
   bool capture_live = false;

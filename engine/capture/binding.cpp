@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/activity/aggregation.h"
 #include "engine/core/engine_core.h"
 
 namespace mirrow {

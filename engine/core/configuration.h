@@ -4,15 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "engine/core/result_codes.h"
+
 namespace mirrow {
 
 struct EngineCore;
-
-constexpr std::uint32_t result_ok = 0;
-constexpr std::uint32_t result_out_of_memory = 8;
-constexpr std::uint32_t result_invalid = 87;
-constexpr std::uint32_t result_timeout = 110;
-constexpr std::uint32_t result_already_running = 183;
 
 // 87 while running, for an id below 1 or a null path.
 std::uint32_t add_root(EngineCore& engine, std::int64_t id, const char16_t* path, bool flag);

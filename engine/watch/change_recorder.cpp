@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "common/clock.h"
-#include "engine/activity/aggregation.h"
+#include "engine/core/activity_kind.h"
 #include "engine/core/configuration.h"
 #include "engine/core/engine_core.h"
 #include "engine/core/names.h"
@@ -11,11 +11,6 @@
 
 namespace mirrow {
 namespace {
-
-constexpr std::uint32_t kind_added = 7;
-constexpr std::uint32_t kind_modified = 8;
-constexpr std::uint32_t kind_removed = 9;
-constexpr std::uint32_t kind_renamed_to = 10;
 
 std::uint32_t kind_of_plain_action(std::uint32_t action) {
   switch (static_cast<ChangeAction>(action)) {
