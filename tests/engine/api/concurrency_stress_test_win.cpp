@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/engine/drain_tally.h"
-#include "tests/engine/event_payloads.h"
+#include "tests/support/drain_tally.h"
+#include "tests/support/event_payloads.h"
 #include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
 

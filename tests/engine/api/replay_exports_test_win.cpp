@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "tests/engine/event_payloads.h"
+#include "tests/support/event_payloads.h"
 #include "tests/support/vantrel_api.h"
 
 namespace mirrow::testing {

@@ -1,4 +1,4 @@
-#include "tests/engine/scripted_trace_calls_win.h"
+#include "tests/engine/capture/scripted_trace_calls_win.h"
 
 #include <chrono>
 #include <cstring>

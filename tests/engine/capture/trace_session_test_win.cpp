@@ -10,7 +10,7 @@
 #include "engine/core/configuration.h"
 #include "engine/core/engine_win.h"
 #include "engine/api/live_figures_win.h"
-#include "tests/engine/scripted_trace_calls_win.h"
+#include "tests/engine/capture/scripted_trace_calls_win.h"
 #include "tests/support/temp_dir_win.h"
 
 namespace mirrow {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/event_payloads.h"
+#include "tests/support/event_payloads.h"
 #include "tests/inspector/json_reader.h"
 #include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
