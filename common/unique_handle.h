@@ -48,6 +48,49 @@ class Unique {
   pointer value_ = Traits::invalid();
 };
 
+// The same owner for handles closed by a call of a table of platform calls
+// (a seam) instead of a fixed function, so a test that scripts the calls
+// sees every close too. Traits add the table type and close through it.
+template <typename Traits>
+class UniqueThroughCalls {
+ public:
+  using pointer = typename Traits::pointer;
+  using Calls = typename Traits::Calls;
+
+  explicit UniqueThroughCalls(const Calls& calls, pointer value = Traits::invalid()) noexcept
+      : calls_(&calls), value_(value) {}
+  ~UniqueThroughCalls() { reset(); }
+
+  UniqueThroughCalls(const UniqueThroughCalls&) = delete;
+  UniqueThroughCalls& operator=(const UniqueThroughCalls&) = delete;
+  UniqueThroughCalls(UniqueThroughCalls&& other) noexcept : calls_(other.calls_), value_(other.release()) {}
+  UniqueThroughCalls& operator=(UniqueThroughCalls&& other) noexcept {
+    if (this != &other) {
+      reset();
+      calls_ = other.calls_;
+      value_ = other.release();
+    }
+    return *this;
+  }
+
+  pointer get() const noexcept { return value_; }
+  bool valid() const noexcept { return Traits::is_valid(value_); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  // Closes the current value (if any) and takes ownership of the new one.
+  void reset(pointer value = Traits::invalid()) noexcept {
+    const pointer old = std::exchange(value_, value);
+    if (Traits::is_valid(old)) Traits::close(*calls_, old);
+  }
+
+  // Gives up ownership without closing.
+  pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+
+ private:
+  const Calls* calls_;
+  pointer value_;
+};
+
 // Kernel handles: both null and INVALID_HANDLE_VALUE mean "none".
 struct KernelHandleTraits {
   using pointer = HANDLE;

@@ -12,21 +12,14 @@ namespace mirrow::inspector {
 namespace {
 
 // An event-log handle closed through the calls it came from.
-class EventHandle {
- public:
-  EventHandle(const EventLogCalls& calls, EVT_HANDLE handle) : calls_(calls), handle_(handle) {}
-  ~EventHandle() {
-    if (handle_ != nullptr) calls_.close(handle_);
-  }
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  EVT_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  const EventLogCalls& calls_;
-  EVT_HANDLE handle_;
+struct EventHandleTraits {
+  using pointer = EVT_HANDLE;
+  using Calls = EventLogCalls;
+  static pointer invalid() noexcept { return nullptr; }
+  static bool is_valid(pointer h) noexcept { return h != nullptr; }
+  static void close(const Calls& calls, pointer h) noexcept { calls.close(h); }
 };
+using EventHandle = UniqueThroughCalls<EventHandleTraits>;
 
 // The rendered system properties of one event: an array of EVT_VARIANT
 // indexed by EVT_SYSTEM_PROPERTY_ID, with the strings they point to stored
