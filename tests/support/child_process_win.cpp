@@ -1,4 +1,4 @@
-#include "tests/guard/child_process_win.h"
+#include "tests/support/child_process_win.h"
 
 #include <atomic>
 
