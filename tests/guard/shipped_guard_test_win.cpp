@@ -13,7 +13,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::Optional;
 
-std::wstring shipped_guard() { return windows_path_of(FREEZE_GUARD_LINUX_PATH); }
+std::wstring shipped_guard() { return mirrow::testing::freeze_guard_path(); }
 
 bool plain_ascii_lines(std::string_view output) {
   for (const char c : output) {

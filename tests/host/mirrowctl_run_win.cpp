@@ -21,47 +21,13 @@ std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 }  // namespace
 
-std::wstring mirrowctl_path() {
-  std::wstring path = L"Z:";
-  for (const char c : std::string(MIRROWCTL_LINUX_PATH)) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-  return path;
-}
-
-std::wstring fresh_directory(const wchar_t* prefix) {
-  wchar_t base[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, base);
-  static unsigned counter = 0;
-  const std::wstring path = std::wstring(base) + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++counter);
-  CreateDirectoryW(path.c_str(), nullptr);
-  return path;
-}
-
-void remove_tree(const std::wstring& directory) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(directory + L"\\" + name);
-      } else {
-        DeleteFileW((directory + L"\\" + name).c_str());
-      }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(directory.c_str());
-}
-
 void make_file(const std::wstring& path, std::size_t size) {
   std::ofstream file(path.c_str(), std::ios::binary);
   file << std::string(size, 'x');
 }
 
 Mirrowctl::Mirrowctl(const std::vector<std::wstring>& arguments, std::wstring program)
-    : directory_(fresh_directory(L"mirrowctl-run")) {
+    : directory_(fresh_temp_directory(L"mirrowctl-run")) {
   if (program.empty()) program = mirrowctl_path();
   UniqueHandle out = inheritable_file(directory_ + L"\\out.txt");
   UniqueHandle err = inheritable_file(directory_ + L"\\err.txt");

@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "tests/inspector/json_reader.h"
+#include "tests/support/strict_json.h"
 
 namespace mirrow::inspector {
 namespace {
 
-using testing::JsonReader;
+using mirrow::testing::keys_of;
+using mirrow::testing::parse_strict_json;
 
 // A scripted event log behind the EventLogCalls seam. Handles are heap
 // objects so that a handle that is never closed shows up in the count.
@@ -182,10 +183,10 @@ class CrashReportFromEventLog : public ::testing::Test {
   // The ids of the report's objects, in order.
   std::vector<std::string> ids(const std::string& text) {
     std::vector<std::string> found;
-    const auto parsed = JsonReader::parse(text);
+    const auto parsed = parse_strict_json(text);
     if (!parsed) return {"not JSON"};
-    for (const auto& item : parsed->items) found.push_back(item.at("channel").string == u"System" ? "S" + item.at("id").literal
-                                                                                                  : "A" + item.at("id").literal);
+    for (const auto& item : parsed->items) found.push_back(item["channel"].text == u"System" ? "S" + item["id"].literal
+                                                                                                  : "A" + item["id"].literal);
     return found;
   }
   FakeLog log;
@@ -254,12 +255,12 @@ TEST_F(CrashReportFromEventLog, xml_above_65536_bytes_or_unrenderable_is_left_ou
   events = {crash(1, 1, std::u16string(32767, u'x')), crash(2, 2, std::u16string(32768, u'x')), crash(3, 3)};
   events[2].xml_fails = true;
   log.channels[u"Application"];
-  const auto parsed = JsonReader::parse(report());
+  const auto parsed = parse_strict_json(report());
   ASSERT_TRUE(parsed);
   ASSERT_EQ(parsed->items.size(), 3u);
-  EXPECT_EQ(parsed->items[0].at("xml").string.size(), 32767u);  // 65536 bytes with its NUL
-  EXPECT_EQ(parsed->items[1].keys(), (std::vector<std::string>{"id", "ticks", "channel", "provider"}));
-  EXPECT_EQ(parsed->items[2].keys(), (std::vector<std::string>{"id", "ticks", "channel", "provider"}));
+  EXPECT_EQ(parsed->items[0]["xml"].text.size(), 32767u);  // 65536 bytes with its NUL
+  EXPECT_EQ(keys_of(parsed->items[1]), (std::vector<std::string>{"id", "ticks", "channel", "provider"}));
+  EXPECT_EQ(keys_of(parsed->items[2]), (std::vector<std::string>{"id", "ticks", "channel", "provider"}));
 }
 
 TEST_F(CrashReportFromEventLog, an_event_without_provider_names_an_empty_one_and_non_ascii_xml_is_escaped) {

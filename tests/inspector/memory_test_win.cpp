@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "tests/inspector/json_reader.h"
+#include "tests/support/strict_json.h"
 
 namespace mirrow::inspector {
 namespace {
 
-using testing::JsonReader;
+using mirrow::testing::parse_strict_json;
 
 // Scripted counters: which record sizes the "system" accepts, and what it
 // reports for them.
@@ -123,21 +123,21 @@ TEST_F(MemoryFromSystem, only_a_process_that_is_still_the_one_in_the_table_gets_
   std::string out = "[";
   append_memory_processes(out, table, fake_calls);
   out += "]";
-  const auto parsed = JsonReader::parse(out);
+  const auto parsed = parse_strict_json(out);
   ASSERT_TRUE(parsed) << out;
   ASSERT_EQ(parsed->items.size(), 4u);
   int with_figures = 0;
   for (const auto& process : parsed->items) {
-    if (process.at("ws").kind == testing::JsonValue::Kind::null) {
-      EXPECT_EQ(process.at("private_bytes").kind, testing::JsonValue::Kind::null);
+    if (process["ws"].kind == testing::JsonValue::Kind::null) {
+      EXPECT_EQ(process["private_bytes"].kind, testing::JsonValue::Kind::null);
       continue;
     }
     ++with_figures;
     const std::string created = std::to_string(own_creation_time());
-    EXPECT_EQ(process.at("created").string, std::u16string(created.begin(), created.end()));
-    EXPECT_EQ(process.at("ws").literal, "1000");
-    EXPECT_EQ(process.at("private_ws").kind, testing::JsonValue::Kind::null);
-    EXPECT_EQ(process.at("shared_commit").kind, testing::JsonValue::Kind::null);
+    EXPECT_EQ(process["created"].text, std::u16string(created.begin(), created.end()));
+    EXPECT_EQ(process["ws"].literal, "1000");
+    EXPECT_EQ(process["private_ws"].kind, testing::JsonValue::Kind::null);
+    EXPECT_EQ(process["shared_commit"].kind, testing::JsonValue::Kind::null);
   }
   EXPECT_EQ(with_figures, 1);
 }

@@ -1,7 +1,5 @@
 #include "tests/support/child_process_win.h"
 
-#include <atomic>
-
 namespace mirrow::guard::testing {
 namespace {
 
@@ -26,30 +24,6 @@ PipeEnds inheritable_pipe() {
 }
 
 }  // namespace
-
-std::wstring windows_path_of(std::string_view linux_path) {
-  std::wstring path = L"Z:";
-  for (const char c : linux_path) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-  return path;
-}
-
-std::wstring beside_this_program(std::wstring_view file_name) {
-  std::wstring path(32768, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  path.resize(path.find_last_of(L'\\') + 1);
-  return path + std::wstring(file_name);
-}
-
-std::wstring fresh_temp_directory(std::wstring_view prefix) {
-  static std::atomic<int> serial{0};
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH + 1, temp);
-  const std::wstring directory = std::wstring(temp) + std::wstring(prefix) + L"-" +
-                                 std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) +
-                                 L"-" + std::to_wstring(serial++);
-  CreateDirectoryW(directory.c_str(), nullptr);
-  return directory;
-}
 
 std::uint64_t creation_ticks_of(HANDLE process) {
   FILETIME created{}, exited{}, kernel{}, user{};

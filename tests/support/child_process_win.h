@@ -11,17 +11,14 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "tests/support/products_win.h"
+#include "tests/support/temp_dir_win.h"
 
 namespace mirrow::guard::testing {
 
-// A Linux path as Wine shows it under drive Z:.
-std::wstring windows_path_of(std::string_view linux_path);
-
-// A file next to the running executable.
-std::wstring beside_this_program(std::wstring_view file_name);
-
-// A fresh empty directory under the Windows temporary directory.
-std::wstring fresh_temp_directory(std::wstring_view prefix);
+using mirrow::testing::beside_this_program;
+using mirrow::testing::fresh_temp_directory;
+using mirrow::testing::windows_path_of;
 
 std::uint64_t creation_ticks_of(HANDLE process);
 std::wstring image_path_of(HANDLE process);

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tests/inspector/json_reader.h"
+#include "tests/support/strict_json.h"
 
 namespace mirrow::testing {
 
@@ -19,12 +19,11 @@ struct DrainTally {
 };
 
 inline DrainTally tally_drain(const std::string& text) {
-  using inspector::testing::JsonValue;
   using Kind = JsonValue::Kind;
   constexpr Kind shape[8] = {Kind::number, Kind::number, Kind::string, Kind::number,
                              Kind::number, Kind::string, Kind::number, Kind::number};
   DrainTally t;
-  const auto parsed = inspector::testing::JsonReader::parse(text);
+  const auto parsed = parse_strict_json(text);
   if (!parsed || parsed->kind != Kind::array) return t;
   for (const JsonValue& record : parsed->items) {
     if (record.kind != Kind::array || record.items.size() != 8) return t;
@@ -43,9 +42,9 @@ inline DrainTally tally_drain(const std::string& text) {
 
 // True when a diagnostics text is one JSON object with its unknown samples.
 inline bool diagnostics_well_formed(const std::string& text) {
-  using Kind = inspector::testing::JsonValue::Kind;
-  const auto parsed = inspector::testing::JsonReader::parse(text);
-  return parsed && parsed->kind == Kind::object && parsed->at("unknown_samples").kind == Kind::array;
+  using Kind = JsonValue::Kind;
+  const auto parsed = parse_strict_json(text);
+  return parsed && parsed->kind == Kind::object && (*parsed)["unknown_samples"].kind == Kind::array;
 }
 
 }  // namespace mirrow::testing

@@ -1,44 +1,14 @@
 #pragma once
-// Loads Vantrel.dll and binds every export by name, exactly as a host does.
-#include <windows.h>
-
-#include <stdexcept>
-#include <string>
-
+// Vantrel.dll loaded once per test program, and one engine of it for the
+// length of a test.
+#include "tests/support/library_api_win.h"
 #include "vantrel.h"
 
 namespace mirrow::testing {
 
-struct VantrelApi {
-  HMODULE module = nullptr;
-#define VANTREL_EXPORT(name) decltype(&::name) name = nullptr;
-#include "tests/support/vantrel_exports.inc"
-#undef VANTREL_EXPORT
-
-  explicit VantrelApi(const char* dll_path) {
-    module = LoadLibraryA(dll_path);
-    if (module == nullptr) throw std::runtime_error(std::string("cannot load ") + dll_path);
-#define VANTREL_EXPORT(name) bind(name, #name);
-#include "tests/support/vantrel_exports.inc"
-#undef VANTREL_EXPORT
-  }
-  ~VantrelApi() {
-    if (module != nullptr) FreeLibrary(module);
-  }
-  VantrelApi(const VantrelApi&) = delete;
-  VantrelApi& operator=(const VantrelApi&) = delete;
-
- private:
-  template <typename F>
-  void bind(F& slot, const char* name) {
-    slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    if (slot == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-  }
-};
-
 // The library loaded once per test program.
 inline VantrelApi& vantrel() {
-  static VantrelApi api(VANTREL_DLL_PATH);
+  static VantrelApi api;
   return api;
 }
 

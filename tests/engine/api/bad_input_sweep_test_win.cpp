@@ -17,15 +17,13 @@
 #include <vector>
 
 #include "tests/support/event_payloads.h"
-#include "tests/inspector/json_reader.h"
+#include "tests/support/strict_json.h"
 #include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {
 
-using mirrow::inspector::testing::JsonReader;
-using mirrow::inspector::testing::JsonValue;
 using mirrow::test::Bytes;
 namespace payload = mirrow::test;
 
@@ -71,7 +69,7 @@ void write_file(const std::wstring& path, const std::string& content = "x") {
 std::optional<JsonValue> parsed(const char* text, uint64_t length) {
   if (text == nullptr) return std::nullopt;
   EXPECT_EQ(length, std::char_traits<char>::length(text));
-  return JsonReader::parse(std::string_view(text, length));
+  return parse_strict_json(std::string_view(text, length));
 }
 
 // One drain as JSON; an empty array on failure, with the failure reported.
@@ -103,7 +101,7 @@ std::vector<Drained> records(vt_engine* engine) {
   for (const JsonValue& record : drain(engine).items) {
     EXPECT_EQ(record.items.size(), 8u);
     if (record.items.size() != 8) continue;
-    out.push_back({record.items[2].string, record.items[1].literal, record.items[3].literal, record.items[4].literal,
+    out.push_back({record.items[2].text, record.items[1].literal, record.items[3].literal, record.items[4].literal,
                    record.items[0].literal});
   }
   return out;
@@ -145,7 +143,7 @@ std::vector<JsonValue> walk(vt_scanner* scanner, std::size_t limit = 100) {
     EXPECT_TRUE(batch) << (text ? text : "<null>");
     if (!batch) break;
     batches.push_back(*batch);
-    if (batch->at("done").literal == "true") break;
+    if ((*batch)["done"].boolean) break;
   }
   return batches;
 }
@@ -162,16 +160,17 @@ std::vector<JsonValue> walk_root(const std::wstring& root, const std::function<v
 }
 
 // The totals of one batch.
-void expect_totals(const JsonValue& batch, const char* files, const char* errors, const char* done = "true") {
-  EXPECT_EQ(batch.at("files").literal, files);
-  EXPECT_EQ(batch.at("errors").literal, errors);
-  EXPECT_EQ(batch.at("done").literal, done);
+void expect_totals(const JsonValue& batch, const char* files, const char* errors, bool done = true) {
+  EXPECT_EQ(batch["files"].literal, files);
+  EXPECT_EQ(batch["errors"].literal, errors);
+  EXPECT_EQ(batch["done"].kind, JsonValue::Kind::boolean);
+  EXPECT_EQ(batch["done"].boolean, done);
 }
 
 std::vector<std::u16string> walked_paths(const std::vector<JsonValue>& batches) {
   std::vector<std::u16string> paths;
   for (const JsonValue& batch : batches)
-    for (const JsonValue& record : batch.at("records").items) paths.push_back(record.items[0].string);
+    for (const JsonValue& record : batch["records"].items) paths.push_back(record.items[0].text);
   return paths;
 }
 
@@ -197,7 +196,7 @@ void scanner_still_walks_a_small_tree() {
   ASSERT_EQ(batches.size(), 1u);
   EXPECT_EQ(walked_paths(batches), std::vector<std::u16string>{normalised(tree / L"one.txt")});
   expect_totals(batches[0], "1", "0");
-  EXPECT_EQ(batches[0].at("bytes").literal, "3");
+  EXPECT_EQ(batches[0]["bytes"].literal, "3");
 }
 
 // ---- the table ----
@@ -327,7 +326,7 @@ std::vector<Row> null_argument_rows() {
          ASSERT_EQ(dll().vt_test_emit(engine, (base() + L"\\a").c_str(), 1, pid, t0), 0u);
          const char* text = dll().vt_drain(engine, nullptr);
          ASSERT_NE(text, nullptr);
-         const auto value = JsonReader::parse(text);
+         const auto value = parse_strict_json(text);
          ASSERT_TRUE(value);
          EXPECT_EQ(value->items.size(), 1u);
          EXPECT_EQ(drain_text(engine), "[]");
@@ -337,7 +336,7 @@ std::vector<Row> null_argument_rows() {
          Engine engine;
          const char* text = dll().vt_diagnostics(engine, nullptr);
          ASSERT_NE(text, nullptr);
-         EXPECT_TRUE(JsonReader::parse(text));
+         EXPECT_TRUE(parse_strict_json(text));
        }},
       {"vt_stats_with_a_null_array_is_87_whatever_the_count",
        [] {
@@ -721,8 +720,8 @@ std::vector<Row> odd_path_rows() {
                       const auto batches = walk_root(path);
                       ASSERT_EQ(batches.size(), 1u);
                       expect_totals(batches[0], "0", "1");
-                      ASSERT_EQ(batches[0].at("samples").items.size(), 1u);
-                      EXPECT_EQ(batches[0].at("samples").items[0].string, normalised(path) + odd.scan_error);
+                      ASSERT_EQ(batches[0]["samples"].items.size(), 1u);
+                      EXPECT_EQ(batches[0]["samples"].items[0].text, normalised(path) + odd.scan_error);
                     }});
     rows.push_back({"vt_scan_exclude" + of + "_is_taken_and_hides_nothing_else", [odd] {
                       const std::wstring path = odd.make();
@@ -768,9 +767,9 @@ std::vector<Row> not_one_place_rows() {
          EXPECT_NE(status, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
          const auto batches = walk_root(root);
          ASSERT_FALSE(batches.empty());
-         for (const JsonValue& sample : batches.back().at("samples").items)
-           EXPECT_FALSE(sample.string.ends_with(invalid_name))
-               << std::string(sample.string.begin(), sample.string.end());
+         for (const JsonValue& sample : batches.back()["samples"].items)
+           EXPECT_FALSE(sample.text.ends_with(invalid_name))
+               << std::string(sample.text.begin(), sample.text.end());
        }},
   };
   for (const auto& [label, root] : roots) {
@@ -785,8 +784,8 @@ std::vector<Row> not_one_place_rows() {
                       ASSERT_EQ(batches.size(), 1u);
                       EXPECT_TRUE(walked_paths(batches).empty());
                       expect_totals(batches[0], "0", "1");
-                      ASSERT_EQ(batches[0].at("samples").items.size(), 1u);
-                      EXPECT_EQ(batches[0].at("samples").items[0].string, normalised(root) + invalid_name);
+                      ASSERT_EQ(batches[0]["samples"].items.size(), 1u);
+                      EXPECT_EQ(batches[0]["samples"].items[0].text, normalised(root) + invalid_name);
                     }});
   }
   return rows;
@@ -817,8 +816,8 @@ std::vector<Row> overlong_path_rows() {
          ASSERT_EQ(batches.size(), 1u);
          EXPECT_TRUE(walked_paths(batches).empty());
          expect_totals(batches[0], "0", "1");
-         ASSERT_EQ(batches[0].at("samples").items.size(), 1u);
-         EXPECT_EQ(batches[0].at("samples").items[0].string, normalised(root) + u": FindFirstFile: 206");
+         ASSERT_EQ(batches[0]["samples"].items.size(), 1u);
+         EXPECT_EQ(batches[0]["samples"].items[0].text, normalised(root) + u": FindFirstFile: 206");
        }},
   };
 }
@@ -1094,9 +1093,9 @@ std::vector<Row> scanner_state_rows() {
          for (int i = 0; i < 200; ++i) {
            const auto after = walk(scanner, 1);
            ASSERT_EQ(after.size(), 1u);
-           EXPECT_TRUE(after[0].at("records").items.empty());
+           EXPECT_TRUE(after[0]["records"].items.empty());
            expect_totals(after[0], "1", "0");
-           EXPECT_EQ(after[0].at("bytes").literal, "2");
+           EXPECT_EQ(after[0]["bytes"].literal, "2");
          }
          dll().vt_scan_destroy(scanner);
        }},
@@ -1130,10 +1129,10 @@ std::vector<Row> scanner_state_rows() {
          ASSERT_NE(scanner, nullptr);
          const auto first = walk(scanner, 1);
          ASSERT_EQ(first.size(), 1u);
-         expect_totals(first[0], "512", "0", "false");
+         expect_totals(first[0], "512", "0", false);
          dll().vt_scan_destroy(scanner);
          // The listing was closed: the tree can be removed at once.
-         TempDir::remove_tree(tree.path());
+         remove_tree(tree.path());
          EXPECT_EQ(GetFileAttributesW(tree.path().c_str()), INVALID_FILE_ATTRIBUTES);
        }},
       {"two_scanners_of_one_root_walk_independently_when_interleaved",
@@ -1147,7 +1146,7 @@ std::vector<Row> scanner_state_rows() {
          std::vector<JsonValue> batches_a, batches_b;
          for (int i = 0; i < 10; ++i) {
            for (auto& [scanner, batches] : {std::pair{a, &batches_a}, std::pair{b, &batches_b}}) {
-             if (!batches->empty() && batches->back().at("done").literal == "true") continue;
+             if (!batches->empty() && batches->back()["done"].boolean) continue;
              const auto next = walk(scanner, 1);
              if (!next.empty()) batches->push_back(next[0]);
            }

@@ -12,21 +12,6 @@ const char* session_word(TRACEHANDLE h) {
   return h == TraceScript::names_session || h == TraceScript::names_consumer ? "names" : "capture";
 }
 
-EVENT_RECORD record_of(const ScriptedEvent& event, void* context) {
-  EVENT_RECORD record{};
-  record.EventHeader.ProviderId = event.provider;
-  record.EventHeader.EventDescriptor.Id = event.id;
-  record.EventHeader.EventDescriptor.Version = event.version;
-  record.EventHeader.EventDescriptor.Opcode = event.opcode;
-  record.EventHeader.Flags = event.header_32bit ? EVENT_HEADER_FLAG_32_BIT_HEADER : EVENT_HEADER_FLAG_64_BIT_HEADER;
-  record.EventHeader.ProcessId = event.process_id;
-  record.EventHeader.TimeStamp.QuadPart = event.timestamp;
-  record.UserData = const_cast<std::uint8_t*>(event.data.data());
-  record.UserDataLength = static_cast<USHORT>(event.data.size());
-  record.UserContext = context;
-  return record;
-}
-
 }  // namespace
 
 struct ScriptedCalls {
