@@ -20,12 +20,14 @@
 #include "telvyn.h"
 #include "tests/support/library_api_win.h"
 #include "tests/support/strict_json.h"
+#include "tests/support/sweep_rows.h"
 
 namespace {
 
 using mirrow::testing::JsonValue;
 using mirrow::testing::keys_of;
 using mirrow::testing::parse_strict_json;
+using mirrow::testing::sweep_row_name;
 using Report = decltype(&tl_load);
 
 // The library loaded with its four exports bound by name, reachable by index.
@@ -109,12 +111,7 @@ void library_still_answers() {
 
 // ---- the table ----
 
-struct Row {
-  std::string name;
-  std::function<void()> run;
-};
-
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+using Row = mirrow::testing::SweepRow;
 
 class TelvynSweep : public ::testing::TestWithParam<Row> {};
 
@@ -123,8 +120,6 @@ TEST_P(TelvynSweep, gives_the_documented_result_and_leaves_the_library_working) 
   GetParam().run();
   library_still_answers();
 }
-
-std::string row_name(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 
 // Rows made once for each export.
 std::vector<Row> per_export_rows() {
@@ -173,7 +168,7 @@ std::vector<Row> per_export_rows() {
   return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachExport, TelvynSweep, ::testing::ValuesIn(per_export_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(EachExport, TelvynSweep, ::testing::ValuesIn(per_export_rows()), sweep_row_name);
 
 // A load report's cpu: null, or a number from 0 to 100.
 void expect_load_or_null(const JsonValue& report) {
@@ -273,6 +268,6 @@ std::vector<Row> state_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(WrongUse, TelvynSweep, ::testing::ValuesIn(state_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(WrongUse, TelvynSweep, ::testing::ValuesIn(state_rows()), sweep_row_name);
 
 }  // namespace

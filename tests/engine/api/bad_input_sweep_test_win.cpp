@@ -18,6 +18,7 @@
 
 #include "tests/support/event_payloads.h"
 #include "tests/support/strict_json.h"
+#include "tests/support/sweep_rows.h"
 #include "tests/support/temp_dir_win.h"
 #include "tests/support/vantrel_api.h"
 
@@ -201,12 +202,7 @@ void scanner_still_walks_a_small_tree() {
 
 // ---- the table ----
 
-struct Row {
-  std::string name;
-  std::function<void()> run;
-};
-
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+using Row = SweepRow;
 
 class Sweep : public ::testing::TestWithParam<Row> {};
 
@@ -215,8 +211,6 @@ TEST_P(Sweep, gives_the_documented_result_and_leaves_the_library_working) {
   engine_still_replays_and_drains();
   scanner_still_walks_a_small_tree();
 }
-
-std::string row_name(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 
 // ---- null handles ----
 
@@ -278,7 +272,7 @@ std::vector<Row> null_handle_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(NullHandles, Sweep, ::testing::ValuesIn(null_handle_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(NullHandles, Sweep, ::testing::ValuesIn(null_handle_rows()), sweep_row_name);
 
 // ---- null arguments and out pointers ----
 
@@ -393,7 +387,7 @@ std::vector<Row> null_argument_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(NullArguments, Sweep, ::testing::ValuesIn(null_argument_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(NullArguments, Sweep, ::testing::ValuesIn(null_argument_rows()), sweep_row_name);
 
 // ---- ids, kinds, counts, sizes and times out of range ----
 
@@ -594,7 +588,7 @@ std::vector<Row> range_rows() {
   return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(OutOfRange, Sweep, ::testing::ValuesIn(range_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(OutOfRange, Sweep, ::testing::ValuesIn(range_rows()), sweep_row_name);
 
 // ---- odd paths in every path argument ----
 
@@ -737,7 +731,7 @@ std::vector<Row> odd_path_rows() {
   return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(OddPaths, Sweep, ::testing::ValuesIn(odd_path_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(OddPaths, Sweep, ::testing::ValuesIn(odd_path_rows()), sweep_row_name);
 
 // Names that are not one absolute place must never reach the system in the
 // long-path form, which takes them literally: a relative name is looked up
@@ -791,7 +785,7 @@ std::vector<Row> not_one_place_rows() {
   return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(NotOnePlace, Sweep, ::testing::ValuesIn(not_one_place_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(NotOnePlace, Sweep, ::testing::ValuesIn(not_one_place_rows()), sweep_row_name);
 
 // Paths longer than the system takes must never reach it: cut short on the
 // way, they would name one of their own ancestors or siblings instead.
@@ -822,7 +816,7 @@ std::vector<Row> overlong_path_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(OverlongPaths, Sweep, ::testing::ValuesIn(overlong_path_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(OverlongPaths, Sweep, ::testing::ValuesIn(overlong_path_rows()), sweep_row_name);
 
 // ---- calls in the wrong state ----
 
@@ -1076,7 +1070,7 @@ std::vector<Row> state_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(WrongState, Sweep, ::testing::ValuesIn(state_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(WrongState, Sweep, ::testing::ValuesIn(state_rows()), sweep_row_name);
 
 // ---- the scanner in the wrong state ----
 
@@ -1169,7 +1163,7 @@ std::vector<Row> scanner_state_rows() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(ScannerState, Sweep, ::testing::ValuesIn(scanner_state_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(ScannerState, Sweep, ::testing::ValuesIn(scanner_state_rows()), sweep_row_name);
 
 }  // namespace
 }  // namespace mirrow::testing
