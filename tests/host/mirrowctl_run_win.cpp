@@ -2,6 +2,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <utility>
+
+#include "tests/support/child_process_win.h"
 
 namespace mirrow::host::testing {
 namespace {
@@ -17,8 +20,6 @@ std::string contents_of(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 }  // namespace
 
 void make_file(const std::wstring& path, std::size_t size) {
@@ -31,29 +32,13 @@ Mirrowctl::Mirrowctl(const std::vector<std::wstring>& arguments, std::wstring pr
   if (program.empty()) program = mirrowctl_path();
   UniqueHandle out = inheritable_file(directory_ + L"\\out.txt");
   UniqueHandle err = inheritable_file(directory_ + L"\\err.txt");
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  CreatePipe(&read_end, &write_end, &inherit, 0);
-  UniqueHandle child_input(read_end);
-  input_.reset(write_end);
-  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-
-  std::wstring command_line = quoted(program);
-  for (const auto& argument : arguments) command_line += L" " + quoted(argument);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = child_input.get();
-  startup.hStdOutput = out.get();
-  startup.hStdError = err.get();
-  PROCESS_INFORMATION created{};
-  if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                     nullptr, &startup, &created)) {
-    process_.reset(created.hProcess);
-    pid_ = created.dwProcessId;
-    CloseHandle(created.hThread);
-  }
+  mirrow::testing::PipeEnds input = mirrow::testing::inheritable_pipe();
+  SetHandleInformation(input.write.get(), HANDLE_FLAG_INHERIT, 0);
+  input_ = std::move(input.write);
+  mirrow::testing::StartedChild child =
+      mirrow::testing::start_child(program, arguments, input.read.get(), out.get(), err.get());
+  process_ = std::move(child.process);
+  pid_ = child.pid;
 }
 
 Mirrowctl::~Mirrowctl() {

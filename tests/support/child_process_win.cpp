@@ -1,6 +1,6 @@
 #include "tests/support/child_process_win.h"
 
-namespace mirrow::guard::testing {
+namespace mirrow::testing {
 namespace {
 
 std::wstring quoted_command_line(const std::wstring& program, const std::vector<std::wstring>& arguments) {
@@ -9,12 +9,8 @@ std::wstring quoted_command_line(const std::wstring& program, const std::vector<
   return line;
 }
 
-struct PipeEnds {
-  UniqueHandle read;
-  UniqueHandle write;
-};
+}  // namespace
 
-// Both ends inheritable at first; the caller keeps its own end private.
 PipeEnds inheritable_pipe() {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE read = nullptr;
@@ -23,7 +19,32 @@ PipeEnds inheritable_pipe() {
   return PipeEnds{UniqueHandle(read), UniqueHandle(write)};
 }
 
-}  // namespace
+StartedChild start_child(const std::wstring& program, const std::vector<std::wstring>& arguments, HANDLE input,
+                         HANDLE output, HANDLE error) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  std::wstring command_line = quoted_command_line(program, arguments);
+  PROCESS_INFORMATION created{};
+  StartedChild child;
+  if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &created)) {
+    child.process.reset(created.hProcess);
+    CloseHandle(created.hThread);
+    child.pid = created.dwProcessId;
+  }
+  return child;
+}
+
+}  // namespace mirrow::testing
+
+namespace mirrow::guard::testing {
+
+using mirrow::testing::inheritable_pipe;
+using mirrow::testing::PipeEnds;
 
 std::uint64_t creation_ticks_of(HANDLE process) {
   FILETIME created{}, exited{}, kernel{}, user{};
@@ -44,20 +65,10 @@ PipedProcess::PipedProcess(const std::wstring& program, const std::vector<std::w
   PipeEnds output = inheritable_pipe();
   SetHandleInformation(input.write.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(output.read.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.read.get();
-  startup.hStdOutput = output.write.get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  std::wstring command_line = quoted_command_line(program, arguments);
-  PROCESS_INFORMATION created{};
-  if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                     &startup, &created)) {
-    process_.reset(created.hProcess);
-    CloseHandle(created.hThread);
-    pid_ = created.dwProcessId;
-  }
+  mirrow::testing::StartedChild child = mirrow::testing::start_child(program, arguments, input.read.get(),
+                                                                    output.write.get(), GetStdHandle(STD_ERROR_HANDLE));
+  process_ = std::move(child.process);
+  pid_ = child.pid;
   input_ = std::move(input.write);
   output_ = std::move(output.read);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Child processes for the guard tests and the latency benchmark: programs
-// started with their standard input and output on pipes that the test holds,
-// and a counter process whose progress shows whether it runs or is frozen.
+// Child processes for the tests and the benchmarks: any program started with
+// its standard handles given (the host's end-to-end runs), programs started
+// with their standard input and output on pipes that the test holds (the
+// guard's), and a counter process whose progress shows whether it runs or is
+// frozen.
 #include <windows.h>
 
 #include <cstdint>
@@ -13,6 +15,29 @@
 #include "common/unique_handle.h"
 #include "tests/support/products_win.h"
 #include "tests/support/temp_dir_win.h"
+
+namespace mirrow::testing {
+
+struct PipeEnds {
+  UniqueHandle read;
+  UniqueHandle write;
+};
+
+// A pipe with both ends inheritable at first; the caller keeps its own end
+// private with SetHandleInformation.
+PipeEnds inheritable_pipe();
+
+struct StartedChild {
+  UniqueHandle process;
+  DWORD pid = 0;
+};
+
+// Starts `program` with each argument quoted and the given standard handles,
+// which it inherits; without a console window. No process when it fails.
+StartedChild start_child(const std::wstring& program, const std::vector<std::wstring>& arguments, HANDLE input,
+                         HANDLE output, HANDLE error);
+
+}  // namespace mirrow::testing
 
 namespace mirrow::guard::testing {
 
