@@ -1,7 +1,9 @@
 #pragma once
 // One RAII owner for every kind of Windows handle: get, reset, release, no
 // copies. Each handle kind is a small traits struct naming its invalid value
-// and how it is closed.
+// and how it is closed. Traits may carry state, such as the table of platform
+// calls (a seam) a handle is closed through, so that a test which scripts the
+// calls sees every close too.
 #include <windows.h>
 
 #include <utility>
@@ -15,13 +17,17 @@ class Unique {
 
   Unique() noexcept = default;
   explicit Unique(pointer value) noexcept : value_(value) {}
+  Unique(pointer value, Traits traits) noexcept : value_(value), traits_(traits) {}
   ~Unique() { reset(); }
 
   Unique(const Unique&) = delete;
   Unique& operator=(const Unique&) = delete;
-  Unique(Unique&& other) noexcept : value_(other.release()) {}
+  Unique(Unique&& other) noexcept : value_(other.release()), traits_(other.traits_) {}
   Unique& operator=(Unique&& other) noexcept {
-    if (this != &other) reset(other.release());
+    if (this != &other) {
+      reset(other.release());
+      traits_ = other.traits_;
+    }
     return *this;
   }
 
@@ -32,7 +38,7 @@ class Unique {
   // Closes the current value (if any) and takes ownership of the new one.
   void reset(pointer value = Traits::invalid()) noexcept {
     const pointer old = std::exchange(value_, value);
-    if (Traits::is_valid(old)) Traits::close(old);
+    if (Traits::is_valid(old)) traits_.close(old);
   }
 
   // Gives up ownership without closing.
@@ -46,6 +52,7 @@ class Unique {
 
  private:
   pointer value_ = Traits::invalid();
+  [[no_unique_address]] Traits traits_{};
 };
 
 // Kernel handles: both null and INVALID_HANDLE_VALUE mean "none".

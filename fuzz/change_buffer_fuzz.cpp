@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "engine/watch/change_buffer.h"
 #include "engine/watch/change_recorder.h"
 

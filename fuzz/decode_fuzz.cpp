@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/intake.h"

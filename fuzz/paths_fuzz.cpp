@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "common/lowercase.h"
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 namespace {
 

@@ -1,34 +1,31 @@
 #include "guard/output_lines.h"
 
-#include "common/json_text.h"
-#include "common/number_format.h"
+#include "common/json_writer.h"
 
 namespace mirrow::guard {
 
 std::string refusal_line(std::u16string_view reason) {
-  std::string line = R"({"error":)";
-  json_quote(line, reason);
-  line.push_back('}');
+  std::string line;
+  JsonWriter(line).begin_object().key("error").text(reason).end_object();
   return line;
 }
 
 std::string status_error_line(std::int32_t status) {
-  std::string line = R"({"error":"NT suspend/resume failed","status":)";
-  append_i64(line, status);
-  line.push_back('}');
+  std::string line;
+  JsonWriter(line).begin_object().key("error").word("NT suspend/resume failed").key("status").i64(status).end_object();
   return line;
 }
 
 namespace {
 
 std::string resume_line(std::string_view reason_word, std::int32_t resume_status) {
-  std::string line = R"({"state":")";
-  line += resume_status >= 0 ? "resumed" : "resume_failed";
-  line += R"(","reason":")";
-  line += reason_word;
-  line += R"(","status":)";
-  append_i64(line, resume_status);
-  line.push_back('}');
+  std::string line;
+  JsonWriter(line)
+      .begin_object()
+      .key("state").word(resume_status >= 0 ? "resumed" : "resume_failed")
+      .key("reason").word(reason_word)
+      .key("status").i64(resume_status)
+      .end_object();
   return line;
 }
 
@@ -41,15 +38,15 @@ std::string final_state_line(EndReason reason, std::int32_t resume_status) {
 std::string recovered_line(std::int32_t resume_status) { return resume_line("recovered", resume_status); }
 
 std::string self_test_summary_line(const SelfTestStatuses& statuses) {
-  std::string line = R"({"own_fixture_only":true,"lease_status":)";
-  append_i64(line, statuses.lease);
-  line += R"(,"owner_exit_status":)";
-  append_i64(line, statuses.owner_exit);
-  line += R"(,"requested_status":)";
-  append_i64(line, statuses.requested);
-  line += R"(,"heartbeat_status":)";
-  append_i64(line, statuses.heartbeat);
-  line.push_back('}');
+  std::string line;
+  JsonWriter(line)
+      .begin_object()
+      .key("own_fixture_only").boolean(true)
+      .key("lease_status").i64(statuses.lease)
+      .key("owner_exit_status").i64(statuses.owner_exit)
+      .key("requested_status").i64(statuses.requested)
+      .key("heartbeat_status").i64(statuses.heartbeat)
+      .end_object();
   return line;
 }
 

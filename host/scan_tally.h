@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 namespace mirrow::host {
 

@@ -29,7 +29,11 @@ extern "C" {
 #endif
 
 #ifndef VANTREL_CALL
+#ifdef _WIN32
 #define VANTREL_CALL __stdcall
+#else
+#define VANTREL_CALL /* the engine's pure code reads the constants natively */
+#endif
 #endif
 
 typedef struct vt_engine vt_engine;   /* opaque */

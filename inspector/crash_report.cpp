@@ -1,6 +1,6 @@
 #include "inspector/crash_report.h"
 
-#include "inspector/report_members.h"
+#include "common/json_writer.h"
 
 namespace mirrow::inspector {
 
@@ -11,33 +11,28 @@ std::u16string_view crash_query_for(std::u16string_view channel) {
   return u"*[System[(EventID=1000 or EventID=1001) and TimeCreated[timediff(@SystemTime)<=3600000]]]";
 }
 
-CrashReportWriter::CrashReportWriter(std::string& out) : out_(out) { out_ += '['; }
-
-void CrashReportWriter::open_object() {
-  if (!first_) out_ += ',';
-  first_ = false;
-  out_ += '{';
-}
+CrashReportWriter::CrashReportWriter(std::string& out) : json_(out) { json_.begin_array(); }
 
 void CrashReportWriter::add_event(std::u16string_view channel, const CrashEvent& event) {
-  open_object();
-  append_number(out_, "\"id\":", event.id);
-  append_quoted_number(out_, ",\"ticks\":", event.ticks);
-  append_text(out_, ",\"channel\":", channel);
-  append_text(out_, ",\"provider\":", event.provider);
-  if (event.xml) append_text(out_, ",\"xml\":", *event.xml);
-  out_ += '}';
+  json_.begin_object()
+      .key("id").u64(event.id)
+      .key("ticks").quoted_u64(event.ticks)
+      .key("channel").text(channel)
+      .key("provider").text(event.provider);
+  if (event.xml) json_.key("xml").text(*event.xml);
+  json_.end_object();
 }
 
 void CrashReportWriter::add_channel_error(std::u16string_view channel, std::uint32_t error) {
-  open_object();
-  out_ += "\"id\":0,\"ticks\":\"0\"";
-  append_text(out_, ",\"channel\":", channel);
-  out_ += ",\"provider\":\"unavailable\"";
-  append_number(out_, ",\"error\":", error);
-  out_ += '}';
+  json_.begin_object()
+      .key("id").u64(0)
+      .key("ticks").quoted_u64(0)
+      .key("channel").text(channel)
+      .key("provider").word("unavailable")
+      .key("error").u64(error)
+      .end_object();
 }
 
-void CrashReportWriter::finish() { out_ += ']'; }
+void CrashReportWriter::finish() { json_.end_array(); }
 
 }  // namespace mirrow::inspector

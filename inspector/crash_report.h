@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/json_writer.h"
+
 namespace mirrow::inspector {
 
 // Unexpected shutdowns and system crashes of the last seven days, then
@@ -42,9 +44,7 @@ class CrashReportWriter {
   void finish();
 
  private:
-  void open_object();
-  std::string& out_;
-  bool first_ = true;
+  JsonWriter json_;
 };
 
 }  // namespace mirrow::inspector

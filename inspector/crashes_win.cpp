@@ -12,21 +12,19 @@ namespace mirrow::inspector {
 namespace {
 
 // An event-log handle closed through the calls it came from.
-class EventHandle {
- public:
-  EventHandle(const EventLogCalls& calls, EVT_HANDLE handle) : calls_(calls), handle_(handle) {}
-  ~EventHandle() {
-    if (handle_ != nullptr) calls_.close(handle_);
-  }
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  EVT_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
+struct EventHandleTraits {
+  using pointer = EVT_HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static bool is_valid(pointer h) noexcept { return h != nullptr; }
+  void close(pointer h) const noexcept { calls->close(h); }
 
- private:
-  const EventLogCalls& calls_;
-  EVT_HANDLE handle_;
+  const EventLogCalls* calls = nullptr;
 };
+using EventHandle = Unique<EventHandleTraits>;
+
+EventHandle owned(const EventLogCalls& calls, EVT_HANDLE handle) {
+  return EventHandle(handle, EventHandleTraits{&calls});
+}
 
 // The rendered system properties of one event: an array of EVT_VARIANT
 // indexed by EVT_SYSTEM_PROPERTY_ID, with the strings they point to stored
@@ -111,19 +109,19 @@ void report_event(CrashReportWriter& report, std::u16string_view channel, const 
 void report_channel(CrashReportWriter& report, std::u16string_view channel, const EventLogCalls& calls) {
   const std::u16string path(channel);
   const std::u16string query(crash_query_for(channel));
-  const EventHandle results(calls, calls.query(nullptr, wide(path.c_str()), wide(query.c_str()),
-                                               EvtQueryChannelPath | EvtQueryReverseDirection));
+  const EventHandle results = owned(
+      calls, calls.query(nullptr, wide(path.c_str()), wide(query.c_str()), EvtQueryChannelPath | EvtQueryReverseDirection));
   if (!results) {
     report.add_channel_error(channel, GetLastError());
     return;
   }
-  const EventHandle context(calls, calls.create_render_context(0, nullptr, EvtRenderContextSystem));
+  const EventHandle context = owned(calls, calls.create_render_context(0, nullptr, EvtRenderContextSystem));
   if (!context) return;
   for (int taken = 0; taken < max_events_per_channel; ++taken) {
     EVT_HANDLE next = nullptr;
     DWORD returned = 0;
     if (!calls.next(results.get(), 1, &next, 0, 0, &returned) || returned == 0 || next == nullptr) return;
-    const EventHandle event(calls, next);
+    const EventHandle event = owned(calls, next);
     report_event(report, channel, calls, context.get(), event.get());
   }
 }

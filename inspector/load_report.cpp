@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "common/json_text.h"
-#include "common/number_format.h"
+#include "common/json_writer.h"
 
 namespace mirrow::inspector {
 
@@ -19,15 +18,13 @@ std::optional<double> take_load_sample(LoadSample& sample, std::uint64_t idle, s
 }
 
 void append_load_report(std::string& out, std::optional<double> load, const std::vector<std::u16string>& names) {
-  out += "{\"cpu\":";
-  if (load) append_g6(out, *load);
-  else out += "null";
-  out += ",\"names\":[";
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) out += ',';
-    json_quote(out, names[i]);
-  }
-  out += "]}";
+  JsonWriter json(out);
+  json.begin_object().key("cpu");
+  if (load) json.g6(*load);
+  else json.null();
+  json.key("names").begin_array();
+  for (const std::u16string& name : names) json.text(name);
+  json.end_array().end_object();
 }
 
 }  // namespace mirrow::inspector

@@ -1,6 +1,6 @@
 #include "inspector/memory_report.h"
 
-#include "inspector/report_members.h"
+#include "common/json_writer.h"
 
 namespace mirrow::inspector {
 ProcessMemory reported_memory(const MemoryCounters& counters) {
@@ -15,34 +15,37 @@ ProcessMemory reported_memory(const MemoryCounters& counters) {
 }
 
 void append_memory_header(std::string& out, const SystemMemory& system) {
-  append_flag(out, "{\"system_available\":", system.available);
-  append_number(out, ",\"physical_total\":", system.physical_total);
-  append_number(out, ",\"physical_available\":", system.physical_available);
-  append_number(out, ",\"nonpaged_pool\":", system.nonpaged_pool);
-  append_number(out, ",\"paged_pool\":", system.paged_pool);
-  append_number(out, ",\"system_cache\":", system.system_cache);
-  append_number(out, ",\"commit_total\":", system.commit_total);
-  append_number(out, ",\"commit_limit\":", system.commit_limit);
-  out += ",\"processes\":[";
+  JsonWriter(out)
+      .begin_object()
+      .key("system_available").flag(system.available)
+      .key("physical_total").u64(system.physical_total)
+      .key("physical_available").u64(system.physical_available)
+      .key("nonpaged_pool").u64(system.nonpaged_pool)
+      .key("paged_pool").u64(system.paged_pool)
+      .key("system_cache").u64(system.system_cache)
+      .key("commit_total").u64(system.commit_total)
+      .key("commit_limit").u64(system.commit_limit)
+      .key("processes").begin_array();
 }
 
 void append_memory_process(std::string& out, bool first, const ProcessFacts& facts,
                            const std::optional<ProcessMemory>& memory) {
-  if (!first) out += ',';
-  append_number(out, "{\"pid\":", facts.pid);
-  append_number(out, ",\"parent\":", facts.parent_pid);
-  append_quoted_number(out, ",\"created\":", facts.creation_time);
-  append_text(out, ",\"name\":", facts.exe_name);
-  append_text(out, ",\"path\":", facts.image_path);
+  JsonWriter json(out, !first);
+  json.begin_object()
+      .key("pid").u64(facts.pid)
+      .key("parent").u64(facts.parent_pid)
+      .key("created").quoted_u64(facts.creation_time)
+      .key("name").text(facts.exe_name)
+      .key("path").text(facts.image_path);
   if (memory) {
-    append_number(out, ",\"ws\":", memory->working_set);
-    append_number(out, ",\"private_bytes\":", memory->private_bytes);
-    append_optional_number(out, ",\"private_ws\":", memory->private_working_set);
-    append_optional_number(out, ",\"shared_commit\":", memory->shared_commit);
+    json.key("ws").u64(memory->working_set)
+        .key("private_bytes").u64(memory->private_bytes)
+        .key("private_ws").optional_u64(memory->private_working_set)
+        .key("shared_commit").optional_u64(memory->shared_commit);
   } else {
-    out += ",\"ws\":null,\"private_bytes\":null,\"private_ws\":null,\"shared_commit\":null";
+    json.key("ws").null().key("private_bytes").null().key("private_ws").null().key("shared_commit").null();
   }
-  out += '}';
+  json.end_object();
 }
 
 void append_memory_footer(std::string& out) { out += "]}"; }

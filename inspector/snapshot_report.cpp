@@ -1,40 +1,35 @@
 #include "inspector/snapshot_report.h"
 
 #include "common/number_format.h"
-#include "inspector/report_members.h"
+#include "common/json_writer.h"
 
 namespace mirrow::inspector {
 namespace {
 
-void append_process(std::string& out, const ProcessFacts& facts, const ProcessTable& table,
+void append_process(JsonWriter& json, const ProcessFacts& facts, const ProcessTable& table,
                     std::uint32_t anchor_pid, const VerdictEnvironment& environment) {
-  append_number(out, "{\"pid\":", facts.pid);
-  append_number(out, ",\"parent\":", facts.parent_pid);
-  append_number(out, ",\"session\":", facts.session_id);
-  append_quoted_number(out, ",\"created\":", facts.creation_time);
-  append_text(out, ",\"name\":", facts.exe_name);
-  append_text(out, ",\"path\":", facts.image_path);
-  append_text(out, ",\"cli\":", facts.command_line);
-  append_flag(out, ",\"ui\":", facts.has_visible_window);
-  append_flag(out, ",\"same_user\":", facts.same_user);
-  append_text(out, ",\"protected\":", protection_reason(facts, table, anchor_pid, environment));
-  out += '}';
+  json.begin_object()
+      .key("pid").u64(facts.pid)
+      .key("parent").u64(facts.parent_pid)
+      .key("session").u64(facts.session_id)
+      .key("created").quoted_u64(facts.creation_time)
+      .key("name").text(facts.exe_name)
+      .key("path").text(facts.image_path)
+      .key("cli").text(facts.command_line)
+      .key("ui").flag(facts.has_visible_window)
+      .key("same_user").flag(facts.same_user)
+      .key("protected").text(protection_reason(facts, table, anchor_pid, environment))
+      .end_object();
 }
 
 }  // namespace
 
 void append_snapshot_report(std::string& out, std::int32_t wmi_status, const ProcessTable& table,
                             std::uint32_t anchor_pid, const VerdictEnvironment& environment) {
-  out += "{\"wmi_status\":";
-  append_i64(out, wmi_status);
-  out += ",\"processes\":[";
-  bool first = true;
-  for (const auto& [pid, facts] : table) {
-    if (!first) out += ',';
-    first = false;
-    append_process(out, facts, table, anchor_pid, environment);
-  }
-  out += "]}";
+  JsonWriter json(out);
+  json.begin_object().key("wmi_status").i64(wmi_status).key("processes").begin_array();
+  for (const auto& [pid, facts] : table) append_process(json, facts, table, anchor_pid, environment);
+  json.end_array().end_object();
 }
 
 }  // namespace mirrow::inspector

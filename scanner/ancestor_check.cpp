@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 namespace mirrow {
 

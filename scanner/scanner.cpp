@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "common/number_format.h"
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 #include "scanner/ancestor_check.h"
 
 namespace mirrow {

@@ -19,7 +19,7 @@ folder="$work/moved"
 missing=0
 for program in $(cd "$build/tests" && find . -name '*_tests.exe' -exec basename {} \;) \
     Vantrel.dll Telvyn.dll FreezeGuard.exe mirrowctl.exe run-tests.ps1 \
-    guard_test_child.exe guard_confirming.exe live_test_child.exe; do
+    guard_test_child.exe guard_confirming.exe live_test_child.exe mark_holder_child.exe; do
   if [ ! -f "$folder/$program" ]; then echo "the test folder lacks $program"; missing=1; fi
 done
 [ "$missing" -eq 0 ]

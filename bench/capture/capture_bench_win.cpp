@@ -7,17 +7,18 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "bench/replay/replay_figures.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/capture/decoder.h"
+#include "tests/support/event_record_win.h"
 
 using namespace mirrow;
 
 namespace {
 
-constexpr GUID kernel_file_guid{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
 constexpr TRACEHANDLE capture_consumer = 2, names_consumer = 3;
 constexpr int rounds = 3;
 
@@ -35,18 +36,20 @@ std::int64_t filetime_of(double unix_seconds) {
   return static_cast<std::int64_t>(unix_seconds * 1e7) + 116444736000000000LL;
 }
 
-EVENT_RECORD record_of(std::uint16_t id, std::uint8_t version, const test::Bytes& payload, void* context) {
-  EVENT_RECORD record{};
-  record.EventHeader.ProviderId = kernel_file_guid;
-  record.EventHeader.EventDescriptor.Id = id;
-  record.EventHeader.EventDescriptor.Version = version;
-  record.EventHeader.Flags = EVENT_HEADER_FLAG_64_BIT_HEADER;
-  record.EventHeader.ProcessId = bench::replay_pid;
-  record.EventHeader.TimeStamp.QuadPart = filetime_of(bench::replay_time);
-  record.UserData = const_cast<std::uint8_t*>(payload.data());
-  record.UserDataLength = static_cast<USHORT>(payload.size());
-  record.UserContext = context;
-  return record;
+// A kernel-file event of the workload's process and time; the payload must
+// outlive the record made from it.
+testing::RecordFields workload_event(std::uint16_t id, std::uint8_t version, const test::Bytes& payload,
+                                     void* context) {
+  testing::RecordFields fields;
+  fields.provider = testing::kernel_file_guid;
+  fields.id = id;
+  fields.version = version;
+  fields.process_id = bench::replay_pid;
+  fields.timestamp = filetime_of(bench::replay_time);
+  fields.user_data = payload.data();
+  fields.user_data_length = payload.size();
+  fields.context = context;
+  return fields;
 }
 
 // The stand-in tracing: the capture consumer's ProcessTrace delivers the
@@ -72,11 +75,11 @@ struct BenchTracing {
   }
   static ULONG WINAPI process(PTRACEHANDLE handles, ULONG, LPFILETIME, LPFILETIME) {
     if (handles[0] == capture_consumer) {
-      const test::Bytes name = bench::name_create_payload();
-      const test::Bytes read = bench::bound_read_payload();
-      EVENT_RECORD name_record = record_of(10, 0, name, context);
+      const test::Bytes name_payload = bench::name_create_payload();
+      const test::Bytes read_payload = bench::bound_read_payload();
+      EVENT_RECORD name_record = testing::event_record(workload_event(10, 0, name_payload, context));
       callback(&name_record);
-      EVENT_RECORD read_record = record_of(15, 1, read, context);
+      EVENT_RECORD read_record = testing::event_record(workload_event(15, 1, read_payload, context));
       bench::measure_and_print("intake callback (capture thread)", thread_cpu_seconds, [&] {
         const double start = thread_cpu_seconds();
         for (std::uint32_t i = 0; i < bench::replay_events; ++i) callback(&read_record);

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace {
 

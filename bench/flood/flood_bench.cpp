@@ -14,9 +14,9 @@
 #include "bench/flood/flood_workload.h"
 #include "common/clock.h"
 #include "common/file_time.h"
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/intake.h"
 
 using namespace mirrow;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/engine/event_payloads.h"
+#include "tests/support/event_payloads.h"
 
 namespace mirrow::bench {
 

@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "bench/replay/replay_figures.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/decoder.h"
 
 using namespace mirrow;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tests/engine/event_payloads.h"
+#include "tests/support/event_payloads.h"
 
 namespace mirrow::bench {
 

@@ -9,37 +9,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "common/utf16.h"
-#include "vantrel.h"
+#include "tests/support/library_api_win.h"
 
 namespace {
 
 using namespace mirrow;
 
-struct Exports {
-  UniqueModule library;
-  vt_scanner*(WINAPI* create)(const wchar_t*) = nullptr;
-  const char*(WINAPI* next)(vt_scanner*, uint64_t*) = nullptr;
-  void(WINAPI* destroy)(vt_scanner*) = nullptr;
-};
-
-template <typename Function>
-bool bind(const UniqueModule& library, Function& function, const char* name) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
-  return function != nullptr;
-}
-
-bool load(Exports& exports) {
-  std::wstring path = L"Z:";
-  for (char16_t unit : utf16_from_utf8(VANTREL_DLL_PATH)) path.push_back(unit == u'/' ? L'\\' : wchar_t(unit));
-  exports.library.reset(LoadLibraryW(path.c_str()));
-  return exports.library.valid() && bind(exports.library, exports.create, "vt_scan_create") &&
-         bind(exports.library, exports.next, "vt_scan_next") && bind(exports.library, exports.destroy, "vt_scan_destroy");
-}
+using mirrow::testing::VantrelApi;
 
 // The totals of the last batch: "files":N,"bytes":N.
 std::string totals_of(const std::string& batch) {
@@ -55,17 +37,17 @@ struct Walk {
   bool ok = false;
 };
 
-Walk walk(const Exports& exports, const std::wstring& root) {
+Walk walk(const VantrelApi& vantrel, const std::wstring& root) {
   Walk result;
   LARGE_INTEGER frequency, start, stop;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  vt_scanner* scanner = exports.create(root.c_str());
+  vt_scanner* scanner = vantrel.vt_scan_create(root.c_str());
   if (scanner == nullptr) return result;
   std::string last;
   for (;;) {
     uint64_t length = 0;
-    const char* text = exports.next(scanner, &length);
+    const char* text = vantrel.vt_scan_next(scanner, &length);
     if (text == nullptr) break;
     ++result.batches;
     last.assign(text, length);
@@ -74,7 +56,7 @@ Walk walk(const Exports& exports, const std::wstring& root) {
       break;
     }
   }
-  exports.destroy(scanner);
+  vantrel.vt_scan_destroy(scanner);
   QueryPerformanceCounter(&stop);
   result.seconds = double(stop.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   result.totals = last.empty() ? std::string() : totals_of(last);
@@ -119,9 +101,11 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: scan_bench.exe DIR [RUNS]\n");
     return 2;
   }
-  Exports exports;
-  if (!load(exports)) {
-    std::fprintf(stderr, "cannot load Vantrel.dll (%lu)\n", GetLastError());
+  std::optional<VantrelApi> vantrel;
+  try {
+    vantrel.emplace();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Vantrel.dll: %s\n", e.what());
     return 1;
   }
   const int runs = argc > 2 ? std::max(1, _wtoi(argv[2])) : 3;
@@ -130,7 +114,7 @@ int wmain(int argc, wchar_t** argv) {
   double best_listing = 0;
   std::size_t listed_files = 0;
   for (int run = 0; run < runs; ++run) {
-    const Walk current = walk(exports, argv[1]);
+    const Walk current = walk(*vantrel, argv[1]);
     if (!current.ok) {
       std::fprintf(stderr, "walk %d failed\n", run + 1);
       return 1;

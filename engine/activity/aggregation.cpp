@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 

@@ -5,7 +5,7 @@
 
 #include "common/json_text.h"
 #include "common/number_format.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 

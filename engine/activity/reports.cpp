@@ -5,88 +5,60 @@
 #include <string_view>
 
 #include "common/clock.h"
-#include "common/number_format.h"
-#include "engine/api/engine_core.h"
+#include "common/json_writer.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 namespace {
 
-void append_member(std::string& out, std::string_view key) {
-  out += '"';
-  out += key;
-  out += "\":";
+void append_counters(JsonWriter& json, const Counters& c) {
+  json.key("io_total").u64(c.get(Counter::io_total));
+  json.key("initial_missing").u64(c.get(Counter::initial_missing));
+  json.key("late_recovered").u64(c.get(Counter::late_recovered));
+  json.key("no_identity").u64(c.get(Counter::no_identity));
+  json.key("name_not_seen").u64(c.get(Counter::name_not_seen));
+  json.key("pending_limit").u64(c.get(Counter::pending_limit));
+  json.key("pending_names").u64(c.get(Counter::pending_names));
+  json.key("mapping_evictions").u64(c.get(Counter::mapping_evictions));
+  json.key("unsupported").u64(c.get(Counter::unsupported));
+  json.key("malformed").u64(c.get(Counter::malformed));
+  json.key("newer_binding").u64(c.get(Counter::newer_binding));
 }
 
-void append_count(std::string& out, std::string_view key, std::uint64_t value) {
-  append_member(out, key);
-  append_u64(out, value);
-  out += ',';
-}
-
-void append_number(std::string& out, std::string_view key, double value) {
-  append_member(out, key);
-  append_g17(out, value);
-  out += ',';
-}
-
-void append_bool(std::string& out, std::string_view key, bool value) {
-  append_member(out, key);
-  out += value ? "true" : "false";
-  out += ',';
-}
-
-void append_counters(std::string& out, const Counters& c) {
-  append_count(out, "io_total", c.get(Counter::io_total));
-  append_count(out, "initial_missing", c.get(Counter::initial_missing));
-  append_count(out, "late_recovered", c.get(Counter::late_recovered));
-  append_count(out, "no_identity", c.get(Counter::no_identity));
-  append_count(out, "name_not_seen", c.get(Counter::name_not_seen));
-  append_count(out, "pending_limit", c.get(Counter::pending_limit));
-  append_count(out, "pending_names", c.get(Counter::pending_names));
-  append_count(out, "mapping_evictions", c.get(Counter::mapping_evictions));
-  append_count(out, "unsupported", c.get(Counter::unsupported));
-  append_count(out, "malformed", c.get(Counter::malformed));
-  append_count(out, "newer_binding", c.get(Counter::newer_binding));
-}
-
-void append_name_and_event_figures(std::string& out, const EngineCore& engine) {
+void append_name_and_event_figures(JsonWriter& json, const EngineCore& engine) {
   const Counters& c = engine.counters;
-  append_count(out, "name_bytes", engine.names.budget->bytes.load(std::memory_order_relaxed));
-  append_count(out, "own_reads", c.get(Counter::own_reads));
-  append_count(out, "own_writes", c.get(Counter::own_writes));
-  append_count(out, "manifest_names", c.get(Counter::manifest_names));
-  append_count(out, "classic_names", c.get(Counter::classic_names));
-  append_count(out, "helper_events", c.get(Counter::helper_events));
+  json.key("name_bytes").u64(engine.names.budget->bytes.load(std::memory_order_relaxed));
+  json.key("own_reads").u64(c.get(Counter::own_reads));
+  json.key("own_writes").u64(c.get(Counter::own_writes));
+  json.key("manifest_names").u64(c.get(Counter::manifest_names));
+  json.key("classic_names").u64(c.get(Counter::classic_names));
+  json.key("helper_events").u64(c.get(Counter::helper_events));
 }
 
-void append_startup_figures(std::string& out, const StartupFigures& s) {
-  append_bool(out, "system_names_enabled", s.system_names_enabled);
-  append_count(out, "system_names_error", s.names_session_status);
-  append_count(out, "capture_state_error", s.capture_state_status);
-  append_count(out, "startup_name_losses", s.startup_name_losses);
-  append_number(out, "startup_name_seconds", s.startup_name_seconds);
+void append_startup_figures(JsonWriter& json, const StartupFigures& s) {
+  json.key("system_names_enabled").boolean(s.system_names_enabled);
+  json.key("system_names_error").u64(s.names_session_status);
+  json.key("capture_state_error").u64(s.capture_state_status);
+  json.key("startup_name_losses").u64(s.startup_name_losses);
+  json.key("startup_name_seconds").g17(s.startup_name_seconds);
 }
 
 // Size of the activity queue and the age of its oldest first time. Only the
 // head of the ready queue is looked at: it was drained first.
-void append_queue_figures(std::string& out, ActivityStore& store) {
+void append_queue_figures(JsonWriter& json, ActivityStore& store) {
   std::lock_guard lock(store.activity_lock);
   double oldest = now_unix_seconds();
   for (const auto& entry : store.groups) oldest = std::min(oldest, entry.second.first);
   if (!store.ready_groups.empty()) oldest = std::min(oldest, store.ready_groups.front().first);
-  append_count(out, "queued_groups", store.groups.size() + store.ready_groups.size());
-  append_number(out, "queue_age", std::max(0.0, now_unix_seconds() - oldest));
+  json.key("queued_groups").u64(store.groups.size() + store.ready_groups.size());
+  json.key("queue_age").g17(std::max(0.0, now_unix_seconds() - oldest));
 }
 
-void append_unknown_samples(std::string& out, EngineCore& engine) {
+void append_unknown_samples(JsonWriter& json, EngineCore& engine) {
   const std::vector<UnknownSample> samples = unknown_samples_snapshot(engine);
-  append_member(out, "unknown_samples");
-  out += '[';
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (i > 0) out += ',';
-    append_unknown_sample(out, samples[i]);
-  }
-  out += ']';
+  json.key("unknown_samples").begin_array();
+  for (const UnknownSample& sample : samples) append_unknown_sample(json, sample);
+  json.end_array();
 }
 
 }  // namespace
@@ -105,33 +77,32 @@ StatisticsValues statistics_values(EngineCore& engine, const LiveFigures& live) 
   return values;
 }
 
-void append_unknown_sample(std::string& out, const UnknownSample& sample) {
-  out += '{';
-  append_count(out, "pid", sample.process_id);
-  append_count(out, "kind", sample.kind);
-  append_count(out, "count", sample.count);
-  append_number(out, "timestamp", sample.last);
-  append_bool(out, "has_object", sample.file_object != 0);
-  append_bool(out, "has_key", sample.file_key != 0);
-  append_member(out, "reason");
-  out += '"';
-  out += sample.reason;
-  out += "\"}";
+void append_unknown_sample(JsonWriter& json, const UnknownSample& sample) {
+  json.begin_object()
+      .key("pid").u64(sample.process_id)
+      .key("kind").u64(sample.kind)
+      .key("count").u64(sample.count)
+      .key("timestamp").g17(sample.last)
+      .key("has_object").boolean(sample.file_object != 0)
+      .key("has_key").boolean(sample.file_key != 0)
+      .key("reason").word(sample.reason)
+      .end_object();
 }
 
 std::string diagnostics_document(EngineCore& engine, const LiveFigures& live) {
   expire_due_pending(engine);
   std::string out;
   out.reserve(1024);
-  out += '{';
-  append_counters(out, engine.counters);
-  append_name_and_event_figures(out, engine);
-  append_startup_figures(out, engine.startup);
-  append_queue_figures(out, engine.activity);
-  append_number(out, "etw_cpu_seconds", live.etw_cpu_seconds);
-  append_number(out, "watch_cpu_seconds", live.watch_cpu_seconds);
-  append_unknown_samples(out, engine);
-  out += '}';
+  JsonWriter json(out);
+  json.begin_object();
+  append_counters(json, engine.counters);
+  append_name_and_event_figures(json, engine);
+  append_startup_figures(json, engine.startup);
+  append_queue_figures(json, engine.activity);
+  json.key("etw_cpu_seconds").g17(live.etw_cpu_seconds);
+  json.key("watch_cpu_seconds").g17(live.watch_cpu_seconds);
+  append_unknown_samples(json, engine);
+  json.end_object();
   return out;
 }
 

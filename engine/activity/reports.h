@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/capture/binding.h"
+#include "common/json_writer.h"
 
 namespace mirrow {
 
 struct EngineCore;
+struct UnknownSample;
 
 struct LiveFigures {
   bool capture_live = false;
@@ -36,6 +37,6 @@ StatisticsValues statistics_values(EngineCore& engine, const LiveFigures& live);
 // diagnostics object.
 std::string diagnostics_document(EngineCore& engine, const LiveFigures& live);
 
-void append_unknown_sample(std::string& out, const UnknownSample& sample);
+void append_unknown_sample(JsonWriter& json, const UnknownSample& sample);
 
 }  // namespace mirrow

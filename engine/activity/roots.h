@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/activity/paths.h"
+#include "common/paths.h"
 
 namespace mirrow {
 

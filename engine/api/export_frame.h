@@ -3,7 +3,7 @@
 // ever reaches the host.
 #include <cstdint>
 
-#include "engine/api/counters.h"
+#include "engine/core/counters.h"
 
 namespace mirrow {
 

@@ -3,8 +3,8 @@
 
 #include "common/unique_handle.h"
 #include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/export_frame.h"
 #include "vantrel.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "common/thread_texts.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/export_frame.h"
 #include "vantrel.h"
 

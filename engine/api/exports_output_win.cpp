@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "engine/activity/configuration.h"
+#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
 #include "engine/activity/reports.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/export_frame.h"
 #include "engine/api/live_figures_win.h"
 #include "vantrel.h"

@@ -2,8 +2,8 @@
 // without any tracing, and are refused while the engine runs.
 #include <windows.h>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/api/export_frame.h"
 #include "engine/capture/decoder.h"
 #include "vantrel.h"

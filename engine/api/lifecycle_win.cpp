@@ -4,8 +4,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "engine/watch/watcher_win.h"
 
 namespace mirrow {
@@ -39,7 +39,8 @@ UniqueHandle new_manual_reset_event() {
   return event;
 }
 
-// Start steps 7 and 8: one thread per watcher, each must report ready.
+// The last part of a start: one thread per watcher, each must report ready
+// within five seconds, or the whole start is undone.
 std::uint32_t start_watcher_threads(Engine& engine) {
   for (auto& watcher : engine.watchers) {
     watcher->active.store(true);

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <pthread.h>
 
-#include "engine/api/engine_win.h"
+#include "engine/core/engine_win.h"
 
 namespace mirrow {
 namespace {

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/activity/aggregation.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 

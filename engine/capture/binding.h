@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "engine/capture/names.h"
+#include "engine/core/activity_kind.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 
@@ -36,9 +37,6 @@ constexpr std::uint64_t pending_give_up_ms = 2000;
 constexpr std::uint64_t recovery_interval_ms = 250;
 constexpr std::uint64_t prune_interval_ms = 5000;
 constexpr double prune_grace_seconds = 10.0;
-
-constexpr std::uint32_t kind_read = 1;
-constexpr std::uint32_t kind_write = 2;
 
 // During [start, end] an identity had this name.
 struct Binding {

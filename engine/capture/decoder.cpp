@@ -3,22 +3,17 @@
 #include <cmath>
 #include <mutex>
 
-#include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/payload_parse.h"
+#include "engine/core/activity_kind.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
 
 namespace mirrow {
 namespace {
 
 constexpr std::uint64_t prune_every_events = 4096;
 constexpr std::uint64_t recover_every_events = 1024;
-
-constexpr std::uint32_t kind_created = 3;
-constexpr std::uint32_t kind_deleted = 4;
-constexpr std::uint32_t kind_renamed = 5;
-constexpr std::uint32_t kind_missing_open = 6;
 
 constexpr std::uint32_t status_no_such_file = 0xC000000F;
 constexpr std::uint32_t status_name_not_found = 0xC0000034;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "engine/capture/names.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/file_time.h"
-#include "engine/api/engine_core.h"
+#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/payload_parse.h"

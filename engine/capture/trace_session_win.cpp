@@ -6,7 +6,7 @@
 
 #include "common/clock.h"
 #include "common/unique_handle.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/engine_win.h"
 #include "engine/capture/intake.h"
 
 namespace mirrow {
@@ -125,7 +125,9 @@ void join_unless_self(std::thread& thread) noexcept {
   }
 }
 
-// Steps 4 to 11 of the names session, once it has started.
+// The names session once it has started: open its consumer and run it on a
+// thread, wait the session's time (or until a stop), stop the session, record
+// its losses, close the consumer and join the thread.
 void consume_names_session(Engine& engine, TRACEHANDLE session, std::u16string& name, PropertyBlock& block) {
   const TraceCalls& calls = *engine.capture.calls;
   StartupFigures& figures = engine.startup;

@@ -40,8 +40,8 @@ struct CaptureSession {
 // again on every failing path.
 std::uint32_t start_trace_sessions(Engine& engine);
 
-// Stop steps 2 to 4: stop the session (collecting its loss counts), close the
-// consumer and join the capture thread. Does nothing without a capture.
+// The capture half of a stop: stop the session (collecting its loss counts),
+// close the consumer and join the capture thread. Does nothing without a capture.
 void stop_capture(Engine& engine) noexcept;
 
 // Losses of the running capture session, asked of the session itself; empty

@@ -3,19 +3,14 @@
 #include <utility>
 
 #include "common/clock.h"
-#include "engine/activity/aggregation.h"
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_core.h"
-#include "engine/capture/names.h"
+#include "engine/core/activity_kind.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
+#include "engine/core/names.h"
 #include "engine/watch/change_buffer.h"
 
 namespace mirrow {
 namespace {
-
-constexpr std::uint32_t kind_added = 7;
-constexpr std::uint32_t kind_modified = 8;
-constexpr std::uint32_t kind_removed = 9;
-constexpr std::uint32_t kind_renamed_to = 10;
 
 std::uint32_t kind_of_plain_action(std::uint32_t action) {
   switch (static_cast<ChangeAction>(action)) {

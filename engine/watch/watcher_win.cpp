@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/unique_handle.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/engine_win.h"
 #include "engine/watch/change_recorder.h"
 
 namespace mirrow {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "tests/support/products_win.h"
+
 namespace {
 
 using tl_report_fn = const char*(WINAPI*)(std::uint64_t*);
@@ -47,8 +49,8 @@ DWORD WINAPI use_both_then_wait(void* parameter) {
 TEST(LibraryUnload, a_thread_that_used_both_libraries_ends_cleanly_after_they_are_unloaded) {
   for (int round = 0; round < 3; ++round) {
     ThreadWork work;
-    work.telvyn = LoadLibraryW(TELVYN_DLL);
-    work.vantrel = LoadLibraryW(VANTREL_DLL);
+    work.telvyn = LoadLibraryW(mirrow::testing::telvyn_dll_path().c_str());
+    work.vantrel = LoadLibraryW(mirrow::testing::vantrel_dll_path().c_str());
     ASSERT_NE(work.telvyn, nullptr);
     ASSERT_NE(work.vantrel, nullptr);
     work.called = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "guard/output_lines.h"
-#include "tests/guard/child_process_win.h"
+#include "tests/support/child_process_win.h"
 
 #include <tlhelp32.h>
 
@@ -13,7 +13,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::Optional;
 
-std::wstring shipped_guard() { return beside_this_program(L"FreezeGuard.exe"); }
+std::wstring shipped_guard() { return mirrow::testing::freeze_guard_path(); }
 
 bool plain_ascii_lines(std::string_view output) {
   for (const char c : output) {

@@ -2,6 +2,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <utility>
+
+#include "tests/support/child_process_win.h"
 
 #include "tests/support/program_folder_win.h"
 
@@ -19,39 +22,7 @@ std::string contents_of(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 }  // namespace
-
-std::wstring mirrowctl_path() { return mirrow::testing::beside_this_program(L"mirrowctl.exe"); }
-
-std::wstring fresh_directory(const wchar_t* prefix) {
-  wchar_t base[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, base);
-  static unsigned counter = 0;
-  const std::wstring path = std::wstring(base) + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++counter);
-  CreateDirectoryW(path.c_str(), nullptr);
-  return path;
-}
-
-void remove_tree(const std::wstring& directory) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(directory + L"\\" + name);
-      } else {
-        DeleteFileW((directory + L"\\" + name).c_str());
-      }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(directory.c_str());
-}
 
 void make_file(const std::wstring& path, std::size_t size) {
   std::ofstream file(path.c_str(), std::ios::binary);
@@ -59,33 +30,17 @@ void make_file(const std::wstring& path, std::size_t size) {
 }
 
 Mirrowctl::Mirrowctl(const std::vector<std::wstring>& arguments, std::wstring program)
-    : directory_(fresh_directory(L"mirrowctl-run")) {
+    : directory_(fresh_temp_directory(L"mirrowctl-run")) {
   if (program.empty()) program = mirrowctl_path();
   UniqueHandle out = inheritable_file(directory_ + L"\\out.txt");
   UniqueHandle err = inheritable_file(directory_ + L"\\err.txt");
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  CreatePipe(&read_end, &write_end, &inherit, 0);
-  UniqueHandle child_input(read_end);
-  input_.reset(write_end);
-  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-
-  std::wstring command_line = quoted(program);
-  for (const auto& argument : arguments) command_line += L" " + quoted(argument);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = child_input.get();
-  startup.hStdOutput = out.get();
-  startup.hStdError = err.get();
-  PROCESS_INFORMATION created{};
-  if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                     nullptr, &startup, &created)) {
-    process_.reset(created.hProcess);
-    pid_ = created.dwProcessId;
-    CloseHandle(created.hThread);
-  }
+  mirrow::testing::PipeEnds input = mirrow::testing::inheritable_pipe();
+  SetHandleInformation(input.write.get(), HANDLE_FLAG_INHERIT, 0);
+  input_ = std::move(input.write);
+  mirrow::testing::StartedChild child =
+      mirrow::testing::start_child(program, arguments, input.read.get(), out.get(), err.get());
+  process_ = std::move(child.process);
+  pid_ = child.pid;
 }
 
 Mirrowctl::~Mirrowctl() {

@@ -8,8 +8,14 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "tests/support/products_win.h"
+#include "tests/support/temp_dir_win.h"
 
 namespace mirrow::host::testing {
+
+using mirrow::testing::fresh_temp_directory;
+using mirrow::testing::mirrowctl_path;
+using mirrow::testing::remove_tree;
 
 struct Outcome {
   DWORD exit_code = STILL_ACTIVE;
@@ -40,13 +46,6 @@ class Mirrowctl {
 
 // Starts, waits and collects in one go.
 Outcome run_mirrowctl(const std::vector<std::wstring>& arguments, DWORD timeout_ms = 60000);
-
-// The mirrowctl.exe beside this test program.
-std::wstring mirrowctl_path();
-
-// A fresh directory under the Windows temporary directory; `tree` removes it.
-std::wstring fresh_directory(const wchar_t* prefix);
-void remove_tree(const std::wstring& directory);
 
 // Writes a file of `size` bytes.
 void make_file(const std::wstring& path, std::size_t size);

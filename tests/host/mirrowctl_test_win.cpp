@@ -43,7 +43,7 @@ std::string row_of(const std::string& table, DWORD pid) {
 class MirrowctlTest : public ::testing::Test {
  protected:
   ~MirrowctlTest() override { remove_tree(directory_); }
-  std::wstring directory_ = fresh_directory(L"mirrowctl-test");
+  std::wstring directory_ = fresh_temp_directory(L"mirrowctl-test");
 };
 
 TEST_F(MirrowctlTest, scan_totals_equal_the_tree_the_test_built_and_name_its_largest_folder_and_file) {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "host/json_value.h"
-#include "tests/guard/child_process_win.h"
+#include "tests/support/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 
 namespace mirrow::host::testing {
@@ -49,8 +49,8 @@ class MirrowctlRecover : public ::testing::Test {
 
   ~MirrowctlRecover() override {
     SetEnvironmentVariableW(L"LOCALAPPDATA", saved_local_app_data_ ? saved_local_app_data_->c_str() : nullptr);
-    remove_tree(local_app_data_);
-    remove_tree(children_);
+    mirrow::testing::remove_tree(local_app_data_);
+    mirrow::testing::remove_tree(children_);
   }
 
   std::wstring record_of(const Counter& counter, std::wstring_view suffix) const {
@@ -76,9 +76,9 @@ class MirrowctlRecover : public ::testing::Test {
     ASSERT_TRUE(counter.stands_still());
   }
 
-  std::wstring local_app_data_ = fresh_directory(L"mirrowctl-local");
+  std::wstring local_app_data_ = mirrow::testing::fresh_temp_directory(L"mirrowctl-local");
   std::wstring folder_ = local_app_data_ + L"\\Mirrow\\freezes";
-  std::wstring children_ = fresh_directory(L"mirrowctl-recover");
+  std::wstring children_ = mirrow::testing::fresh_temp_directory(L"mirrowctl-recover");
   std::wstring helper_ = guard::testing::beside_this_program(L"guard_test_child.exe");
 
  private:

@@ -18,45 +18,29 @@
 #include <vector>
 
 #include "telvyn.h"
-#include "tests/inspector/json_reader.h"
+#include "tests/support/library_api_win.h"
+#include "tests/support/strict_json.h"
+#include "tests/support/sweep_rows.h"
 
 namespace {
 
-using mirrow::inspector::testing::JsonReader;
-using mirrow::inspector::testing::JsonValue;
+using mirrow::testing::JsonValue;
+using mirrow::testing::keys_of;
+using mirrow::testing::parse_strict_json;
+using mirrow::testing::sweep_row_name;
 using Report = decltype(&tl_load);
 
-std::wstring library_path() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.find_last_of(L'\\') + 1) + L"Telvyn.dll";
-}
-
-// The library loaded with its four exports bound by name.
+// The library loaded with its four exports bound by name, reachable by index.
 class Telvyn {
  public:
-  Telvyn() : module_(LoadLibraryW(library_path().c_str())) {
-    if (module_ == nullptr) return;
-    for (std::size_t i = 0; i < names.size(); ++i)
-      exports_[i] = reinterpret_cast<Report>(reinterpret_cast<void*>(GetProcAddress(module_, names[i])));
-  }
-  ~Telvyn() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  Telvyn(const Telvyn&) = delete;
-  Telvyn& operator=(const Telvyn&) = delete;
-
-  bool loaded() const {
-    return module_ != nullptr && std::all_of(exports_.begin(), exports_.end(), [](Report r) { return r != nullptr; });
-  }
+  bool loaded() const { return library_.module.valid(); }
   Report operator[](std::size_t i) const { return exports_[i]; }
 
   static constexpr std::array<const char*, 4> names = {"tl_snapshot", "tl_memory", "tl_load", "tl_crashes"};
 
  private:
-  HMODULE module_;
-  std::array<Report, 4> exports_{};
+  mirrow::testing::TelvynApi library_;
+  std::array<Report, 4> exports_{library_.tl_snapshot, library_.tl_memory, library_.tl_load, library_.tl_crashes};
 };
 
 constexpr std::size_t snapshot = 0, memory = 1, load = 2, crashes = 3;
@@ -76,7 +60,7 @@ std::optional<JsonValue> report_text(const char* text) {
   EXPECT_NE(text, nullptr);
   if (text == nullptr) return std::nullopt;
   EXPECT_TRUE(is_one_ascii_line(text)) << text;
-  auto value = JsonReader::parse(text);
+  auto value = parse_strict_json(text);
   EXPECT_TRUE(value) << text;
   return value;
 }
@@ -103,7 +87,7 @@ void expect_report_shape(std::size_t which, const JsonValue& value) {
     EXPECT_EQ(value.kind, JsonValue::Kind::array);
     return;
   }
-  const std::vector<std::string> keys = value.keys();
+  const std::vector<std::string> keys = keys_of(value);
   const std::vector<std::string>& expected = first_keys(which);
   ASSERT_GE(keys.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + expected.size()), expected);
@@ -116,8 +100,8 @@ void library_still_answers() {
   const auto report = call(telvyn()[snapshot]);
   ASSERT_TRUE(report);
   bool found = false;
-  for (const JsonValue& process : report->at("processes").items)
-    found = found || process.at("pid").literal == std::to_string(GetCurrentProcessId());
+  for (const JsonValue& process : (*report)["processes"].items)
+    found = found || process["pid"].literal == std::to_string(GetCurrentProcessId());
   EXPECT_TRUE(found) << "this process is missing from the snapshot";
   for (const std::size_t which : {memory, load, crashes}) {
     const auto value = call(telvyn()[which]);
@@ -127,12 +111,7 @@ void library_still_answers() {
 
 // ---- the table ----
 
-struct Row {
-  std::string name;
-  std::function<void()> run;
-};
-
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+using Row = mirrow::testing::SweepRow;
 
 class TelvynSweep : public ::testing::TestWithParam<Row> {};
 
@@ -141,8 +120,6 @@ TEST_P(TelvynSweep, gives_the_documented_result_and_leaves_the_library_working) 
   GetParam().run();
   library_still_answers();
 }
-
-std::string row_name(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 
 // Rows made once for each export.
 std::vector<Row> per_export_rows() {
@@ -191,11 +168,11 @@ std::vector<Row> per_export_rows() {
   return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachExport, TelvynSweep, ::testing::ValuesIn(per_export_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(EachExport, TelvynSweep, ::testing::ValuesIn(per_export_rows()), sweep_row_name);
 
 // A load report's cpu: null, or a number from 0 to 100.
 void expect_load_or_null(const JsonValue& report) {
-  const JsonValue& cpu = report.at("cpu");
+  const JsonValue& cpu = report["cpu"];
   if (cpu.kind == JsonValue::Kind::null) return;
   ASSERT_EQ(cpu.kind, JsonValue::Kind::number) << cpu.literal;
   EXPECT_GE(std::stod(cpu.literal), 0.0);
@@ -220,7 +197,7 @@ std::vector<Row> state_rows() {
          GetTempPathW(MAX_PATH, temp);
          const std::wstring copy =
              std::wstring(temp) + L"telvyn-reload-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
-         ASSERT_TRUE(CopyFileW(library_path().c_str(), copy.c_str(), FALSE));
+         ASSERT_TRUE(CopyFileW(mirrow::testing::telvyn_dll_path().c_str(), copy.c_str(), FALSE));
          for (int round = 0; round < 3; ++round) {
            HMODULE module = LoadLibraryW(copy.c_str());
            ASSERT_NE(module, nullptr);
@@ -229,7 +206,7 @@ std::vector<Row> state_rows() {
            ASSERT_NE(load_report, nullptr);
            const auto first = call(load_report);
            ASSERT_TRUE(first);
-           EXPECT_EQ(first->at("cpu").kind, JsonValue::Kind::null) << "round " << round;
+           EXPECT_EQ((*first)["cpu"].kind, JsonValue::Kind::null) << "round " << round;
            const auto second = call(load_report);
            ASSERT_TRUE(second);
            expect_load_or_null(*second);
@@ -250,9 +227,9 @@ std::vector<Row> state_rows() {
              const std::string copy = text != nullptr ? std::string(text, length) : "";
              telvyn()[second](nullptr);
              // The second call replaced this thread's text; other threads never did.
-             const bool whole = text != nullptr && JsonReader::parse(copy).has_value();
+             const bool whole = text != nullptr && parse_strict_json(copy).has_value();
              const char* again = telvyn()[first](&length);
-             verdicts[t] = whole && again != nullptr && JsonReader::parse(std::string(again, length)) ? "ok" : "broken";
+             verdicts[t] = whole && again != nullptr && parse_strict_json(std::string(again, length)) ? "ok" : "broken";
            });
          }
          for (std::thread& thread : threads) thread.join();
@@ -284,13 +261,13 @@ std::vector<Row> state_rows() {
          const auto report = call(telvyn()[crashes]);
          ASSERT_TRUE(report);
          for (const JsonValue& event : report->items) {
-           EXPECT_TRUE(event.at("channel").string == u"System" || event.at("channel").string == u"Application");
-           EXPECT_EQ(event.at("id").kind, JsonValue::Kind::number);
+           EXPECT_TRUE(event["channel"].text == u"System" || event["channel"].text == u"Application");
+           EXPECT_EQ(event["id"].kind, JsonValue::Kind::number);
          }
        }},
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(WrongUse, TelvynSweep, ::testing::ValuesIn(state_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(WrongUse, TelvynSweep, ::testing::ValuesIn(state_rows()), sweep_row_name);
 
 }  // namespace

@@ -5,10 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/activity/configuration.h"
-#include "engine/api/engine_win.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_win.h"
 #include "host/system_facts_win.h"
-#include "tests/guard/child_process_win.h"
+#include "tests/support/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 #include "tests/live/live_support_win.h"
 #include "tests/support/temp_dir_win.h"

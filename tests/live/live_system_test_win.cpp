@@ -9,7 +9,7 @@
 
 #include "common/utf16.h"
 #include "host/guard_dialogue.h"
-#include "tests/guard/child_process_win.h"
+#include "tests/support/child_process_win.h"
 #include "tests/live/live_support_win.h"
 #include "tests/support/temp_dir_win.h"
 

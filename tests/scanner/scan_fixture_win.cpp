@@ -10,26 +10,14 @@
 namespace mirrow::scan_test {
 namespace {
 
-
-template <typename Function>
-void bind(const UniqueModule& library, Function& function, const char* name) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
-  if (function == nullptr) throw std::runtime_error(std::string("export missing: ") + name);
-}
-
 void check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(GetLastError()));
 }
 
 }  // namespace
 
-ScanExports::ScanExports() : library(LoadLibraryW(mirrow::testing::beside_this_program(L"Vantrel.dll").c_str())) {
-  check(library.valid(), "LoadLibraryW(Vantrel.dll)");
-  bind(library, create, "vt_scan_create");
-  bind(library, exclude, "vt_scan_exclude");
-  bind(library, next, "vt_scan_next");
-  bind(library, destroy, "vt_scan_destroy");
-}
+ScanExports::ScanExports()
+    : create(api.vt_scan_create), exclude(api.vt_scan_exclude), next(api.vt_scan_next), destroy(api.vt_scan_destroy) {}
 
 ScanSession::ScanSession(const ScanExports& exports, const std::wstring& root)
     : exports_(exports), scanner_(exports.create(root.c_str())) {}
@@ -82,25 +70,6 @@ void TempTree::file(const std::wstring& relative, std::size_t size) const {
 }
 
 void TempTree::remove(const std::wstring& relative) const { remove_tree(path(relative)); }
-
-void remove_tree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (listing) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") remove_tree(path + L"\\" + name);
-      } while (FindNextFileW(listing.get(), &data));
-    }
-    listing.reset();
-    RemoveDirectoryW(path.c_str());
-  } else if (!DeleteFileW(path.c_str())) {
-    RemoveDirectoryW(path.c_str());
-  }
-}
 
 std::string expected_path_text(const std::wstring& path) {
   std::u16string normal(utf16(path.c_str()));

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "tests/support/library_api_win.h"
+#include "tests/support/temp_dir_win.h"
 #include "vantrel.h"
 
 namespace mirrow::scan_test {
@@ -16,7 +18,7 @@ namespace mirrow::scan_test {
 struct ScanExports {
   ScanExports();
 
-  UniqueModule library;
+  testing::VantrelApi api;
   vt_scanner*(WINAPI* create)(const wchar_t*) = nullptr;
   void(WINAPI* exclude)(vt_scanner*, const wchar_t*) = nullptr;
   const char*(WINAPI* next)(vt_scanner*, uint64_t*) = nullptr;
@@ -62,8 +64,7 @@ class TempTree {
   std::wstring root_;
 };
 
-// Removes a directory and everything below it; links are removed, not followed.
-void remove_tree(const std::wstring& path);
+using mirrow::testing::remove_tree;
 
 // The record text a path should appear as: normalised and JSON-quoted
 // without the surrounding quotes.

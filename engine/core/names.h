@@ -1,0 +1,67 @@
+#pragma once
+// Interned path names shared by bindings, pending opens and activity groups.
+// Each distinct normalised path is held once; everything else refers to it by
+// reference and compares names by id. A byte budget bounds the text held.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "common/paths.h"
+
+namespace mirrow {
+
+struct EngineCore;
+
+// Sum of the charges of all live names of one engine. Shared with every
+// name so that a name outliving its table still has somewhere to return its
+// bytes.
+struct Budget {
+  std::atomic<std::uint64_t> bytes{0};
+};
+
+// Immutable once created; dies on whatever thread drops the last reference.
+struct Name {
+  std::uint64_t id;
+  std::u16string path;  // normalised, device prefix mapped to its drive
+  std::shared_ptr<Budget> budget;
+  std::uint64_t charge;  // 2 bytes per unit + 64
+  // Classification of this path under the current configuration, packed as
+  // (generation << 32) | (root index + 1, or 0 when not reported); see
+  // classify_name. Saves hashing the whole path for every event.
+  mutable std::atomic<std::uint64_t> classification{0};
+  ~Name();
+};
+using NameRef = std::shared_ptr<const Name>;
+
+// The name table with its lock, id sequence and byte budget.
+struct NameTable {
+  static constexpr std::size_t capacity = 65536;
+  static constexpr std::uint64_t budget_limit = 33554432;  // 32 MiB of path text
+
+  std::mutex names_lock;
+  // Keyed by a view of the name's own path, which lives as long as the entry.
+  std::unordered_map<std::u16string_view, NameRef, PathHash> name_table;
+  std::uint64_t next_name_id = 1;  // ids are never reused within an engine
+  std::shared_ptr<Budget> budget = std::make_shared<Budget>();
+  // New paths refused because the budget was full; the decoding thread looks
+  // at it to give up old bindings whose names hold the budget.
+  std::atomic<std::uint64_t> budget_refusals{0};
+};
+
+// Bytes a name of that many UTF-16 units charges to the budget.
+constexpr std::uint64_t name_charge(std::size_t units) { return 2 * static_cast<std::uint64_t>(units) + 64; }
+
+// Normalises and device-maps raw_path and returns its shared name; empty
+// (and 1 added to dropped and to budget_refusals) when the budget cannot
+// take a new path.
+NameRef intern_name(EngineCore& engine, std::u16string raw_path);
+
+// Drops every table entry whose name nothing else refers to.
+void release_unreferenced_names(EngineCore& engine);
+
+}  // namespace mirrow

@@ -1,0 +1,134 @@
+#include "common/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace mirrow {
+namespace {
+
+TEST(NormalizePath, folds_prefixes_separators_case_and_trailing_backslashes) {
+  const struct {
+    std::u16string in;
+    std::u16string out;
+  } cases[] = {
+      {u"C:/Data/Report.TXT", u"c:\\data\\report.txt"},
+      {u"\\\\?\\C:\\Data\\", u"c:\\data"},
+      {u"\\\\?\\UNC\\Server\\Share\\X", u"\\\\server\\share\\x"},
+      {u"\\??\\C:\\x", u"c:\\x"},
+      {u"C:\\", u"c:\\"},
+      {u"C:\\\\\\", u"c:\\"},
+      {u"\\\\?\\unc\\server\\x", u"unc\\server\\x"},
+      {u"", u""},
+      {u"\\", u"\\"},
+      {u"\\\\?\\UNC\\", u"\\\\"},
+      {u"C:\\\u00dcN\u00cf\\\u0416", u"c:\\\u00fcn\u00ef\\\u0436"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(normalize_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
+}
+
+TEST(SpellPath, keeps_the_callers_letter_case_and_otherwise_normalises) {
+  const struct {
+    std::u16string in;
+    std::u16string out;
+  } cases[] = {
+      {u"C:/Data/Report.TXT", u"C:\\Data\\Report.TXT"},
+      {u"\\\\?\\C:\\Data\\", u"C:\\Data"},
+      {u"\\\\?\\UNC\\Server\\Share\\X", u"\\\\Server\\Share\\X"},
+      {u"\\??\\\\\\?\\C:\\Mixed\\\\", u"C:\\Mixed"},
+      {u"C:\\", u"C:\\"},
+      {u"C:\\\u00dcN\u00cf\\\u0416", u"C:\\\u00dcN\u00cf\\\u0416"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(spell_path(c.in), c.out) << std::string(c.in.begin(), c.in.end());
+    EXPECT_EQ(normalize_path(spell_path(c.in)), normalize_path(c.in)) << std::string(c.in.begin(), c.in.end());
+  }
+}
+
+TEST(NormalizePath, removes_nested_prefixes_so_that_normalising_again_changes_nothing) {
+  const std::u16string nested[] = {u"\\??\\\\??\\C:\\x", u"\\\\?\\\\??\\C:\\x", u"//?/\\??\\C:/x"};
+  for (const auto& in : nested) {
+    const std::u16string once = normalize_path(in);
+    EXPECT_EQ(once, u"c:\\x") << std::string(in.begin(), in.end());
+    EXPECT_EQ(normalize_path(once), once);
+  }
+}
+
+TEST(IsUnder, matches_whole_components_only) {
+  EXPECT_TRUE(is_under(u"c:\\data", u"c:\\data"));
+  EXPECT_TRUE(is_under(u"c:\\data", u"c:\\"));
+  EXPECT_TRUE(is_under(u"c:\\data\\x", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\database", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\da", u"c:\\data"));
+  EXPECT_FALSE(is_under(u"c:\\data", u""));
+  EXPECT_FALSE(is_under(u"", u""));
+}
+
+TEST(LongPathForm, prefixes_drive_and_network_paths) {
+  EXPECT_EQ(long_path_form(u"c:\\data"), u"\\\\?\\c:\\data");
+  EXPECT_EQ(long_path_form(u"\\\\server\\share\\x"), u"\\\\?\\UNC\\server\\share\\x");
+}
+
+TEST(LongPathRefusal, only_whole_drive_network_and_volume_paths_below_the_limit_reach_the_system) {
+  for (const char16_t* fine : {u"c:\\", u"c:\\dir\\file.txt", u"\\\\server\\share\\dir",
+                               u"volume{0a1b2c3d-0000-0000-0000-000000000000}\\dir"})
+    EXPECT_EQ(long_path_refusal(fine), 0u) << std::u16string_view(fine).size();
+  for (const char16_t* not_one_place : {u"", u".", u"..", u"nul", u"c:", u"dir\\file", u"c:\\a\\..\\b",
+                                        u"c:\\a\\.\\b", u"c:\\a\\\\b", u"\\\\", u"\\\\server\\\\share",
+                                        u"volume{x"})
+    EXPECT_EQ(long_path_refusal(not_one_place), 123u) << std::u16string_view(not_one_place).size();
+
+  // \\?\ adds 4 units to a drive path and \\?\UNC\ 6 to a network path; the
+  // long form must stay below 32767 units with room for the NUL.
+  const std::u16string drive_path = u"c:\\" + std::u16string(32762 - 3, u'a');
+  EXPECT_EQ(long_path_refusal(drive_path), 0u);
+  EXPECT_EQ(long_path_refusal(drive_path, 1), 206u);
+  EXPECT_EQ(long_path_refusal(drive_path + u"b"), 206u);
+  const std::u16string network_path = u"\\\\s\\" + std::u16string(32760 - 4, u'a');
+  EXPECT_EQ(long_path_refusal(network_path), 0u);
+  EXPECT_EQ(long_path_refusal(network_path + u"b"), 206u);
+}
+
+TEST(DeviceMap, longest_device_prefix_wins_and_unmapped_paths_stay) {
+  DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
+    if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
+    if (drive[0] == u'D') return u"\\Device\\HarddiskVolume10";
+    return {};
+  });
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map[0].device, u"\\device\\harddiskvolume10");
+  EXPECT_EQ(map[0].drive, u"d:");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\users\\a.txt"), u"c:\\users\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume10\\x"), u"d:\\x");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1"), u"c:");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume9\\x"), u"\\device\\harddiskvolume9\\x");
+}
+
+TEST(DeviceMap, a_subst_drive_does_not_rewrite_paths_below_its_target) {
+  DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
+    if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
+    if (drive[0] == u'S') return u"\\??\\C:\\Work";
+    if (drive[0] == u'T') return u"\\??\\UNC\\server\\share";
+    if (drive[0] == u'Z') return u"\\Device\\LanmanRedirector\\;Z:0000000000012345\\server\\share";
+    return {};
+  });
+  ASSERT_EQ(map.size(), 2u);
+  // A change the watcher saw and the same file as a kernel event name one path.
+  EXPECT_EQ(map_device_prefix(map, u"c:\\work\\a.txt"), u"c:\\work\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\work\\a.txt"), u"c:\\work\\a.txt");
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\lanmanredirector\\;z:0000000000012345\\server\\share\\b"),
+            u"z:\\b");
+}
+
+TEST(PathHash, is_fnv1a_over_little_endian_units) {
+  EXPECT_EQ(fnv1a_path_hash(u""), 0xcbf29ce484222325ULL);
+  // "a" is the bytes 0x61 0x00.
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  h = (h ^ 0x61) * 0x100000001b3ULL;
+  h = (h ^ 0x00) * 0x100000001b3ULL;
+  EXPECT_EQ(fnv1a_path_hash(u"a"), h);
+}
+
+}  // namespace
+}  // namespace mirrow
