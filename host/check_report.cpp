@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "common/json_text.h"
+#include "common/json_writer.h"
 #include "common/trace_session_owner.h"
 #include "common/utf16.h"
 #include "host/json_value.h"
@@ -60,18 +60,21 @@ std::string check_text(const std::vector<CheckLine>& lines) {
 }
 
 std::string check_json(const std::vector<CheckLine>& lines) {
-  std::string out = "{\"checks\":[";
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i != 0) out += ',';
-    out += "{\"area\":";
-    json_quote_utf8(out, lines[i].area);
-    out += ",\"result\":\"" + std::string(result_word(lines[i].result)) + "\",\"reason\":";
-    json_quote_utf8(out, lines[i].reason);
-    out += '}';
+  std::string out;
+  JsonWriter json(out);
+  json.begin_object().key("checks").begin_array();
+  for (const CheckLine& l : lines) {
+    json.begin_object()
+        .key("area").text(utf16_from_utf8(l.area))
+        .key("result").word(result_word(l.result))
+        .key("reason").text(utf16_from_utf8(l.reason))
+        .end_object();
   }
-  out += "],\"passed\":" + std::to_string(count_of(lines, CheckResult::passed)) +
-         ",\"failed\":" + std::to_string(count_of(lines, CheckResult::failed)) +
-         ",\"unavailable\":" + std::to_string(count_of(lines, CheckResult::unavailable)) + "}";
+  json.end_array()
+      .key("passed").u64(count_of(lines, CheckResult::passed))
+      .key("failed").u64(count_of(lines, CheckResult::failed))
+      .key("unavailable").u64(count_of(lines, CheckResult::unavailable))
+      .end_object();
   return out;
 }
 

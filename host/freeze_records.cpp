@@ -2,8 +2,7 @@
 
 #include <charconv>
 
-#include "common/json_text.h"
-#include "common/number_format.h"
+#include "common/json_writer.h"
 #include "common/utf16.h"
 #include "host/guard_dialogue.h"
 #include "host/json_value.h"
@@ -101,26 +100,17 @@ std::string outcome_text(const RecoveryResult& result) {
 
 std::string recovery_json_line(const FreezeIdentity& identity, std::u16string_view image,
                                std::u16string_view journal, const RecoveryResult& result) {
-  std::string line = R"({"pid":)";
-  append_u64(line, identity.pid);
-  line += R"(,"created":)";
-  append_u64(line, identity.created);
-  line += R"(,"image":)";
-  json_quote(line, image);
-  line += R"(,"journal":)";
-  json_quote(line, journal);
-  line += R"(,"outcome":")";
-  line += outcome_word(result.outcome);
-  line += '"';
-  if (result.status) {
-    line += R"(,"status":)";
-    append_i64(line, *result.status);
-  }
-  if (!result.problem.empty()) {
-    line += R"(,"problem":)";
-    json_quote_utf8(line, result.problem);
-  }
-  line += '}';
+  std::string line;
+  JsonWriter json(line);
+  json.begin_object()
+      .key("pid").u64(identity.pid)
+      .key("created").u64(identity.created)
+      .key("image").text(image)
+      .key("journal").text(journal)
+      .key("outcome").word(outcome_word(result.outcome));
+  if (result.status) json.key("status").i64(*result.status);
+  if (!result.problem.empty()) json.key("problem").text(utf16_from_utf8(result.problem));
+  json.end_object();
   return line;
 }
 

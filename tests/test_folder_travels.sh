@@ -17,7 +17,7 @@ mv "$work/installed" "$work/moved"
 folder="$work/moved"
 
 missing=0
-for program in $(cd "$build/tests" && find . -name '*_tests.exe' -exec basename {} \;) \
+for program in $(cat "$build/test-programs.txt") \
     Vantrel.dll Telvyn.dll FreezeGuard.exe mirrowctl.exe run-tests.ps1 \
     guard_test_child.exe guard_confirming.exe live_test_child.exe mark_holder_child.exe; do
   if [ ! -f "$folder/$program" ]; then echo "the test folder lacks $program"; missing=1; fi
