@@ -15,8 +15,10 @@ std::size_t ActivityKeyHash::operator()(const ActivityKey& k) const noexcept {
 }
 
 std::uint64_t time_bucket(double first) noexcept {
-  const double window = std::trunc(first / 5.0);
-  if (!(window > 0.0)) return 0;  // also NaN
+  const double window = first / 5.0;
+  // The conversion truncates toward zero by itself; below 1 the window is 0
+  // (also for NaN), beyond the unsigned range it saturates.
+  if (!(window >= 1.0)) return 0;
   if (window >= 18446744073709551616.0) return UINT64_MAX;
   return static_cast<std::uint64_t>(window);
 }
@@ -26,7 +28,10 @@ namespace {
 // A read of exactly the probe path proves that capture works; checked before
 // the root test so that a probe outside every root is seen too.
 void note_probe_read(EngineCore& engine, const Name& name, std::uint32_t kind) {
-  if (kind != 1 || engine.probe_seen.load()) return;
+  if (kind != 1 || engine.probe_seen.load(std::memory_order_relaxed)) return;
+  // Only a name whose hash is the probe's can be the probe: every other read
+  // is settled without the lock.
+  if (name.hash != engine.probe_hash.load(std::memory_order_relaxed)) return;
   std::lock_guard lock(engine.probe_lock);
   if (!engine.probe_path.empty() && engine.probe_path == name.path) engine.probe_seen.store(true);
 }
@@ -50,8 +55,8 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
   const double effective_last = last != 0.0 ? last : first;
   ActivityStore& store = engine.activity;
   std::lock_guard lock(store.activity_lock);
-  if (auto found = store.groups.find(key); found != store.groups.end()) {
-    merge_into(found->second, count, first, effective_last);
+  if (ActivityGroup* found = store.groups.find_hinted(key)) {
+    merge_into(*found, count, first, effective_last);
   } else if (store.groups.size() + store.ready_groups.size() < ActivityStore::group_cap) {
     store.groups.emplace(key, ActivityGroup{name, second, root, pid, kind, count, first, effective_last});
   } else {

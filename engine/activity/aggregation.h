@@ -7,8 +7,8 @@
 #include <vector>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
+#include "common/flat_map.h"
 #include "engine/capture/names.h"
 
 namespace mirrow {
@@ -85,7 +85,7 @@ struct ActivityStore {
   // Held for a whole drain: the batch is formatted outside activity_lock,
   // and two host threads draining at once must not share or move it.
   std::mutex drain_lock;
-  std::unordered_map<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
+  FlatMap<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
   ReadyQueue ready_groups;  // drained out of groups, not yet handed out
   std::string drain_text;  // the text most recently returned by vt_drain
   // The text before it, kept as the buffer of the next drain so that a

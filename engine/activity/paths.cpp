@@ -1,16 +1,29 @@
 #include "engine/activity/paths.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/lowercase.h"
 
 namespace mirrow {
 
+namespace {
+
+void slashes_to_backslashes(char16_t* units, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (units[i] == u'/') units[i] = u'\\';
+  }
+}
+
+}  // namespace
+
 std::u16string normalize_path(std::u16string p) {
-  std::replace(p.begin(), p.end(), u'/', u'\\');
   // Prefixes are removed until none is left, so that the result never starts
-  // with one and normalising again changes nothing.
+  // with one and normalising again changes nothing. A prefix is looked for
+  // once the separators are back-slashes; only the first eight units can
+  // belong to one.
   for (;;) {
+    slashes_to_backslashes(p.data(), std::min<std::size_t>(p.size(), 8));
     const std::u16string_view view(p);
     if (view.starts_with(u"\\??\\")) {
       p.erase(0, 4);
@@ -22,7 +35,20 @@ std::u16string normalize_path(std::u16string p) {
       break;
     }
   }
-  lower_in_place(p);
+  // One pass for the rest: separators, and ASCII lowered here (see
+  // lower_in_place); from the first other unit on, the platform's rules.
+  char16_t* units = p.data();
+  const std::size_t length = p.size();
+  for (std::size_t i = 0; i < length; ++i) {
+    const char16_t unit = units[i];
+    if (unit >= 0x80) {
+      slashes_to_backslashes(units + i, length - i);
+      lower_in_place(units + i, length - i);
+      break;
+    }
+    if (unit == u'/') units[i] = u'\\';
+    else if (unit >= u'A' && unit <= u'Z') units[i] = static_cast<char16_t>(unit + 32);
+  }
   while (p.size() > 3 && p.back() == u'\\') p.pop_back();
   return p;
 }
@@ -73,6 +99,26 @@ std::uint64_t fnv1a_path_hash(std::u16string_view p) {
     hash = (hash ^ (unit >> 8)) * 0x100000001b3ULL;
   }
   return hash;
+}
+
+std::uint64_t path_hash(std::u16string_view p) noexcept {
+  constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t hash = 0x243F6A8885A308D3ULL ^ (p.size() * multiplier);
+  const char16_t* units = p.data();
+  std::size_t left = p.size();
+  for (; left >= 4; left -= 4, units += 4) {
+    std::uint64_t word;
+    std::memcpy(&word, units, 8);
+    hash = (hash ^ word) * multiplier;
+    hash ^= hash >> 29;
+  }
+  if (left > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, units, left * 2);
+    hash = (hash ^ word) * multiplier;
+  }
+  hash ^= hash >> 32;
+  return hash * 0xD6E8FEB86659FD93ULL;
 }
 
 void sort_device_map(DeviceMap& map) {
