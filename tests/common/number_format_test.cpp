@@ -52,6 +52,22 @@ TEST(NumberFormat, integers_are_plain_decimal) {
   EXPECT_EQ(out, "0,18446744073709551615,-2147483648");
 }
 
+TEST(NumberFormat, writing_into_a_buffer_gives_the_appended_texts_within_their_room) {
+  const double times[] = {0.0, -0.0, 1764979200.5, 1e300, -1e-300, 5e-324, 0.1, 1e16, 1e17, -123456789.125,
+                          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::max()};
+  for (const double t : times) {
+    char buffer[g17_max_chars];
+    char* end = write_g17(buffer, t);
+    ASSERT_LE(end - buffer, static_cast<std::ptrdiff_t>(g17_max_chars));
+    EXPECT_EQ(std::string(buffer, end), g17(t));
+  }
+  char buffer[20];
+  EXPECT_EQ(std::string(buffer, write_u64(buffer, std::numeric_limits<std::uint64_t>::max())), "18446744073709551615");
+  EXPECT_EQ(std::string(buffer, write_i64(buffer, std::numeric_limits<std::int64_t>::min())), "-9223372036854775808");
+  EXPECT_EQ(std::string(buffer, write_u64(buffer, 0)), "0");
+}
+
 TEST(NumberFormat, output_ignores_the_process_locale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous ? previous : "C";
