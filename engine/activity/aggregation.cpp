@@ -68,11 +68,11 @@ namespace {
 
 // Orders by last time; a NaN time sorts after every number so that the
 // ordering stays strict even for nonsense input.
-bool earlier_last(const ActivityGroup& a, const ActivityGroup& b) {
-  const bool a_nan = std::isnan(a.last);
-  const bool b_nan = std::isnan(b.last);
+bool earlier_last(double a, double b) {
+  const bool a_nan = std::isnan(a);
+  const bool b_nan = std::isnan(b);
   if (a_nan || b_nan) return !a_nan && b_nan;
-  return a.last < b.last;
+  return a < b;
 }
 
 // Moves every open group to the tail of the ready queue. Room is made first,
@@ -88,10 +88,12 @@ void queue_open_groups(ActivityStore& store) {
 void ReadyQueue::reserve_for(std::size_t n) {
   const std::size_t needed = items_.size() + n;
   if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
+  if (n > order_.capacity()) order_.reserve(n);
 }
 
-void ReadyQueue::sort_tail(std::size_t from) noexcept {
-  std::sort(items_.begin() + static_cast<std::ptrdiff_t>(from), items_.end(), earlier_last);
+void ReadyQueue::sort_order() noexcept {
+  std::sort(order_.begin(), order_.end(),
+            [](const Placed& a, const Placed& b) { return earlier_last(a.last, b.last); });
 }
 
 void ReadyQueue::pop_front(std::size_t n) noexcept {

@@ -56,21 +56,31 @@ class ReadyQueue {
   // Makes room for n more groups; the only step that can fail.
   void reserve_for(std::size_t n);
   // Moves every group of the map to the tail, sorted by last time, and
-  // empties the map; cannot fail after reserve_for(groups.size()).
+  // empties the map; cannot fail after reserve_for(groups.size()). The
+  // times are sorted with the groups' places, and each group then moves
+  // once, straight to its place in the queue.
   template <typename Map>
   void append_sorted(Map& groups) noexcept {
-    const std::size_t old_size = items_.size();
-    for (auto& entry : groups) items_.push_back(std::move(entry.second));
+    order_.clear();
+    std::uint32_t index = 0;
+    for (const auto& entry : groups) order_.push_back(Placed{entry.second.last, index++});
+    sort_order();
+    const auto first = groups.begin();
+    for (const Placed& placed : order_) items_.push_back(std::move((first + placed.index)->second));
     groups.clear();
-    sort_tail(old_size);
   }
   // Removes n groups from the head, releasing their names.
   void pop_front(std::size_t n) noexcept;
 
  private:
-  void sort_tail(std::size_t from) noexcept;
+  struct Placed {
+    double last;
+    std::uint32_t index;  // in the map being queued
+  };
+  void sort_order() noexcept;
 
   std::vector<ActivityGroup> items_;
+  std::vector<Placed> order_;  // kept between drains, so queueing never allocates
   std::size_t head_ = 0;
 };
 

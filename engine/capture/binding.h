@@ -11,7 +11,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <mutex>
 #include <string_view>
@@ -50,7 +49,7 @@ struct Binding {
 // Hash map identity -> Binding that remembers insertion order, so that a
 // full map gives up its oldest entries first. Open addressing with linear
 // probing over a power-of-two slot table keeps a lookup to one multiply and
-// a short probe; the entries live in a pool with stable addresses, linked
+// a short probe; the entries live in one pool vector, linked
 // oldest to newest.
 class BindingMap {
  public:
@@ -127,7 +126,9 @@ class BindingMap {
     std::uint32_t node = 0;  // pool index + 1; 0 = empty
   };
 
-  std::deque<Entry> pool_;             // stable addresses; freed entries are reused
+  // Grows (and moves) only when an entry is added: a Binding* from find
+  // stays valid until the next put on the same map.
+  std::vector<Entry> pool_;            // freed entries are reused
   std::vector<std::uint32_t> free_;    // pool indices of freed entries
   std::vector<Slot> slots_;
   unsigned shift_ = 64;                // 64 - log2(slot count)
