@@ -2,7 +2,6 @@
 // engine core, as the capture thread hands them in, with a host draining
 // until a batch comes back empty every 16,384 events. Prints the CPU time per
 // event of the replays alone and with the drains.
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -23,18 +22,6 @@ double thread_cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// One host drain tick: batches until one comes back empty.
-std::uint64_t drain_until_empty(EngineCore& engine, MixFigures& figures) {
-  std::uint64_t records = 0;
-  for (;;) {
-    const std::string& text = drain_activity(engine);
-    ++figures.drains;
-    const std::uint64_t got = mix_drained_records(text.data(), text.size());
-    if (got == 0) return records;
-    records += got;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,27 +36,15 @@ int main(int argc, char** argv) {
   add_root(engine, 1, mix_root, false);
   set_probe(engine, mix_probe);
 
-  MixFigures figures;
-  const auto wall_start = std::chrono::steady_clock::now();
-  std::uint64_t since_drain = 0;
-  for (std::uint64_t pass = 0; figures.events < options.events; ++pass) {
-    const double start = MixWorkload::pass_start(pass);
-    const double cpu_start = thread_cpu_seconds();
-    for (const MixEvent& e : workload.events()) {
-      if (figures.events == options.events) break;
-      decode_event(engine, e.id, e.version, 8, e.pid, start + e.offset, workload.payload(e), e.length);
-      ++figures.events;
-      if (++since_drain == options.drain_every) {
-        since_drain = 0;
-        const double drain_start = thread_cpu_seconds();
-        figures.records += drain_until_empty(engine, figures);
-        figures.drain_cpu += thread_cpu_seconds() - drain_start;
-      }
-    }
-    figures.replay_cpu += thread_cpu_seconds() - cpu_start;
-  }
-  figures.replay_cpu -= figures.drain_cpu;
-  figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  const MixFigures figures = run_mix(
+      options, workload, thread_cpu_seconds,
+      [&](const MixEvent& e, double start) {
+        decode_event(engine, e.id, e.version, 8, e.pid, start + e.offset, workload.payload(e), e.length);
+      },
+      [&] {
+        const std::string& text = drain_activity(engine);
+        return drained_records(text.data(), text.size());
+      });
   print_mix_figures("mix (engine core, decoder)", figures);
   std::printf("io_total %llu, errors %llu, unattributed %llu, dropped %llu\n",
               static_cast<unsigned long long>(engine.counters.get(Counter::io_total)),

@@ -10,6 +10,7 @@
 // The events are built once into one arena and replayed pass after pass,
 // each pass later in time, so that the figures measure the engine and not
 // the building of payloads.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/flood/flood_workload.h"
 #include "tests/engine/event_payloads.h"
 
 namespace mirrow::bench {
@@ -152,17 +154,6 @@ class MixWorkload {
   std::uint32_t next_new_file_ = 0;
 };
 
-// Records in one drain text: "[]" holds none, else one more than the
-// separators between records (no mix path holds "],[").
-inline std::uint64_t mix_drained_records(const char* text, std::uint64_t length) {
-  if (text == nullptr || length <= 2) return 0;
-  std::uint64_t records = 1;
-  for (std::uint64_t i = 0; i + 2 < length; ++i) {
-    if (text[i] == ']' && text[i + 1] == ',' && text[i + 2] == '[') ++records;
-  }
-  return records;
-}
-
 struct MixFigures {
   std::uint64_t events = 0;
   std::uint64_t drains = 0;
@@ -171,6 +162,41 @@ struct MixFigures {
   double drain_cpu = 0.0;   // seconds of the calling thread in the drains
   double wall = 0.0;
 };
+
+// Replays options.events events of the workload, pass after pass, through
+// replay(event, pass start), and every drain_every events lets the host
+// drain until a batch comes back empty: drain() hands out one batch and
+// returns its records. cpu_seconds is the calling thread's CPU time.
+template <typename Replay, typename Drain>
+MixFigures run_mix(const MixOptions& options, const MixWorkload& workload, double (*cpu_seconds)(), Replay&& replay,
+                   Drain&& drain) {
+  MixFigures figures;
+  const auto wall_start = std::chrono::steady_clock::now();
+  std::uint64_t since_drain = 0;
+  for (std::uint64_t pass = 0; figures.events < options.events; ++pass) {
+    const double start = MixWorkload::pass_start(pass);
+    const double cpu_start = cpu_seconds();
+    for (const MixEvent& e : workload.events()) {
+      if (figures.events == options.events) break;
+      replay(e, start);
+      ++figures.events;
+      if (++since_drain < options.drain_every) continue;
+      since_drain = 0;
+      const double drain_start = cpu_seconds();
+      for (;;) {
+        ++figures.drains;
+        const std::uint64_t records = drain();
+        if (records == 0) break;
+        figures.records += records;
+      }
+      figures.drain_cpu += cpu_seconds() - drain_start;
+    }
+    figures.replay_cpu += cpu_seconds() - cpu_start;
+  }
+  figures.replay_cpu -= figures.drain_cpu;
+  figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  return figures;
+}
 
 // The figures every mix program prints; the last line is read by
 // run_side_by_side.sh.
