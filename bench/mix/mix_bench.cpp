@@ -3,9 +3,9 @@
 // until a batch comes back empty every 16,384 events. Prints the CPU time per
 // event of the replays alone and with the drains.
 #include <cstdio>
-#include <ctime>
 
 #include "bench/mix/mix_workload.h"
+#include "bench/thread_cpu.h"
 #include "engine/activity/configuration.h"
 #include "engine/activity/drain_format.h"
 #include "engine/api/engine_core.h"
@@ -13,16 +13,6 @@
 
 using namespace mirrow;
 using namespace mirrow::bench;
-
-namespace {
-
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   MixOptions options;

@@ -5,21 +5,11 @@
 #include <cstdio>
 
 #include "bench/mix/mix_workload.h"
+#include "bench/thread_cpu.h"
 #include "tests/support/vantrel_api.h"
 
 using namespace mirrow::bench;
 using mirrow::testing::vantrel;
-
-namespace {
-
-double thread_cpu_seconds() {
-  FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0.0;
-  auto units = [](const FILETIME& f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-  return static_cast<double>(units(kernel) + units(user)) * 1e-7;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   MixOptions options;

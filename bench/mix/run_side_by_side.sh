@@ -2,7 +2,8 @@
 # Runs the build-like mix side by side: this tree against BASE_REF (default
 # 802c50e), built the same way, in one run. The base is checked out with
 # `git worktree add` into a temporary folder and gets this tree's bench/mix
-# sources, which use only the replay surface both trees share.
+# sources (and bench/thread_cpu.h), which use only the replay surface both
+# trees share.
 #
 #   bench/mix/run_side_by_side.sh [BASE_REF] [--native-only] [--events N] [--rounds N]
 #
@@ -35,6 +36,7 @@ git -C "$here" worktree add --detach "$base/tree" "$base_ref" >/dev/null 2>&1
 # The bench sources of this tree, hooked into the base's bench folder.
 rm -rf "$base/tree/bench/mix"
 cp -r "$here/bench/mix" "$base/tree/bench/mix"
+cp "$here/bench/thread_cpu.h" "$base/tree/bench/thread_cpu.h"
 grep -q 'add_subdirectory(mix)' "$base/tree/bench/CMakeLists.txt" ||
   echo 'add_subdirectory(mix)' >>"$base/tree/bench/CMakeLists.txt"
 
