@@ -8,21 +8,6 @@
 
 namespace mirrow {
 
-std::size_t ActivityKeyHash::operator()(const ActivityKey& k) const noexcept {
-  const std::uint64_t h = (static_cast<std::uint64_t>(k.pid) * 1315423911ULL) ^ (k.bucket * 0x9E3779B1ULL) ^
-                          (k.name_id * 0x9E3779B185EBCA87ULL) ^ (k.second_id * 0x100000001B3ULL) ^ k.kind;
-  return static_cast<std::size_t>(h);
-}
-
-std::uint64_t time_bucket(double first) noexcept {
-  const double window = first / 5.0;
-  // The conversion truncates toward zero by itself; below 1 the window is 0
-  // (also for NaN), beyond the unsigned range it saturates.
-  if (!(window >= 1.0)) return 0;
-  if (window >= 18446744073709551616.0) return UINT64_MAX;
-  return static_cast<std::uint64_t>(window);
-}
-
 namespace {
 
 // A read of exactly the probe path proves that capture works; checked before

@@ -26,7 +26,11 @@ struct ActivityKey {
 };
 
 struct ActivityKeyHash {
-  std::size_t operator()(const ActivityKey& k) const noexcept;
+  std::size_t operator()(const ActivityKey& k) const noexcept {
+    const std::uint64_t h = (static_cast<std::uint64_t>(k.pid) * 1315423911ULL) ^ (k.bucket * 0x9E3779B1ULL) ^
+                            (k.name_id * 0x9E3779B185EBCA87ULL) ^ (k.second_id * 0x100000001B3ULL) ^ k.kind;
+    return static_cast<std::size_t>(h);
+  }
 };
 
 // One aggregated output record.
@@ -130,6 +134,13 @@ std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::
 
 // Five-second window of a Unix time; times outside the unsigned range
 // (negative, NaN, huge) saturate instead of overflowing the conversion.
-std::uint64_t time_bucket(double first) noexcept;
+inline std::uint64_t time_bucket(double first) noexcept {
+  const double window = first / 5.0;
+  // The conversion truncates toward zero by itself; below 1 the window is 0
+  // (also for NaN), beyond the unsigned range it saturates.
+  if (!(window >= 1.0)) return 0;
+  if (window >= 18446744073709551616.0) return UINT64_MAX;
+  return static_cast<std::uint64_t>(window);
+}
 
 }  // namespace mirrow

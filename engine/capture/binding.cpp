@@ -260,13 +260,16 @@ void close_binding(EngineCore& engine, BindingMapId map, std::uint64_t identity,
 
 Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
   const BindingState& s = engine.bindings;
-  const std::pair<const BindingMap*, std::uint64_t> order[] = {{&s.object_bindings, file_object},
-                                                               {&s.previous_object_bindings, file_object},
-                                                               {&s.key_bindings, file_key},
-                                                               {&s.previous_key_bindings, file_key}};
-  for (const auto& [map, identity] : order) {
+  // The current object binding answers nearly every read; it is looked at
+  // first and on its own.
+  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
+    return Resolution{&b->name, b->start, b->end, true};
+  }
+  const std::pair<const BindingMap*, std::uint64_t> rest[] = {
+      {&s.previous_object_bindings, file_object}, {&s.key_bindings, file_key}, {&s.previous_key_bindings, file_key}};
+  for (const auto& [map, identity] : rest) {
     const Binding* b = map->find(identity);
-    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, map == &s.object_bindings};
+    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, false};
   }
   return Resolution{};
 }
