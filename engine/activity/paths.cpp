@@ -55,7 +55,7 @@ std::u16string normalize_path(std::u16string p) {
 
 bool is_under(std::u16string_view path, std::u16string_view prefix) {
   if (prefix.empty() || path.size() < prefix.size()) return false;
-  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+  if (std::memcmp(path.data(), prefix.data(), 2 * prefix.size()) != 0) return false;
   return path.size() == prefix.size() || prefix.back() == u'\\' || path[prefix.size()] == u'\\';
 }
 

@@ -75,7 +75,7 @@ struct EngineCore {
 
   std::mutex missing_lock;
   // The paths the host watches for appearance (the value is unused).
-  FlatMap<std::u16string, bool, PathHash> missing;
+  FlatMap<std::u16string, bool, PathHash, PathEqual> missing;
 
   std::mutex probe_lock;
   std::u16string probe_path;

@@ -45,7 +45,7 @@ struct NameTable {
 
   std::mutex names_lock;
   // Keyed by a view of the name's own path, which lives as long as the entry.
-  FlatMap<std::u16string_view, NameRef, PathHash> name_table;
+  FlatMap<std::u16string_view, NameRef, PathHash, PathEqual> name_table;
   std::uint64_t next_name_id = 1;  // ids are never reused within an engine
   std::shared_ptr<Budget> budget = std::make_shared<Budget>();
   // New paths refused because the budget was full; the decoding thread looks
