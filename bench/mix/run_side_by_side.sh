@@ -48,8 +48,9 @@ build_windows() {  # tree
   (cd "$1" && cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64 --target mix_bench_win >/dev/null)
 }
 
-# best_of label command...: the smallest total ns/event of the rounds.
-figure() { sed -n 's/^MIX replay_ns=\([0-9.]*\) total_ns=\([0-9.]*\)$/\1 \2/p'; }
+# The figures line of one run, and the round with the smallest total.
+# Programs under Wine end their lines with CR LF.
+figure() { tr -d '\r' | sed -n 's/^MIX replay_ns=\([0-9.]*\) total_ns=\([0-9.]*\)$/\1 \2/p'; }
 best() { sort -n -k2 | head -1; }
 
 compare() {  # label base-command this-command
