@@ -1,5 +1,7 @@
 #include "engine/activity/paths.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +15,33 @@ void slashes_to_backslashes(char16_t* units, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (units[i] == u'/') units[i] = u'\\';
   }
+}
+
+// The separators and ASCII case of eight units at once, as long as every
+// unit of a block is ASCII; returns how many units were done (a multiple of
+// eight), leaving the block with another unit, and the tail, to the caller.
+std::size_t fold_ascii_blocks(char16_t* units, std::size_t length) {
+  const __m128i ascii_end = _mm_set1_epi16(0x7F);
+  const __m128i before_upper = _mm_set1_epi16('A' - 1);
+  const __m128i after_upper = _mm_set1_epi16('Z' + 1);
+  const __m128i case_bit = _mm_set1_epi16(32);
+  const __m128i slash = _mm_set1_epi16('/');
+  const __m128i backslash = _mm_set1_epi16('\\');
+  std::size_t done = 0;
+  for (; done + 8 <= length; done += 8) {
+    auto* at = reinterpret_cast<__m128i*>(units + done);
+    __m128i block = _mm_loadu_si128(at);
+    // Signed compares: units from 0x8000 up are negative, so not ASCII.
+    const __m128i not_ascii =
+        _mm_or_si128(_mm_cmpgt_epi16(block, ascii_end), _mm_cmplt_epi16(block, _mm_setzero_si128()));
+    if (_mm_movemask_epi8(not_ascii) != 0) break;
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(block, before_upper), _mm_cmplt_epi16(block, after_upper));
+    block = _mm_add_epi16(block, _mm_and_si128(upper, case_bit));
+    const __m128i slashes = _mm_cmpeq_epi16(block, slash);
+    block = _mm_or_si128(_mm_andnot_si128(slashes, block), _mm_and_si128(slashes, backslash));
+    _mm_storeu_si128(at, block);
+  }
+  return done;
 }
 
 }  // namespace
@@ -39,7 +68,7 @@ std::u16string normalize_path(std::u16string p) {
   // lower_in_place); from the first other unit on, the platform's rules.
   char16_t* units = p.data();
   const std::size_t length = p.size();
-  for (std::size_t i = 0; i < length; ++i) {
+  for (std::size_t i = fold_ascii_blocks(units, length); i < length; ++i) {
     const char16_t unit = units[i];
     if (unit >= 0x80) {
       slashes_to_backslashes(units + i, length - i);
