@@ -42,8 +42,9 @@ std::size_t write_plain_blocks(char* to, const char16_t* units, std::size_t coun
   for (; done + 8 <= count; done += 8) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + done));
     // Signed compares: units from 0x8000 up count as below 0x20.
-    const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(block, below), _mm_cmpgt_epi16(block, above)),
-                                         _mm_or_si128(_mm_cmpeq_epi16(block, quote), _mm_cmpeq_epi16(block, backslash)));
+    const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(block, below), _mm_cmpgt_epi16(block, above));
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(block, quote), _mm_cmpeq_epi16(block, backslash));
+    const __m128i special = _mm_or_si128(outside, escaped);
     if (_mm_movemask_epi8(special) != 0) break;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(to + done), _mm_packus_epi16(block, block));
   }

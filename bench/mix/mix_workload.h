@@ -120,7 +120,8 @@ class MixWorkload {
     const bool hot = random() % 4 != 0;
     std::uint32_t file = hot ? random() % mix_hot_files : random() % mix_files;
     const std::uint32_t pid = mix_first_pid + random() % mix_processes;
-    const std::uint64_t object = 0xFFFF800000000000ULL | (static_cast<std::uint64_t>(next_object_++ % mix_object_slots) << 8);
+    const std::uint64_t slot = next_object_++ % mix_object_slots;
+    const std::uint64_t object = 0xFFFF800000000000ULL | (slot << 8);
     const std::uint64_t irp = 0xFFFFA00000000000ULL | (++next_irp_ << 4);
     const std::uint32_t dice = random() % 100;
     if (dice < 2) add(27, 1, pid, test::path_event(8, 1, renamed_path(file)));

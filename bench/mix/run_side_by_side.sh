@@ -84,6 +84,9 @@ if [ "$native_only" = 0 ]; then
   echo "building Vantrel.dll and the Wine mix bench ($base_ref and this tree)..."
   build_windows "$base/tree"
   build_windows "$here"
-  run_wine() { "$here/cmake/wine-run.sh" "$1/build/windows-x64/wineprefix" "$1/build/windows-x64/bench/mix/mix_bench_win.exe" $events_arg; }
+  run_wine() {
+    "$here/cmake/wine-run.sh" "$1/build/windows-x64/wineprefix" \
+      "$1/build/windows-x64/bench/mix/mix_bench_win.exe" $events_arg
+  }
   compare "vt_replay under Wine" "run_wine '$base/tree'" "run_wine '$here'"
 fi
