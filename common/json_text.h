@@ -11,6 +11,10 @@ namespace mirrow {
 // digits (surrogate halves separately), everything else is its own byte.
 void json_quote(std::string& out, std::u16string_view s);
 
+// The same literal written at to, which has room for 6 * s.size() + 2 bytes;
+// returns the end of what it wrote.
+char* write_json_quoted(char* to, std::u16string_view s);
+
 // Appends a UTF-8 text as a JSON string literal by the same rules, after
 // decoding it to UTF-16 (invalid bytes become U+FFFD).
 void json_quote_utf8(std::string& out, std::string_view utf8);

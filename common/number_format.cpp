@@ -1,17 +1,23 @@
 #include "common/number_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace mirrow {
 namespace {
 
+// buffer holds at least g17_max_chars.
+char* write_general(char* to, double value, int precision) {
+  if (std::isnan(value)) return std::copy_n("nan", 3, to);
+  if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, to) : std::copy_n("inf", 3, to);
+  return std::to_chars(to, to + g17_max_chars, value, std::chars_format::general, precision).ptr;
+}
+
 void append_general(std::string& out, double value, int precision) {
-  if (std::isnan(value)) { out += "nan"; return; }
-  if (std::isinf(value)) { out += value < 0 ? "-inf" : "inf"; return; }
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
-  out.append(buffer, result.ptr);
+  char buffer[g17_max_chars];
+  out.append(buffer, write_general(buffer, value, precision));
 }
 
 }  // namespace
@@ -28,7 +34,69 @@ void append_i64(std::string& out, std::int64_t value) {
   out.append(buffer, result.ptr);
 }
 
-void append_g17(std::string& out, double value) { append_general(out, value, 17); }
+
+char* write_u64(char* to, std::uint64_t value) { return std::to_chars(to, to + 20, value).ptr; }
+
+char* write_i64(char* to, std::int64_t value) { return std::to_chars(to, to + 20, value).ptr; }
+
+namespace {
+
+// Writes the digits of value (below 10^digits) zero-padded to digits.
+char* write_padded(char* to, std::uint64_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i) {
+    to[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return to + digits;
+}
+
+// Unix times of this era, 1e9 <= value < 1e10, have ten integer digits and
+// seven decimals at 17 significant digits. The seven decimals are the exact
+// binary fraction scaled by 10^7 and rounded half to even, as printf and
+// to_chars round; this is computed in integers, which spares the general
+// formatter (a drain writes two such times per record). Null when value is
+// not such a time or rounds up to 1e10.
+char* write_unix_time(char* to, double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int shift = 1075 - static_cast<int>((bits >> 52) & 0x7FF);  // value = mantissa / 2^shift
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const std::uint64_t mask = (std::uint64_t{1} << shift) - 1;
+  std::uint64_t whole = mantissa >> shift;
+  const std::uint64_t scaled = (mantissa & mask) * 10000000;
+  std::uint64_t decimals = scaled >> shift;
+  const std::uint64_t rest = scaled & mask;
+  const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+  if (rest > half || (rest == half && (decimals & 1) != 0)) ++decimals;
+  if (decimals == 10000000) {
+    decimals = 0;
+    ++whole;
+  }
+  if (whole >= 10000000000ULL) return nullptr;
+  to = write_padded(to, whole, 10);
+  if (decimals == 0) return to;
+  *to++ = '.';
+  int digits = 7;
+  while (decimals % 10 == 0) {
+    decimals /= 10;
+    --digits;
+  }
+  return write_padded(to, decimals, digits);
+}
+
+}  // namespace
+
+char* write_g17(char* to, double value) {
+  if (value >= 1e9 && value < 1e10) {
+    if (char* end = write_unix_time(to, value)) return end;
+  }
+  return write_general(to, value, 17);
+}
+
+void append_g17(std::string& out, double value) {
+  char buffer[g17_max_chars];
+  out.append(buffer, write_g17(buffer, value));
+}
 
 void append_g6(std::string& out, double value) { append_general(out, value, 6); }
 

@@ -1,23 +1,56 @@
 #include "common/paths.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
-#include <utility>
+#include <cstring>
 
 #include "common/lowercase.h"
 
 namespace mirrow {
 
-std::u16string normalize_path(std::u16string p) {
-  p = spell_path(std::move(p));
-  lower_in_place(p);
-  return p;
+namespace {
+
+void slashes_to_backslashes(char16_t* units, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (units[i] == u'/') units[i] = u'\\';
+  }
 }
 
-std::u16string spell_path(std::u16string p) {
-  std::replace(p.begin(), p.end(), u'/', u'\\');
-  // Prefixes are removed until none is left, so that the result never starts
-  // with one and normalising again changes nothing.
+// The separators and ASCII case of eight units at once, as long as every
+// unit of a block is ASCII; returns how many units were done (a multiple of
+// eight), leaving the block with another unit, and the tail, to the caller.
+std::size_t fold_ascii_blocks(char16_t* units, std::size_t length) {
+  const __m128i ascii_end = _mm_set1_epi16(0x7F);
+  const __m128i before_upper = _mm_set1_epi16('A' - 1);
+  const __m128i after_upper = _mm_set1_epi16('Z' + 1);
+  const __m128i case_bit = _mm_set1_epi16(32);
+  const __m128i slash = _mm_set1_epi16('/');
+  const __m128i backslash = _mm_set1_epi16('\\');
+  std::size_t done = 0;
+  for (; done + 8 <= length; done += 8) {
+    auto* at = reinterpret_cast<__m128i*>(units + done);
+    __m128i block = _mm_loadu_si128(at);
+    // Signed compares: units from 0x8000 up are negative, so not ASCII.
+    const __m128i not_ascii =
+        _mm_or_si128(_mm_cmpgt_epi16(block, ascii_end), _mm_cmplt_epi16(block, _mm_setzero_si128()));
+    if (_mm_movemask_epi8(not_ascii) != 0) break;
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(block, before_upper), _mm_cmplt_epi16(block, after_upper));
+    block = _mm_add_epi16(block, _mm_and_si128(upper, case_bit));
+    const __m128i slashes = _mm_cmpeq_epi16(block, slash);
+    block = _mm_or_si128(_mm_andnot_si128(slashes, block), _mm_and_si128(slashes, backslash));
+    _mm_storeu_si128(at, block);
+  }
+  return done;
+}
+
+// Removes \??\, \\?\ and \\?\UNC\ prefixes until none is left, so that
+// the result never starts with one and normalising again changes nothing. A
+// prefix is looked for once the separators are back-slashes; only the first
+// eight units can belong to one.
+void strip_prefixes(std::u16string& p) {
   for (;;) {
+    slashes_to_backslashes(p.data(), std::min<std::size_t>(p.size(), 8));
     const std::u16string_view view(p);
     if (view.starts_with(u"\\??\\")) {
       p.erase(0, 4);
@@ -29,13 +62,44 @@ std::u16string spell_path(std::u16string p) {
       break;
     }
   }
+}
+
+void strip_trailing_backslashes(std::u16string& p) {
   while (p.size() > 3 && p.back() == u'\\') p.pop_back();
+}
+
+}  // namespace
+
+std::u16string normalize_path(std::u16string p) {
+  strip_prefixes(p);
+  // One pass for the rest: separators, and ASCII lowered here (see
+  // lower_in_place); from the first other unit on, the platform's rules.
+  char16_t* units = p.data();
+  const std::size_t length = p.size();
+  for (std::size_t i = fold_ascii_blocks(units, length); i < length; ++i) {
+    const char16_t unit = units[i];
+    if (unit >= 0x80) {
+      slashes_to_backslashes(units + i, length - i);
+      lower_in_place(units + i, length - i);
+      break;
+    }
+    if (unit == u'/') units[i] = u'\\';
+    else if (unit >= u'A' && unit <= u'Z') units[i] = static_cast<char16_t>(unit + 32);
+  }
+  strip_trailing_backslashes(p);
+  return p;
+}
+
+std::u16string spell_path(std::u16string p) {
+  slashes_to_backslashes(p.data(), p.size());
+  strip_prefixes(p);
+  strip_trailing_backslashes(p);
   return p;
 }
 
 bool is_under(std::u16string_view path, std::u16string_view prefix) {
   if (prefix.empty() || path.size() < prefix.size()) return false;
-  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+  if (std::memcmp(path.data(), prefix.data(), 2 * prefix.size()) != 0) return false;
   return path.size() == prefix.size() || prefix.back() == u'\\' || path[prefix.size()] == u'\\';
 }
 
@@ -79,6 +143,26 @@ std::uint64_t fnv1a_path_hash(std::u16string_view p) {
     hash = (hash ^ (unit >> 8)) * 0x100000001b3ULL;
   }
   return hash;
+}
+
+std::uint64_t path_hash(std::u16string_view p) noexcept {
+  constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t hash = 0x243F6A8885A308D3ULL ^ (p.size() * multiplier);
+  const char16_t* units = p.data();
+  std::size_t left = p.size();
+  for (; left >= 4; left -= 4, units += 4) {
+    std::uint64_t word;
+    std::memcpy(&word, units, 8);
+    hash = (hash ^ word) * multiplier;
+    hash ^= hash >> 29;
+  }
+  if (left > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, units, left * 2);
+    hash = (hash ^ word) * multiplier;
+  }
+  hash ^= hash >> 32;
+  return hash * 0xD6E8FEB86659FD93ULL;
 }
 
 void sort_device_map(DeviceMap& map) {

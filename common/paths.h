@@ -3,6 +3,7 @@
 // compare and report, and the rules built on it: the prefix test, the
 // long-path form for system calls and the device-prefix rewrite.
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,10 +49,23 @@ std::uint32_t long_path_refusal(std::u16string_view p, std::size_t extra_units =
 // 64-bit FNV-1a over the UTF-16 units as little-endian bytes.
 std::uint64_t fnv1a_path_hash(std::u16string_view p);
 
+// The hash of the engine's path tables: eight bytes (four units) per step,
+// several times quicker than FNV-1a on paths of a hundred units.
+std::uint64_t path_hash(std::u16string_view p) noexcept;
+
+// Equality of paths as one block compare: the standard comparison of
+// UTF-16 texts walks them unit by unit.
+struct PathEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const noexcept {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), 2 * a.size()) == 0);
+  }
+};
+
 struct PathHash {
   using is_transparent = void;
-  std::size_t operator()(std::u16string_view p) const noexcept { return static_cast<std::size_t>(fnv1a_path_hash(p)); }
-  std::size_t operator()(const std::u16string& p) const noexcept { return static_cast<std::size_t>(fnv1a_path_hash(p)); }
+  std::size_t operator()(std::u16string_view p) const noexcept { return static_cast<std::size_t>(path_hash(p)); }
+  std::size_t operator()(const std::u16string& p) const noexcept { return static_cast<std::size_t>(path_hash(p)); }
 };
 
 // (normalised device path, normalised drive), longest device path first.

@@ -2,22 +2,14 @@
 // create, then 10 million version-1 reads of the bound file key, decoded by
 // the same function that vt_replay_many runs.
 #include <cstdio>
-#include <ctime>
 
 #include "bench/replay/replay_figures.h"
+#include "bench/thread_cpu.h"
 #include "engine/core/configuration.h"
 #include "engine/core/engine_core.h"
 #include "engine/capture/decoder.h"
 
 using namespace mirrow;
-
-namespace {
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-}  // namespace
 
 int main() {
   EngineCore engine;
@@ -26,7 +18,7 @@ int main() {
   const test::Bytes read = bench::bound_read_payload();
   replay_event(engine, ReplayEvent{10, 0, 8, bench::replay_pid, bench::replay_time, name.data(), name.size()});
   const ReplayEvent bound_read{15, 1, 8, bench::replay_pid, bench::replay_time, read.data(), read.size()};
-  bench::measure_and_print("replay (engine core)", thread_cpu_seconds,
+  bench::measure_and_print("replay (engine core)", bench::thread_cpu_seconds,
                            [&] { replay_event_many(engine, bound_read, bench::replay_events); });
   std::printf("io_total %llu, errors %llu\n", static_cast<unsigned long long>(engine.counters.get(Counter::io_total)),
               static_cast<unsigned long long>(engine.counters.get(Counter::errors)));

@@ -4,19 +4,11 @@
 #include <cstdio>
 
 #include "bench/replay/replay_figures.h"
+#include "bench/thread_cpu.h"
 #include "tests/support/vantrel_api.h"
 
 using namespace mirrow;
 using mirrow::testing::vantrel;
-
-namespace {
-double thread_cpu_seconds() {
-  FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0.0;
-  auto units = [](const FILETIME& f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-  return static_cast<double>(units(kernel) + units(user)) * 1e-7;
-}
-}  // namespace
 
 int main() {
   vt_engine* engine = vantrel().vt_create();
@@ -26,7 +18,7 @@ int main() {
   const test::Bytes read = bench::bound_read_payload();
   vantrel().vt_replay(engine, 10, 0, 8, bench::replay_pid, bench::replay_time, name.data(), name.size());
   uint32_t status = 0;
-  bench::measure_and_print("vt_replay_many", thread_cpu_seconds, [&] {
+  bench::measure_and_print("vt_replay_many", bench::thread_cpu_seconds, [&] {
     status = vantrel().vt_replay_many(engine, 15, 1, 8, bench::replay_pid, bench::replay_time, read.data(),
                                       read.size(), bench::replay_events);
   });

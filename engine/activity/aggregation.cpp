@@ -8,25 +8,15 @@
 
 namespace mirrow {
 
-std::size_t ActivityKeyHash::operator()(const ActivityKey& k) const noexcept {
-  const std::uint64_t h = (static_cast<std::uint64_t>(k.pid) * 1315423911ULL) ^ (k.bucket * 0x9E3779B1ULL) ^
-                          (k.name_id * 0x9E3779B185EBCA87ULL) ^ (k.second_id * 0x100000001B3ULL) ^ k.kind;
-  return static_cast<std::size_t>(h);
-}
-
-std::uint64_t time_bucket(double first) noexcept {
-  const double window = std::trunc(first / 5.0);
-  if (!(window > 0.0)) return 0;  // also NaN
-  if (window >= 18446744073709551616.0) return UINT64_MAX;
-  return static_cast<std::uint64_t>(window);
-}
-
 namespace {
 
 // A read of exactly the probe path proves that capture works; checked before
 // the root test so that a probe outside every root is seen too.
 void note_probe_read(EngineCore& engine, const Name& name, std::uint32_t kind) {
-  if (kind != 1 || engine.probe_seen.load()) return;
+  if (kind != 1 || engine.probe_seen.load(std::memory_order_relaxed)) return;
+  // Only a name whose hash is the probe's can be the probe: every other read
+  // is settled without the lock.
+  if (name.hash != engine.probe_hash.load(std::memory_order_relaxed)) return;
   std::lock_guard lock(engine.probe_lock);
   if (!engine.probe_path.empty() && engine.probe_path == name.path) engine.probe_seen.store(true);
 }
@@ -50,8 +40,8 @@ void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind
   const double effective_last = last != 0.0 ? last : first;
   ActivityStore& store = engine.activity;
   std::lock_guard lock(store.activity_lock);
-  if (auto found = store.groups.find(key); found != store.groups.end()) {
-    merge_into(found->second, count, first, effective_last);
+  if (ActivityGroup* found = store.groups.find_hinted(key)) {
+    merge_into(*found, count, first, effective_last);
   } else if (store.groups.size() + store.ready_groups.size() < ActivityStore::group_cap) {
     store.groups.emplace(key, ActivityGroup{name, second, root, pid, kind, count, first, effective_last});
   } else {
@@ -63,11 +53,11 @@ namespace {
 
 // Orders by last time; a NaN time sorts after every number so that the
 // ordering stays strict even for nonsense input.
-bool earlier_last(const ActivityGroup& a, const ActivityGroup& b) {
-  const bool a_nan = std::isnan(a.last);
-  const bool b_nan = std::isnan(b.last);
+bool earlier_last(double a, double b) {
+  const bool a_nan = std::isnan(a);
+  const bool b_nan = std::isnan(b);
   if (a_nan || b_nan) return !a_nan && b_nan;
-  return a.last < b.last;
+  return a < b;
 }
 
 // Moves every open group to the tail of the ready queue. Room is made first,
@@ -83,10 +73,12 @@ void queue_open_groups(ActivityStore& store) {
 void ReadyQueue::reserve_for(std::size_t n) {
   const std::size_t needed = items_.size() + n;
   if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
+  if (n > order_.capacity()) order_.reserve(n);
 }
 
-void ReadyQueue::sort_tail(std::size_t from) noexcept {
-  std::sort(items_.begin() + static_cast<std::ptrdiff_t>(from), items_.end(), earlier_last);
+void ReadyQueue::sort_order() noexcept {
+  std::sort(order_.begin(), order_.end(),
+            [](const Placed& a, const Placed& b) { return earlier_last(a.last, b.last); });
 }
 
 void ReadyQueue::pop_front(std::size_t n) noexcept {

@@ -7,8 +7,8 @@
 #include <vector>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
+#include "common/flat_map.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -26,7 +26,11 @@ struct ActivityKey {
 };
 
 struct ActivityKeyHash {
-  std::size_t operator()(const ActivityKey& k) const noexcept;
+  std::size_t operator()(const ActivityKey& k) const noexcept {
+    const std::uint64_t h = (static_cast<std::uint64_t>(k.pid) * 1315423911ULL) ^ (k.bucket * 0x9E3779B1ULL) ^
+                            (k.name_id * 0x9E3779B185EBCA87ULL) ^ (k.second_id * 0x100000001B3ULL) ^ k.kind;
+    return static_cast<std::size_t>(h);
+  }
 };
 
 // One aggregated output record.
@@ -56,21 +60,31 @@ class ReadyQueue {
   // Makes room for n more groups; the only step that can fail.
   void reserve_for(std::size_t n);
   // Moves every group of the map to the tail, sorted by last time, and
-  // empties the map; cannot fail after reserve_for(groups.size()).
+  // empties the map; cannot fail after reserve_for(groups.size()). The
+  // times are sorted with the groups' places, and each group then moves
+  // once, straight to its place in the queue.
   template <typename Map>
   void append_sorted(Map& groups) noexcept {
-    const std::size_t old_size = items_.size();
-    for (auto& entry : groups) items_.push_back(std::move(entry.second));
+    order_.clear();
+    std::uint32_t index = 0;
+    for (const auto& entry : groups) order_.push_back(Placed{entry.second.last, index++});
+    sort_order();
+    const auto first = groups.begin();
+    for (const Placed& placed : order_) items_.push_back(std::move((first + placed.index)->second));
     groups.clear();
-    sort_tail(old_size);
   }
   // Removes n groups from the head, releasing their names.
   void pop_front(std::size_t n) noexcept;
 
  private:
-  void sort_tail(std::size_t from) noexcept;
+  struct Placed {
+    double last;
+    std::uint32_t index;  // in the map being queued
+  };
+  void sort_order() noexcept;
 
   std::vector<ActivityGroup> items_;
+  std::vector<Placed> order_;  // kept between drains, so queueing never allocates
   std::size_t head_ = 0;
 };
 
@@ -85,7 +99,7 @@ struct ActivityStore {
   // Held for a whole drain: the batch is formatted outside activity_lock,
   // and two host threads draining at once must not share or move it.
   std::mutex drain_lock;
-  std::unordered_map<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
+  FlatMap<ActivityKey, ActivityGroup, ActivityKeyHash> groups;  // still being filled
   ReadyQueue ready_groups;  // drained out of groups, not yet handed out
   std::string drain_text;  // the text most recently returned by vt_drain
   // The text before it, kept as the buffer of the next drain so that a
@@ -120,6 +134,13 @@ std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::
 
 // Five-second window of a Unix time; times outside the unsigned range
 // (negative, NaN, huge) saturate instead of overflowing the conversion.
-std::uint64_t time_bucket(double first) noexcept;
+inline std::uint64_t time_bucket(double first) noexcept {
+  const double window = first / 5.0;
+  // The conversion truncates toward zero by itself; below 1 the window is 0
+  // (also for NaN), beyond the unsigned range it saturates.
+  if (!(window >= 1.0)) return 0;
+  if (window >= 18446744073709551616.0) return UINT64_MAX;
+  return static_cast<std::uint64_t>(window);
+}
 
 }  // namespace mirrow

@@ -15,34 +15,44 @@ namespace {
 // are then copied instead of formatted twice.
 bool same_text(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
 
+// Bytes a record can take at most: both quoted paths at six bytes a unit,
+// two times, four integers and the punctuation.
+std::size_t record_room(std::u16string_view name, std::u16string_view second) {
+  return 6 * (name.size() + second.size()) + 4 + 2 * g17_max_chars + 4 * 20 + 16;
+}
+
+char* put(char* to, char c) {
+  *to = c;
+  return to + 1;
+}
+
 }  // namespace
 
 void append_drain_record(std::string& out, const ActivityGroup& group) {
-  out += '[';
-  const std::size_t first_at = out.size();
-  append_g17(out, group.first);
-  char first_text[40];
-  const std::size_t first_length = std::min(out.size() - first_at, sizeof first_text);
-  out.copy(first_text, first_length, first_at);
-  out += ',';
-  append_i64(out, group.root_id);
-  out += ',';
-  json_quote(out, group.name->path);
-  out += ',';
-  append_u64(out, group.kind);
-  out += ',';
-  append_u64(out, group.pid);
-  out += ',';
-  json_quote(out, group.second ? std::u16string_view(group.second->path) : std::u16string_view());
-  out += ',';
-  append_u64(out, group.count);
-  out += ',';
-  if (same_text(group.first, group.last) && first_length < sizeof first_text) {
-    out.append(first_text, first_length);
+  const std::u16string_view name(group.name->path);
+  const std::u16string_view second = group.second ? std::u16string_view(group.second->path) : std::u16string_view();
+  // The record is written straight into room made for its longest form,
+  // then the string is cut back to what was written.
+  const std::size_t start = out.size();
+  out.resize(start + record_room(name, second));
+  char* to = put(out.data() + start, '[');
+  char* const first_at = to;
+  to = write_g17(to, group.first);
+  char* const first_end = to;
+  to = write_i64(put(to, ','), group.root_id);
+  to = write_json_quoted(put(to, ','), name);
+  to = write_u64(put(to, ','), group.kind);
+  to = write_u64(put(to, ','), group.pid);
+  to = write_json_quoted(put(to, ','), second);
+  to = write_u64(put(to, ','), group.count);
+  to = put(to, ',');
+  if (same_text(group.first, group.last)) {
+    to = std::copy(first_at, first_end, to);
   } else {
-    append_g17(out, group.last);
+    to = write_g17(to, group.last);
   }
-  out += ']';
+  to = put(to, ']');
+  out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 void format_drain_batch(GroupSpan batch, std::string& text) {

@@ -24,12 +24,6 @@ const char* hand_out(const std::string& text, uint64_t* out_length) {
   return text.c_str();
 }
 
-// Thread handles and the session only change under the lifecycle lock.
-LiveFigures live_figures_of(Engine& engine) {
-  std::lock_guard hold(engine.lifecycle_lock);
-  return gather_live_figures(engine);
-}
-
 const char* failed_text(uint64_t* out_length) {
   if (out_length != nullptr) *out_length = 0;
   return nullptr;
@@ -52,7 +46,7 @@ uint32_t WINAPI vt_stats(vt_engine* handle, uint64_t* out, uint64_t out_count) {
   if (handle == nullptr || out == nullptr || out_count < statistics_count) return result_invalid;
   Engine& engine = engine_of(handle);
   return contained(1u, [&] {
-    const StatisticsValues values = statistics_values(engine, live_figures_of(engine));
+    const StatisticsValues values = statistics_values(engine, gather_live_figures(engine));
     std::copy(values.begin(), values.end(), out);
     return result_ok;
   });
@@ -62,7 +56,7 @@ const char* WINAPI vt_diagnostics(vt_engine* handle, uint64_t* out_length) {
   if (handle == nullptr) return failed_text(out_length);
   Engine& engine = engine_of(handle);
   const char* text = contained(static_cast<const char*>(nullptr), [&] {
-    std::string text = diagnostics_document(engine, live_figures_of(engine));
+    std::string text = diagnostics_document(engine, gather_live_figures(engine));
     std::lock_guard hold(engine.diagnostics_lock);
     engine.diagnostics_text.swap(text);
     return hand_out(engine.diagnostics_text, out_length);

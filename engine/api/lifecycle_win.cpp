@@ -45,6 +45,7 @@ std::uint32_t start_watcher_threads(Engine& engine) {
   for (auto& watcher : engine.watchers) {
     watcher->active.store(true);
     Watcher& w = *watcher;
+    std::lock_guard live(engine.live_lock);
     watcher->thread = std::thread([&engine, &w] { run_watcher(engine, w); });
   }
   for (auto& watcher : engine.watchers) {
@@ -93,6 +94,7 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
       stop_sequence(engine);
       return code;
     }
+    std::lock_guard live(engine.live_lock);
     engine.watchers.push_back(std::move(watcher));
   }
   engine.running.store(true);
@@ -102,7 +104,37 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
   return capture ? start_trace_sessions(engine) : result_ok;
 }
 
+namespace {
+
+// The watchers leave the list (under live_lock) before they are waited for,
+// so the reports never read one that is being taken down.
+void stop_watchers(Engine& engine) noexcept {
+  std::vector<std::unique_ptr<Watcher>> leaving;
+  {
+    std::lock_guard live(engine.live_lock);
+    leaving.swap(engine.watchers);
+  }
+  for (auto& watcher : leaving) {
+    if (watcher->directory) CancelIoEx(watcher->directory.get(), nullptr);
+    if (watcher->thread.joinable()) {
+      // A watcher never stops its own engine, but if it ever did, joining
+      // itself would deadlock; letting it go is the only safe choice.
+      if (watcher->thread.get_id() == std::this_thread::get_id()) watcher->thread.detach();
+      else watcher->thread.join();
+    }
+    watcher->directory.reset();
+  }
+}
+
+void set_stopping(Engine& engine, bool stopping) noexcept {
+  std::lock_guard live(engine.live_lock);
+  engine.stopping = stopping;
+}
+
+}  // namespace
+
 void stop_sequence(Engine& engine) noexcept {
+  set_stopping(engine, true);
   if (engine.stop_event) SetEvent(engine.stop_event.get());
   stop_capture(engine);
   try {
@@ -113,18 +145,12 @@ void stop_sequence(Engine& engine) noexcept {
   } catch (...) {
     engine.counters.add(Counter::errors);
   }
-  for (auto& watcher : engine.watchers) {
-    if (watcher->directory) CancelIoEx(watcher->directory.get(), nullptr);
-    if (watcher->thread.joinable()) {
-      // A watcher never stops its own engine, but if it ever did, joining
-      // itself would deadlock; letting it go is the only safe choice.
-      if (watcher->thread.get_id() == std::this_thread::get_id()) watcher->thread.detach();
-      else watcher->thread.join();
-    }
-    watcher->directory.reset();
+  stop_watchers(engine);
+  {
+    std::lock_guard live(engine.live_lock);
+    engine.running.store(false);
+    engine.stopping = false;
   }
-  engine.watchers.clear();
-  engine.running.store(false);
 }
 
 void destroy_engine(Engine* engine) noexcept {

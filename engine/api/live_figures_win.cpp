@@ -9,10 +9,10 @@
 namespace mirrow {
 namespace {
 
-// Running, and every watcher still inside its loop; with no watchers the
-// engine is healthy exactly while it runs.
+// Running, not being stopped, and every watcher still inside its loop; with
+// no watchers the engine is healthy exactly while it runs.
 bool watchers_healthy(const Engine& engine) {
-  bool healthy = engine.running.load();
+  bool healthy = engine.running.load() && !engine.stopping;
   for (const auto& watcher : engine.watchers) healthy = healthy && watcher->active.load();
   return healthy;
 }
@@ -37,6 +37,9 @@ double thread_cpu_seconds(std::thread& thread) noexcept {
 }
 
 LiveFigures gather_live_figures(Engine& engine) {
+  // The start and stop sequences change what is read here only under this
+  // lock, and hold it only for moments, so a report never waits for them.
+  std::lock_guard hold(engine.live_lock);
   LiveFigures live;
   live.capture_live = engine.capture_live.load();
   live.watchers_healthy = watchers_healthy(engine);

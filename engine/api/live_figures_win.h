@@ -10,6 +10,7 @@ namespace mirrow {
 
 struct Engine;
 
+// Takes the engine's live_lock; never waits for a start or a stop.
 LiveFigures gather_live_figures(Engine& engine);
 
 // Kernel plus user time the thread has used, in seconds; 0 for a thread that

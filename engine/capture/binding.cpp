@@ -12,35 +12,35 @@ namespace mirrow {
 std::size_t BindingMap::slot_index(std::uint64_t identity) const noexcept {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = home_slot(identity);
-  while (pool_[slots_[i] - 1].identity != identity) i = (i + 1) & mask;
+  while (slots_[i].identity != identity || slots_[i].node == 0) i = (i + 1) & mask;
   return i;
 }
 
 void BindingMap::place(std::uint32_t node) noexcept {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = home_slot(pool_[node].identity);
-  while (slots_[i] != 0) i = (i + 1) & mask;
-  slots_[i] = node + 1;
+  while (slots_[i].node != 0) i = (i + 1) & mask;
+  slots_[i] = Slot{pool_[node].identity, node + 1};
 }
 
 // Backward-shift deletion: later members of the probe run move up so that
 // every lookup still finds its entry without tombstones.
 void BindingMap::clear_slot(std::size_t hole) noexcept {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t j = (hole + 1) & mask; slots_[j] != 0; j = (j + 1) & mask) {
-    const std::size_t home = home_slot(pool_[slots_[j] - 1].identity);
+  for (std::size_t j = (hole + 1) & mask; slots_[j].node != 0; j = (j + 1) & mask) {
+    const std::size_t home = home_slot(slots_[j].identity);
     const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
     if (!stays) {
       slots_[hole] = slots_[j];
       hole = j;
     }
   }
-  slots_[hole] = 0;
+  slots_[hole] = Slot{};
 }
 
 void BindingMap::grow() {
   const std::size_t count = slots_.empty() ? 16 : slots_.size() * 2;
-  slots_.assign(count, 0);
+  slots_.assign(count, Slot{});
   shift_ = 64;
   for (std::size_t c = count; c > 1; c >>= 1) --shift_;
   for (std::uint32_t node = oldest_; node != none; node = pool_[node].newer) place(node);
@@ -94,6 +94,7 @@ bool BindingMap::erase(std::uint64_t identity) noexcept {
   clear_slot(slot_index(identity));
   unlink(node);
   pool_[node].binding = Binding{};  // drops the name reference now
+  pool_[node].identity = 0;         // so that no look-up hint points here
   free_.push_back(node);            // within the capacity reserved in put
   --size_;
   return true;
@@ -258,13 +259,16 @@ void close_binding(EngineCore& engine, BindingMapId map, std::uint64_t identity,
 
 Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
   const BindingState& s = engine.bindings;
-  const std::pair<const BindingMap*, std::uint64_t> order[] = {{&s.object_bindings, file_object},
-                                                               {&s.previous_object_bindings, file_object},
-                                                               {&s.key_bindings, file_key},
-                                                               {&s.previous_key_bindings, file_key}};
-  for (const auto& [map, identity] : order) {
+  // The current object binding answers nearly every read; it is looked at
+  // first and on its own.
+  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
+    return Resolution{&b->name, b->start, b->end, true};
+  }
+  const std::pair<const BindingMap*, std::uint64_t> rest[] = {
+      {&s.previous_object_bindings, file_object}, {&s.key_bindings, file_key}, {&s.previous_key_bindings, file_key}};
+  for (const auto& [map, identity] : rest) {
     const Binding* b = map->find(identity);
-    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, map == &s.object_bindings};
+    if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, false};
   }
   return Resolution{};
 }
@@ -305,6 +309,10 @@ void recover_pending(EngineCore& engine, bool forced) {
   const std::uint64_t now = s.ticks();
   if (!forced && now - s.last_recovery_ticks < recovery_interval_ms) return;
   s.last_recovery_ticks = now;
+  // Only this thread parks reads and writes, and every change of pending_io
+  // stores its size in the gauge under the lock: 0 means nothing to recover,
+  // and a replay's pass after every event costs no lock.
+  if (engine.counters.get(Counter::pending_names) == 0) return;
   std::lock_guard<std::mutex> guard(s.pending_lock);
   for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
     PendingIo& e = it->second;

@@ -11,7 +11,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <mutex>
 #include <string_view>
@@ -48,7 +47,7 @@ struct Binding {
 // Hash map identity -> Binding that remembers insertion order, so that a
 // full map gives up its oldest entries first. Open addressing with linear
 // probing over a power-of-two slot table keeps a lookup to one multiply and
-// a short probe; the entries live in a pool with stable addresses, linked
+// a short probe; the entries live in one pool vector, linked
 // oldest to newest.
 class BindingMap {
  public:
@@ -99,12 +98,16 @@ class BindingMap {
     return static_cast<std::size_t>((identity * 0x9E3779B97F4A7C15ULL) >> shift_);
   }
   std::uint32_t locate(std::uint64_t identity) const noexcept {
+    // Events come in runs on one identity (an open's reads, then its close):
+    // the entry found last is checked first. A freed entry has identity 0,
+    // which is never stored, so a stale hint never matches.
+    if (last_found_ != none && pool_[last_found_].identity == identity && identity != 0) return last_found_;
     if (slots_.empty()) return none;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = home_slot(identity);; i = (i + 1) & mask) {
-      const std::uint32_t slot = slots_[i];
-      if (slot == 0) return none;
-      if (pool_[slot - 1].identity == identity) return slot - 1;
+      const Slot& slot = slots_[i];
+      if (slot.node == 0) return none;
+      if (slot.identity == identity) return last_found_ = slot.node - 1;
     }
   }
   std::size_t slot_index(std::uint64_t identity) const noexcept;
@@ -114,13 +117,23 @@ class BindingMap {
   void link_newest(std::uint32_t node) noexcept;
   void unlink(std::uint32_t node) noexcept;
 
-  std::deque<Entry> pool_;             // stable addresses; freed entries are reused
+  // A probe compares identities in the slot table itself and touches the
+  // pool only for the entry it finds.
+  struct Slot {
+    std::uint64_t identity = 0;
+    std::uint32_t node = 0;  // pool index + 1; 0 = empty
+  };
+
+  // Grows (and moves) only when an entry is added: a Binding* from find
+  // stays valid until the next put on the same map.
+  std::vector<Entry> pool_;            // freed entries are reused
   std::vector<std::uint32_t> free_;    // pool indices of freed entries
-  std::vector<std::uint32_t> slots_;   // pool index + 1; 0 = empty
+  std::vector<Slot> slots_;
   unsigned shift_ = 64;                // 64 - log2(slot count)
   std::size_t size_ = 0;
   std::uint32_t oldest_ = none;
   std::uint32_t newest_ = none;
+  mutable std::uint32_t last_found_ = none;  // a hint only; see locate
 };
 
 // A read or write that found no name yet.
@@ -187,6 +200,9 @@ struct BindingState {
   std::uint64_t last_recovery_ticks = 0;
   std::uint64_t budget_refusals_seen = 0;  // names.budget_refusals at the last relief
   TickSource ticks = &tick_ms;
+  // The path of the event being decoded, parsed and normalised in place:
+  // its memory serves every event, so only a new name allocates.
+  std::u16string name_scratch;
 
   std::mutex pending_lock;  // guards pending_io and unknown_samples
   std::unordered_map<PendingKey, PendingIo, PendingKeyHash> pending_io;

@@ -58,7 +58,8 @@ void remember_missing_open(EngineCore& engine, std::uint64_t irp, const NameRef&
                            double timestamp) {
   if (!engine.track_missing_opens || !name || irp == 0) return;
   std::lock_guard<std::mutex> guard(engine.missing_lock);
-  if (engine.missing.find(std::u16string_view(name->path)) == engine.missing.end()) return;
+  // The name's hash is the path hash of the set: the path is not hashed again.
+  if (engine.missing.find(std::u16string_view(name->path), name->hash) == nullptr) return;
   auto& opens = engine.pending_opens.by_irp;
   // A full map is emptied whole; replacing an entry that is already there
   // does not grow it, so it never triggers that.
@@ -71,16 +72,18 @@ void remember_missing_open(EngineCore& engine, std::uint64_t irp, const NameRef&
 
 void on_name_event(EngineCore& engine, std::uint16_t id, PayloadCursor& cursor, double timestamp) {
   engine.counters.add(Counter::manifest_names);
-  NameFields f = parse_name_event(cursor);
-  const NameRef name = intern_name(engine, std::move(f.name));
-  if (id == file_event::name_create) bind_name(engine, BindingMapId::keys, f.file_key, name, timestamp);
-  else close_binding(engine, BindingMapId::keys, f.file_key, timestamp);
+  std::u16string& path = engine.bindings.name_scratch;
+  const std::uint64_t file_key = parse_name_event(cursor, path);
+  const NameRef name = intern_name_in_place(engine, path);
+  if (id == file_event::name_create) bind_name(engine, BindingMapId::keys, file_key, name, timestamp);
+  else close_binding(engine, BindingMapId::keys, file_key, timestamp);
 }
 
 void on_create(EngineCore& engine, std::uint16_t id, std::uint8_t version, PayloadCursor& cursor,
                std::uint32_t process_id, double timestamp) {
-  CreateFields f = parse_create(cursor, version);
-  const NameRef name = intern_name(engine, std::move(f.name));
+  std::u16string& path = engine.bindings.name_scratch;
+  const CreateFields f = parse_create(cursor, version, path);
+  const NameRef name = intern_name_in_place(engine, path);
   bind_name(engine, BindingMapId::objects, f.file_object, name, timestamp);
   remember_missing_open(engine, f.irp, name, process_id, timestamp);
   if (id == file_event::create_new_file) {
@@ -114,7 +117,9 @@ void on_operation_end(EngineCore& engine, PayloadCursor& cursor, double timestam
 
 void on_path_event(EngineCore& engine, std::uint16_t id, std::uint8_t version, PayloadCursor& cursor,
                    std::uint32_t process_id, double timestamp) {
-  const NameRef name = intern_name(engine, parse_path_event(cursor, version));
+  std::u16string& path = engine.bindings.name_scratch;
+  parse_path_event(cursor, version, path);
+  const NameRef name = intern_name_in_place(engine, path);
   const std::uint32_t kind = id == file_event::delete_path ? kind_deleted : kind_renamed;
   record_activity(engine, name, kind, process_id, timestamp, no_name(), 1, 0.0);
 }

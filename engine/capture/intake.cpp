@@ -36,12 +36,13 @@ void count_malformed(EngineCore& engine) noexcept {
 
 void bind_classic_name(EngineCore& engine, const EventView& event, std::uint32_t pointer_size) {
   PayloadCursor cursor(event.user_data, event.user_data_length, pointer_size);
-  NameFields f = parse_name_event(cursor);
-  const NameRef name = intern_name(engine, std::move(f.name));
+  std::u16string& path = engine.bindings.name_scratch;
+  const std::uint64_t file_key = parse_name_event(cursor, path);
+  const NameRef name = intern_name_in_place(engine, path);
   const double timestamp = unix_seconds_from_filetime(event.timestamp);
   engine.counters.add(Counter::classic_names);
-  if (event.opcode == opcode_file_delete) close_binding(engine, BindingMapId::keys, f.file_key, timestamp);
-  else bind_name(engine, BindingMapId::keys, f.file_key, name, timestamp);
+  if (event.opcode == opcode_file_delete) close_binding(engine, BindingMapId::keys, file_key, timestamp);
+  else bind_name(engine, BindingMapId::keys, file_key, name, timestamp);
 }
 
 void route_classic(EngineCore& engine, const EventView& event) noexcept {

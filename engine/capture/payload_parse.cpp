@@ -4,51 +4,44 @@
 
 namespace mirrow {
 
-void PayloadCursor::need(std::uint64_t bytes) const {
-  if (remaining() < bytes) throw PayloadError("short payload");
-}
+void fail_payload(const char* why) { throw PayloadError(why); }
 
-std::uint64_t PayloadCursor::pointer() {
-  need(pointer_size_);
-  std::uint64_t value = 0;  // a 4-byte pointer fills the low half (little-endian)
-  std::memcpy(&value, data_ + offset_, pointer_size_);
-  offset_ += pointer_size_;
-  return value;
-}
-
-std::uint32_t PayloadCursor::u32() {
-  need(4);
-  std::uint32_t value;
-  std::memcpy(&value, data_ + offset_, 4);
-  offset_ += 4;
-  return value;
+std::uint64_t PayloadCursor::string_units() const {
+  if (remaining() % 2 != 0) fail_payload("odd string");
+  const std::uint8_t* at = data_ + offset_;
+  const std::uint64_t whole_units = remaining() / 2;
+  for (std::uint64_t units = 0; units < whole_units; ++units, at += 2) {
+    if (at[0] == 0 && at[1] == 0) return units;
+  }
+  fail_payload("unterminated string");
 }
 
 std::u16string PayloadCursor::string() {
-  if (remaining() % 2 != 0) throw PayloadError("odd string");
-  const std::uint8_t* start = data_ + offset_;
-  std::uint64_t units = 0;
-  for (;;) {
-    if (remaining() < 2) throw PayloadError("unterminated string");
-    char16_t unit;
-    std::memcpy(&unit, data_ + offset_, 2);
-    offset_ += 2;
-    if (unit == 0) break;
-    ++units;
-  }
-  std::u16string text(units, u'\0');
-  std::memcpy(text.data(), start, units * 2);
+  std::u16string text;
+  string_into(text);
   return text;
+}
+
+void PayloadCursor::string_into(std::u16string& out) {
+  const std::uint64_t units = string_units();
+  out.resize(units);
+  std::memcpy(out.data(), data_ + offset_, units * 2);
+  offset_ += (units + 1) * 2;
 }
 
 NameFields parse_name_event(PayloadCursor& c) {
   NameFields f;
-  f.file_key = c.pointer();
-  f.name = c.string();
+  f.file_key = parse_name_event(c, f.name);
   return f;
 }
 
-CreateFields parse_create(PayloadCursor& c, std::uint8_t version) {
+std::uint64_t parse_name_event(PayloadCursor& c, std::u16string& name) {
+  const std::uint64_t file_key = c.pointer();
+  c.string_into(name);
+  return file_key;
+}
+
+CreateFields parse_create(PayloadCursor& c, std::uint8_t version, std::u16string& name) {
   CreateFields f;
   f.irp = c.pointer();
   if (version == 0) c.skip_pointer();  // thread
@@ -57,7 +50,7 @@ CreateFields parse_create(PayloadCursor& c, std::uint8_t version) {
   c.skip_u32();                    // create options
   c.skip_u32();                    // create attributes
   c.skip_u32();                    // share access
-  f.name = c.string();
+  c.string_into(name);
   return f;
 }
 
@@ -93,7 +86,7 @@ OperationEndFields parse_operation_end(PayloadCursor& c) {
   return f;
 }
 
-std::u16string parse_path_event(PayloadCursor& c, std::uint8_t version) {
+void parse_path_event(PayloadCursor& c, std::uint8_t version, std::u16string& path) {
   c.skip_pointer();                    // IRP
   if (version == 0) c.skip_pointer();  // thread
   c.skip_pointer();                    // file object
@@ -101,7 +94,7 @@ std::u16string parse_path_event(PayloadCursor& c, std::uint8_t version) {
   c.skip_pointer();                    // extra information
   if (version != 0) c.skip_u32();      // issuing thread id
   c.skip_u32();                        // information class
-  return c.string();
+  c.string_into(path);
 }
 
 }  // namespace mirrow

@@ -191,6 +191,7 @@ void run_names_session(Engine& engine) {
 // Stops the capture session after a failed start step.
 void abandon_capture_session(Engine& engine) {
   CaptureSession& capture = engine.capture;
+  std::lock_guard live(engine.live_lock);
   stop_session(*capture.calls, capture.session_handle.load(), capture.session_name,
                reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
   capture.session_handle.store(0);
@@ -228,6 +229,7 @@ void start_capture_thread(Engine& engine, TRACEHANDLE consumer) {
   engine.capture_live.store(true);
   try {
     const TraceCalls& calls = *capture.calls;
+    std::lock_guard live(engine.live_lock);
     capture.thread = std::thread([&engine, &calls, consumer] {
       run_consumer(calls, consumer);
       engine.capture_live.store(false);
@@ -273,7 +275,11 @@ std::uint32_t start_trace_sessions(Engine& engine) {
   const TraceCalls& calls = *capture.calls;
   GUID guid;
   if (const std::uint32_t status = new_session_guid(calls, guid); status != 0) return status;
-  capture.session_name = session_name(capture_session_prefix, from_guid(guid));
+  {
+    // The reports read the name (with the handle) under live_lock.
+    std::lock_guard live(engine.live_lock);
+    capture.session_name = session_name(capture_session_prefix, from_guid(guid));
+  }
   fill_session_block(capture.properties.data(), capture_session_properties(), guid);
 
   capture.owner_mark = mark_session_owned(engine, capture.session_name);
@@ -284,7 +290,10 @@ std::uint32_t start_trace_sessions(Engine& engine) {
     capture.owner_mark.reset();
     return start_status;
   }
-  capture.session_handle.store(session);
+  {
+    std::lock_guard live(engine.live_lock);
+    capture.session_handle.store(session);
+  }
 
   if (const std::uint32_t status = enable_kernel_file_provider(engine); status != 0) {
     abandon_capture_session(engine);
@@ -304,14 +313,23 @@ std::uint32_t start_trace_sessions(Engine& engine) {
 void stop_capture(Engine& engine) noexcept {
   CaptureSession& capture = engine.capture;
   const TraceCalls& calls = *capture.calls;
-  if (const std::uint64_t session = capture.session_handle.load(); session != 0) {
-    auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
-    if (stop_session(calls, session, capture.session_name, props) == 0) {
-      const SessionLosses losses = losses_of(capture.properties.data());
-      engine.startup.events_lost = losses.events;
-      engine.startup.buffers_lost = losses.buffers;
+  std::thread capture_thread;
+  {
+    // One system call under live_lock: the reports see the session running
+    // with its live losses, or stopped with the losses read here.
+    std::lock_guard live(engine.live_lock);
+    if (const std::uint64_t session = capture.session_handle.load(); session != 0) {
+      auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
+      if (stop_session(calls, session, capture.session_name, props) == 0) {
+        const SessionLosses losses = losses_of(capture.properties.data());
+        engine.startup.events_lost = losses.events;
+        engine.startup.buffers_lost = losses.buffers;
+      }
+      capture.session_handle.store(0);
     }
-    capture.session_handle.store(0);
+    // The thread leaves the engine before it is waited for, so the reports
+    // never read a thread object being joined.
+    capture_thread = std::move(capture.thread);
   }
   // Whether or not the stop succeeded, this process no longer looks after
   // the session: a session left running is the next sweep's to stop.
@@ -320,7 +338,7 @@ void stop_capture(Engine& engine) noexcept {
     calls.close_trace(capture.processing_handle);
     capture.processing_handle = no_consumer;
   }
-  join_unless_self(capture.thread);
+  join_unless_self(capture_thread);
   // The thread cleared it on its way out unless it never ran.
   engine.capture_live.store(false);
 }

@@ -43,7 +43,7 @@ void add_missing(EngineCore& engine, const char16_t* path) {
   if (path == nullptr) throw std::invalid_argument("missing path is null");
   std::u16string normalised = normalize_path(path);
   std::lock_guard<std::mutex> guard(engine.missing_lock);
-  engine.missing.insert(std::move(normalised));
+  engine.missing.emplace(std::move(normalised), true);
 }
 
 void clear_missing(EngineCore& engine) {
@@ -55,6 +55,7 @@ void set_probe(EngineCore& engine, const char16_t* path) {
   std::u16string normalised = normalize_path(path ? std::u16string(path) : std::u16string());
   {
     std::lock_guard<std::mutex> guard(engine.probe_lock);
+    engine.probe_hash.store(path_hash(normalised), std::memory_order_relaxed);
     engine.probe_path = std::move(normalised);
   }
   engine.probe_seen.store(false);
@@ -88,7 +89,7 @@ std::int64_t classify_name(EngineCore& engine, const Name& name) {
 
 bool is_missing(EngineCore& engine, std::u16string_view path) {
   std::lock_guard<std::mutex> guard(engine.missing_lock);
-  return engine.missing.find(path) != engine.missing.end();
+  return engine.missing.find(path) != nullptr;
 }
 
 }  // namespace mirrow

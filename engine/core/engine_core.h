@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "common/flat_map.h"
 #include "engine/activity/aggregation.h"
 #include "common/paths.h"
 #include "engine/activity/roots.h"
@@ -74,10 +74,14 @@ struct EngineCore {
   ClassificationCache classification;
 
   std::mutex missing_lock;
-  std::unordered_set<std::u16string, PathHash, std::equal_to<>> missing;
+  // The paths the host watches for appearance (the value is unused).
+  FlatMap<std::u16string, bool, PathHash, PathEqual> missing;
 
   std::mutex probe_lock;
   std::u16string probe_path;
+  // path_hash of probe_path, written with it: a read whose name hashes
+  // otherwise is not the probe, and needs no lock to know it.
+  std::atomic<std::uint64_t> probe_hash{0};
 
   // Capture side: decoding and binding run on one thread at a time.
   // While the engine runs that is the capture thread; while it is stopped,

@@ -26,11 +26,31 @@ struct Watcher {
   std::atomic<bool> active{false};
 };
 
+// Locks of an engine, and which may be taken while holding which (the
+// outer one first; a lock not named here is never held with another):
+//   lifecycle_lock -> replay_lock -> pending_lock
+//                                    -> probe_lock, the classification
+//                                       cache's lock, activity_lock
+//   lifecycle_lock -> live_lock
+//   lifecycle_lock -> missing_lock (around the pending-opens insertion)
+//   drain_lock -> activity_lock
+// names_lock and diagnostics_lock are leaves, taken alone. The report
+// exports (vt_stats, vt_diagnostics) and vt_drain never take lifecycle_lock
+// or replay_lock, so a start or stop in progress never holds them up.
 struct Engine : EngineCore {
   // Serialises the exports that start, stop or destroy the engine with each
-  // other and with the readers of its threads and session (vt_stats,
-  // vt_diagnostics). Engine threads never take it.
+  // other. Engine threads and the report exports never take it.
   std::mutex lifecycle_lock;
+  // Guards what the reports read of the running system: the watchers list,
+  // every thread object, the capture session's handle and name, and
+  // stopping. Held only for short reads and writes (and the one system call
+  // that stops or queries the capture session), never while waiting for a
+  // thread, a watcher or the names session.
+  std::mutex live_lock;
+  // Set under live_lock while the stop sequence takes the engine down, so
+  // the reports see a stopping engine as unhealthy rather than as running
+  // without watchers.
+  bool stopping = false;
   UniqueHandle stop_event;  // manual reset: signalled by the stop sequence
   std::vector<std::unique_ptr<Watcher>> watchers;
   CaptureSession capture;

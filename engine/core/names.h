@@ -9,8 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-
+#include "common/flat_map.h"
 #include "common/paths.h"
 
 namespace mirrow {
@@ -30,6 +29,7 @@ struct Name {
   std::u16string path;  // normalised, device prefix mapped to its drive
   std::shared_ptr<Budget> budget;
   std::uint64_t charge;  // 2 bytes per unit + 64
+  std::uint64_t hash = 0;  // path_hash of path, the key of the name table
   // Classification of this path under the current configuration, packed as
   // (generation << 32) | (root index + 1, or 0 when not reported); see
   // classify_name. Saves hashing the whole path for every event.
@@ -45,7 +45,7 @@ struct NameTable {
 
   std::mutex names_lock;
   // Keyed by a view of the name's own path, which lives as long as the entry.
-  std::unordered_map<std::u16string_view, NameRef, PathHash> name_table;
+  FlatMap<std::u16string_view, NameRef, PathHash, PathEqual> name_table;
   std::uint64_t next_name_id = 1;  // ids are never reused within an engine
   std::shared_ptr<Budget> budget = std::make_shared<Budget>();
   // New paths refused because the budget was full; the decoding thread looks
@@ -60,6 +60,11 @@ constexpr std::uint64_t name_charge(std::size_t units) { return 2 * static_cast<
 // (and 1 added to dropped and to budget_refusals) when the budget cannot
 // take a new path.
 NameRef intern_name(EngineCore& engine, std::u16string raw_path);
+
+// As intern_name for the raw path held in path, which is normalised and
+// device-mapped in place: a caller that keeps one buffer for every event
+// allocates only when a path is new to the table.
+NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
 
 // Drops every table entry whose name nothing else refers to.
 void release_unreferenced_names(EngineCore& engine);

@@ -11,6 +11,20 @@ std::string quoted(std::u16string_view s) {
   return out;
 }
 
+TEST(JsonQuote, appends_after_what_is_there_and_takes_exactly_its_length) {
+  std::string out = "[1,";
+  json_quote(out, u"a\"\u00e9");
+  EXPECT_EQ(out, "[1,\"a\\\"\\u00e9\"");
+}
+
+TEST(JsonQuote, written_into_a_buffer_of_six_bytes_a_unit_it_is_the_same_text) {
+  const std::u16string worst(40, u'\u2603');
+  std::string buffer(6 * worst.size() + 2, '\0');
+  char* end = write_json_quoted(buffer.data(), worst);
+  EXPECT_EQ(static_cast<std::size_t>(end - buffer.data()), buffer.size());
+  EXPECT_EQ(std::string(buffer.data(), end), quoted(std::u16string_view(worst)));
+}
+
 TEST(JsonQuote, printable_ascii_passes_through_and_quote_and_backslash_are_escaped) {
   EXPECT_EQ(quoted(u"plain text"), "\"plain text\"");
   EXPECT_EQ(quoted(u"c:\\data\\\"x\""), "\"c:\\\\data\\\\\\\"x\\\"\"");

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cmath>
 #include <limits>
 
 #include "common/file_time.h"
@@ -50,6 +52,40 @@ TEST(NumberFormat, integers_are_plain_decimal) {
   out += ',';
   append_i64(out, -2147483647 - 1);
   EXPECT_EQ(out, "0,18446744073709551615,-2147483648");
+}
+
+TEST(NumberFormat, writing_into_a_buffer_gives_the_appended_texts_within_their_room) {
+  const double times[] = {0.0, -0.0, 1764979200.5, 1e300, -1e-300, 5e-324, 0.1, 1e16, 1e17, -123456789.125,
+                          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::max()};
+  for (const double t : times) {
+    char buffer[g17_max_chars];
+    char* end = write_g17(buffer, t);
+    ASSERT_LE(end - buffer, static_cast<std::ptrdiff_t>(g17_max_chars));
+    EXPECT_EQ(std::string(buffer, end), g17(t));
+  }
+  char buffer[20];
+  EXPECT_EQ(std::string(buffer, write_u64(buffer, std::numeric_limits<std::uint64_t>::max())), "18446744073709551615");
+  EXPECT_EQ(std::string(buffer, write_i64(buffer, std::numeric_limits<std::int64_t>::min())), "-9223372036854775808");
+  EXPECT_EQ(std::string(buffer, write_u64(buffer, 0)), "0");
+}
+
+TEST(NumberFormat, times_of_this_era_come_out_as_the_general_formatter_writes_them) {
+  const auto general = [](double t) {
+    char buffer[64];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, t, std::chars_format::general, 17).ptr);
+  };
+  std::uint64_t state = 99;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const double t = 1e9 + static_cast<double>(state >> 11) * (9e9 / 9007199254740992.0);
+    ASSERT_EQ(g17(t), general(t)) << i;
+  }
+  // Whole seconds, halves exactly between two seventh decimals (rounded to
+  // the even one), and the edges of the range.
+  const double edges[] = {1e9, 1764979200.0, 1764979200.00390625, 1764979200.01171875, 1764979201.00000005,
+                          9999999999.99999995, std::nextafter(1e10, 0.0), std::nextafter(1e9, 0.0), 1e10};
+  for (const double t : edges) EXPECT_EQ(g17(t), general(t)) << general(t);
 }
 
 TEST(NumberFormat, output_ignores_the_process_locale) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/lowercase.h"
+
 namespace mirrow {
 namespace {
 
@@ -53,6 +55,47 @@ TEST(NormalizePath, removes_nested_prefixes_so_that_normalising_again_changes_no
     EXPECT_EQ(once, u"c:\\x") << std::string(in.begin(), in.end());
     EXPECT_EQ(normalize_path(once), once);
   }
+}
+
+// The rule spelled out step by step: every separator first, then the
+// prefixes, then case through the platform's rules for the whole text, then
+// the trailing back-slashes.
+std::u16string normalized_step_by_step(std::u16string p) {
+  for (char16_t& unit : p) {
+    if (unit == u'/') unit = u'\\';
+  }
+  for (;;) {
+    const std::u16string_view view(p);
+    if (view.starts_with(u"\\??\\")) p.erase(0, 4);
+    else if (view.starts_with(u"\\\\?\\UNC\\")) p.replace(0, 8, u"\\\\");
+    else if (view.starts_with(u"\\\\?\\")) p.erase(0, 4);
+    else break;
+  }
+  if (!p.empty()) lower_in_place(p.data(), p.size());
+  while (p.size() > 3 && p.back() == u'\\') p.pop_back();
+  return p;
+}
+
+TEST(NormalizePath, one_pass_gives_what_the_rule_gives_step_by_step) {
+  // Texts of units that matter to the rule: separators, prefix parts,
+  // upper and lower case, and letters outside ASCII at any position.
+  const char16_t alphabet[] = u"\\/?.:UNCunc\u00c9\u00e9\u0416Zz1";
+  std::uint64_t state = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string text;
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const std::size_t length = (state >> 33) % 24;
+    for (std::size_t i = 0; i < length; ++i) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      text += alphabet[(state >> 33) % (sizeof alphabet / sizeof alphabet[0] - 1)];
+    }
+    ASSERT_EQ(normalize_path(text), normalized_step_by_step(text)) << round;
+    // The spelling handed to the system differs from it in letter case only.
+    ASSERT_EQ(normalize_path(spell_path(text)), normalize_path(text)) << round;
+  }
+  // A prefix spelled with forward slashes behind another one.
+  EXPECT_EQ(normalize_path(u"\\??\\//?/UNC/Server/X/"), u"\\\\server\\x");
+  EXPECT_EQ(normalize_path(u"C:/Donn\u00C9es/R\u00C9/A/B/"), u"c:\\donn\u00e9es\\r\u00e9\\a\\b");
 }
 
 TEST(IsUnder, matches_whole_components_only) {
@@ -128,6 +171,20 @@ TEST(PathHash, is_fnv1a_over_little_endian_units) {
   h = (h ^ 0x61) * 0x100000001b3ULL;
   h = (h ^ 0x00) * 0x100000001b3ULL;
   EXPECT_EQ(fnv1a_path_hash(u"a"), h);
+}
+
+TEST(PathHash, equal_texts_hash_alike_and_a_change_in_any_unit_moves_the_hash) {
+  const std::u16string base = u"c:\\build\\src\\module017\\unit00423.cpp";
+  EXPECT_EQ(path_hash(base), path_hash(std::u16string(base)));
+  for (std::size_t length = 0; length <= base.size(); ++length) {
+    const std::u16string_view prefix = std::u16string_view(base).substr(0, length);
+    if (length > 0) {
+      std::u16string changed(prefix);
+      changed.back() = u'#';
+      EXPECT_NE(path_hash(prefix), path_hash(changed)) << length;
+    }
+    if (length < base.size()) EXPECT_NE(path_hash(prefix), path_hash(base.substr(0, length + 1))) << length;
+  }
 }
 
 }  // namespace

@@ -29,6 +29,19 @@ TEST(BindingMapOrder, evicts_the_oldest_insertion_first_and_replacing_makes_an_e
   EXPECT_TRUE(map.empty());
 }
 
+TEST(BindingMapLookup, the_entry_found_last_never_answers_for_an_identity_that_left) {
+  BindingMap map;
+  map.put(5, named(5));
+  ASSERT_NE(map.find(5), nullptr);  // now the entry found last
+  map.erase(5);
+  EXPECT_EQ(map.find(5), nullptr);
+  map.put(6, named(6));  // takes the freed entry
+  EXPECT_EQ(map.find(5), nullptr);
+  ASSERT_NE(map.find(6), nullptr);
+  EXPECT_EQ(map.find(6)->start, 6.0);
+  EXPECT_EQ(map.find(0), nullptr);
+}
+
 TEST(BindingMapOrder, erase_if_keeps_the_order_of_the_survivors) {
   BindingMap map;
   for (std::uint64_t id = 1; id <= 6; ++id) map.put(id, named(static_cast<double>(id)));

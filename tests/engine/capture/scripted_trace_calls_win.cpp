@@ -29,6 +29,7 @@ struct ScriptedCalls {
   static TraceScript& s() { return trace_script(); }
 
   static ULONG WINAPI start(PTRACEHANDLE handle, LPCWSTR name, PEVENT_TRACE_PROPERTIES properties) {
+    s().pass_gate(s().is_names(name) ? "start names" : "start capture");
     std::lock_guard<std::mutex> guard(s().lock_);
     const bool names = s().is_names(name);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(properties);
@@ -111,6 +112,7 @@ struct ScriptedCalls {
   }
 
   static ULONG WINAPI control(TRACEHANDLE session, LPCWSTR name, PEVENT_TRACE_PROPERTIES properties, ULONG code) {
+    if (code != EVENT_TRACE_CONTROL_QUERY && session != 0) s().pass_gate(std::string("stop ") + session_word(session));
     std::lock_guard<std::mutex> guard(s().lock_);
     s().controls_.push_back({session, text_of(name), code});
     if (code == EVENT_TRACE_CONTROL_QUERY) {
@@ -141,6 +143,7 @@ struct ScriptedCalls {
   }
 
   static ULONG WINAPI close(TRACEHANDLE consumer) {
+    s().pass_gate(std::string("close ") + session_word(consumer));
     std::lock_guard<std::mutex> guard(s().lock_);
     s().note(std::string("close ") + session_word(consumer));
     s().closed_.insert(consumer);
@@ -299,6 +302,32 @@ bool TraceScript::every_opened_consumer_ended() const {
 bool TraceScript::wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms) {
   std::unique_lock<std::mutex> guard(lock_);
   return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return delivered_.count(consumer) != 0; });
+}
+
+void TraceScript::hold(std::string word) {
+  std::lock_guard<std::mutex> guard(gate_lock_);
+  held_word_ = std::move(word);
+  holding_ = false;
+}
+
+bool TraceScript::wait_until_held(DWORD timeout_ms) {
+  std::unique_lock<std::mutex> guard(gate_lock_);
+  return gate_changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return holding_; });
+}
+
+void TraceScript::release() {
+  std::lock_guard<std::mutex> guard(gate_lock_);
+  held_word_.clear();
+  holding_ = false;
+  gate_changed_.notify_all();
+}
+
+void TraceScript::pass_gate(const std::string& word) {
+  std::unique_lock<std::mutex> guard(gate_lock_);
+  if (held_word_.empty() || held_word_ != word) return;
+  holding_ = true;
+  gate_changed_.notify_all();
+  gate_changed_.wait(guard, [&] { return held_word_ != word; });
 }
 
 const TraceCalls& TraceScript::calls() {

@@ -131,6 +131,14 @@ class TraceScript {
   // Blocks until ProcessTrace of that consumer has delivered its events.
   bool wait_until_delivered(TRACEHANDLE consumer, DWORD timeout_ms);
 
+  // Holds the next call whose log word is word ("start names", "stop
+  // capture", "close capture") before it does anything, until release():
+  // a start or stop then stays in progress for as long as a test needs.
+  void hold(std::string word);
+  // True once a held call waits, within timeout_ms.
+  bool wait_until_held(DWORD timeout_ms);
+  void release();
+
   // The table that engines use in place of the system calls.
   static const TraceCalls& calls();
 
@@ -140,6 +148,8 @@ class TraceScript {
   SessionScript& script_of(TRACEHANDLE handle);
   void note(std::string entry);
   void note_trail(std::string entry);
+  // Waits here while the call with that word is held.
+  void pass_gate(const std::string& word);
 
   mutable std::mutex lock_;
   std::condition_variable changed_;
@@ -156,6 +166,11 @@ class TraceScript {
   std::vector<std::thread::id> delivery_threads_;
   std::set<TRACEHANDLE> started_, stopped_, opened_, closed_, delivered_;
   std::uint32_t next_guid_ = 0x1000;
+
+  std::mutex gate_lock_;
+  std::condition_variable gate_changed_;
+  std::string held_word_;
+  bool holding_ = false;
 };
 
 // The one script of this test program.
