@@ -27,7 +27,6 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-[ -f /work/ccache-env.sh ] && . /work/ccache-env.sh
 
 base="$(mktemp -d /tmp/mix-base.XXXXXX)"
 cleanup() { git -C "$here" worktree remove --force "$base/tree" >/dev/null 2>&1 || true; rm -rf "$base"; }
