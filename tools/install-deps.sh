@@ -11,7 +11,9 @@ command -v g++ >/dev/null || need+=(g++)
 command -v clang++ >/dev/null || need+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || dpkg -s libclang-rt-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v flock >/dev/null || need+=(util-linux)
-python3 -c 'import yaml' 2>/dev/null || need+=(python3-yaml)
+# Debian's own Python reads the workflow file; a python3 earlier on PATH
+# (pyenv, say) may lack the yaml module that its package brings.
+[ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import yaml' 2>/dev/null || need+=(python3 python3-yaml)
 if [ ${#need[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo

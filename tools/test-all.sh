@@ -10,7 +10,7 @@ for preset in native windows-x64; do
 done
 status=0
 # The Windows CI workflow must at least be valid YAML.
-python3 -c 'import sys, yaml; yaml.safe_load(open(sys.argv[1]))' .github/workflows/windows.yml || status=1
+/usr/bin/python3 -c 'import sys, yaml; yaml.safe_load(open(sys.argv[1]))' .github/workflows/windows.yml || status=1
 ctest --preset native || status=1
 ctest --preset windows-x64 || status=1
 # The engine core's concurrency test under ThreadSanitizer: its preset builds that one target.
