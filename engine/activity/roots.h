@@ -20,7 +20,7 @@ struct Root {
   bool flag = false;    // flagged roots are matched before unflagged ones
   // The path as the host spelled it (spell_path), which the watcher hands
   // to the system; empty means the normalised path serves.
-  std::u16string spelling;
+  std::u16string spelling{};
 };
 
 // The spelling of the first root whose normalised path is path, so that

@@ -26,7 +26,7 @@ GUID to_guid(const SessionGuid& g) {
 
 SessionGuid from_guid(const GUID& guid) {
   SessionGuid g;
-  std::memcpy(&g, &guid, sizeof g);
+  std::memcpy(static_cast<void*>(&g), &guid, sizeof g);
   return g;
 }
 

@@ -63,7 +63,9 @@ TEST(FlatMap, agrees_with_a_standard_map_through_inserts_erasures_and_emptying) 
     const int* found = random() % 2 ? map.find(key) : map.find_hinted(key);
     const auto expected = reference.find(key);
     ASSERT_EQ(found != nullptr, expected != reference.end()) << "key " << key << " round " << round;
-    if (found != nullptr) EXPECT_EQ(*found, expected->second);
+    if (found != nullptr) {
+      EXPECT_EQ(*found, expected->second);
+    }
   }
   std::size_t walked = 0;
   for (const auto& [key, value] : map) {

@@ -183,7 +183,9 @@ TEST(PathHash, equal_texts_hash_alike_and_a_change_in_any_unit_moves_the_hash) {
       changed.back() = u'#';
       EXPECT_NE(path_hash(prefix), path_hash(changed)) << length;
     }
-    if (length < base.size()) EXPECT_NE(path_hash(prefix), path_hash(base.substr(0, length + 1))) << length;
+    if (length < base.size()) {
+      EXPECT_NE(path_hash(prefix), path_hash(base.substr(0, length + 1))) << length;
+    }
   }
 }
 

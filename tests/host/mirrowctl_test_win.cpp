@@ -216,8 +216,9 @@ TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine
   for (const char* area : areas) EXPECT_THAT(text.out, HasSubstr("\n" + std::string(area) + "  ")) << area;
   EXPECT_THAT(text.out, HasSubstr("watcher                  passed"));
   EXPECT_THAT(text.out, HasSubstr(" 0 failed, "));
-  if (running_under_wine())
+  if (running_under_wine()) {
     EXPECT_THAT(text.out, HasSubstr("capture and attribution  unavailable  no real-time tracing on Wine\n"));
+  }
 
   const Outcome json = run_mirrowctl({L"check", L"--json"}, 180000);
   EXPECT_EQ(json.exit_code, 0u) << json.err;
@@ -230,7 +231,9 @@ TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine
     EXPECT_NE(checks[i]["result"].as_text(), u"failed") << areas[i] << ": " << utf8_from_utf16(checks[i]["reason"].as_text());
   }
   EXPECT_EQ((*report)["failed"].as_u64(), 0u);
-  if (running_under_wine()) EXPECT_EQ(checks[2]["result"].as_text(), u"unavailable");
+  if (running_under_wine()) {
+    EXPECT_EQ(checks[2]["result"].as_text(), u"unavailable");
+  }
 }
 
 TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) {

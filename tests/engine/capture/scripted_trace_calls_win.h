@@ -33,7 +33,7 @@ struct ScriptedEvent {
   bool header_32bit = false;
   std::uint32_t process_id = 0;
   std::int64_t timestamp = 133000000000000000;  // a 2022 file time
-  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> data{};
 };
 
 // Scripted answers and losses for one of the two sessions.
@@ -63,7 +63,7 @@ struct EnableCall {
   bool has_parameters = false;
   ULONG parameters_version = 0, enable_property = 0, control_flags = 0, filter_count = 0, filter_type = 0, filter_size = 0;
   GUID source_id{};
-  std::vector<std::uint8_t> filter;
+  std::vector<std::uint8_t> filter{};
 };
 
 struct OpenCall {
