@@ -1,7 +1,6 @@
 #include "host/check_report.h"
 
 #include <algorithm>
-#include <array>
 
 #include "common/json_writer.h"
 #include "common/trace_session_owner.h"
