@@ -32,8 +32,11 @@ void write_units(char*& to, std::u16string_view s) {
 
 // Eight units at once while all are printable ASCII other than the quote
 // and the back-slash, which is nearly every unit of a path: each is its own
-// byte. Returns how many units were written (a multiple of eight).
-std::size_t write_plain_blocks(char* to, const char16_t* units, std::size_t count) {
+// byte. Returns how many units were written plain: up to the first special
+// unit, or every whole block when there is none. A block holding a special
+// unit is stored whole too; the bytes from that unit on are written over by
+// what follows, and the caller's room (six bytes a unit) holds the eight.
+std::size_t write_plain_run(char* to, const char16_t* units, std::size_t count) {
   std::size_t done = 0;
   const __m128i below = _mm_set1_epi16(0x20);
   const __m128i above = _mm_set1_epi16(0x7E);
@@ -44,9 +47,10 @@ std::size_t write_plain_blocks(char* to, const char16_t* units, std::size_t coun
     // Signed compares: units from 0x8000 up count as below 0x20.
     const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(block, below), _mm_cmpgt_epi16(block, above));
     const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(block, quote), _mm_cmpeq_epi16(block, backslash));
-    const __m128i special = _mm_or_si128(outside, escaped);
-    if (_mm_movemask_epi8(special) != 0) break;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(to + done), _mm_packus_epi16(block, block));
+    // Two mask bits per unit: the lowest set bit over two is the first special unit.
+    const unsigned special = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(outside, escaped)));
+    if (special != 0) return done + static_cast<std::size_t>(__builtin_ctz(special) / 2);
   }
   return done;
 }
@@ -56,11 +60,11 @@ std::size_t write_plain_blocks(char* to, const char16_t* units, std::size_t coun
 char* write_json_quoted(char* to, std::u16string_view s) {
   *to++ = '"';
   while (!s.empty()) {
-    const std::size_t plain = write_plain_blocks(to, s.data(), s.size());
+    const std::size_t plain = write_plain_run(to, s.data(), s.size());
     to += plain;
     s.remove_prefix(plain);
-    // The block with a special unit (or the last few units) one by one.
-    const std::size_t step = std::min<std::size_t>(s.size(), 8);
+    // The special unit found, or the last few units one by one.
+    const std::size_t step = s.size() < 8 ? s.size() : 1;
     write_units(to, s.substr(0, step));
     s.remove_prefix(step);
   }

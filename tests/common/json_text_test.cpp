@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
+
 namespace mirrow {
 namespace {
 
@@ -51,6 +54,38 @@ TEST(JsonQuote, utf8_input_is_decoded_first) {
   out.clear();
   json_quote_utf8(out, "a\xff");
   EXPECT_EQ(out, "\"a\\ufffd\"");
+}
+
+// The rules, one unit at a time, for comparison with the block-wise writer.
+std::string quoted_unit_by_unit(std::u16string_view s) {
+  std::string out = "\"";
+  for (char16_t unit : s) {
+    if (unit == u'"' || unit == u'\\') {
+      out += '\\';
+      out += static_cast<char>(unit);
+    } else if (unit < 0x20 || unit > 0x7E) {
+      char escape[7];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
+      out += escape;
+    } else {
+      out += static_cast<char>(unit);
+    }
+  }
+  return out + "\"";
+}
+
+TEST(JsonQuote, special_units_at_every_place_of_a_block_come_out_as_unit_by_unit) {
+  // Mostly plain text with a special unit now and then, at every offset and
+  // length, so that each place of an eight-unit block and each short tail is met.
+  const char16_t specials[] = {u'\\', u'"', 0x1F, 0x7F, 0x00E9, 0xD83D, 0x8000, 0xFFFF, 0};
+  std::mt19937 random(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string text(random() % 40, u'a');
+    for (char16_t& unit : text) {
+      unit = random() % 6 == 0 ? specials[random() % 9] : static_cast<char16_t>(0x20 + random() % 95);
+    }
+    ASSERT_EQ(quoted(std::u16string_view(text)), quoted_unit_by_unit(text)) << "round " << round;
+  }
 }
 
 }  // namespace
