@@ -1,5 +1,7 @@
 #include "engine/capture/payload_parse.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 namespace mirrow {
@@ -8,9 +10,18 @@ void fail_payload(const char* why) { throw PayloadError(why); }
 
 std::uint64_t PayloadCursor::string_units() const {
   if (remaining() % 2 != 0) fail_payload("odd string");
-  const std::uint8_t* at = data_ + offset_;
+  const std::uint8_t* const start = data_ + offset_;
   const std::uint64_t whole_units = remaining() / 2;
-  for (std::uint64_t units = 0; units < whole_units; ++units, at += 2) {
+  std::uint64_t units = 0;
+  // Eight units per step while a whole block is left: paths run to a hundred
+  // units and more.
+  const __m128i zero = _mm_setzero_si128();
+  for (; units + 8 <= whole_units; units += 8) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + 2 * units));
+    const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, zero)));
+    if (zeros != 0) return units + static_cast<std::uint64_t>(__builtin_ctz(zeros) / 2);
+  }
+  for (const std::uint8_t* at = start + 2 * units; units < whole_units; ++units, at += 2) {
     if (at[0] == 0 && at[1] == 0) return units;
   }
   fail_payload("unterminated string");
@@ -64,18 +75,26 @@ IdentityFields parse_close(PayloadCursor& c, std::uint8_t version) {
   return f;
 }
 
+namespace {
+
+std::uint64_t pointer_at(const std::uint8_t* at, std::uint32_t pointer_size) {
+  std::uint64_t value = 0;  // a 4-byte pointer fills the low half (little-endian)
+  std::memcpy(&value, at, pointer_size == 8 ? 8 : 4);
+  return value;
+}
+
+}  // namespace
+
+// Reads and writes are most of the stream and their layout is fixed, so the
+// whole payload is checked once and the two identities read in place.
 IdentityFields parse_io(PayloadCursor& c, std::uint8_t version) {
-  IdentityFields f;
-  c.skip_u64();                        // byte offset
-  c.skip_pointer();                    // IRP
-  if (version == 0) c.skip_pointer();  // thread
-  f.file_object = c.pointer();
-  f.file_key = c.pointer();
-  if (version != 0) c.skip_u32();  // issuing thread id
-  c.skip_u32();                    // I/O size
-  c.skip_u32();                    // I/O flags
-  if (version != 0) c.skip_u32();  // extra flags
-  return f;
+  const std::uint32_t p = c.pointer_size();
+  // byte offset, IRP, [thread], file object, file key, [issuing thread id],
+  // I/O size, I/O flags, [extra flags]
+  const std::uint64_t pointers_before_object = version == 0 ? 2 : 1;
+  const std::uint64_t length = 8 + p * (pointers_before_object + 2) + 4 * (version == 0 ? 2 : 4);
+  const std::uint8_t* at = c.take(length) + 8 + p * pointers_before_object;
+  return IdentityFields{pointer_at(at, p), pointer_at(at + p, p)};
 }
 
 OperationEndFields parse_operation_end(PayloadCursor& c) {

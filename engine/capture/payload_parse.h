@@ -47,6 +47,14 @@ class PayloadCursor {
   void string_into(std::u16string& out);
 
   std::uint64_t remaining() const noexcept { return length_ - offset_; }
+  std::uint32_t pointer_size() const noexcept { return pointer_size_; }
+  // The next bytes fields at once: one length check for a fixed layout.
+  const std::uint8_t* take(std::uint64_t bytes) {
+    need(bytes);
+    const std::uint8_t* at = data_ + offset_;
+    offset_ += bytes;
+    return at;
+  }
 
  private:
   void need(std::uint64_t bytes) const {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "decode_fixture.h"
+#include "engine/capture/payload_parse.h"
 
 namespace mirrow::test {
 namespace {
@@ -313,6 +314,24 @@ TEST_F(DecoderTest, an_unterminated_name_still_counts_as_a_name_event) {
   EXPECT_EQ(counter(Counter::manifest_names), 1u);
   EXPECT_EQ(counter(Counter::errors), 1u);
   EXPECT_EQ(counter(Counter::malformed), 1u);
+}
+
+TEST(PayloadCursorTest, a_string_ends_at_its_first_zero_unit_at_any_length_and_offset) {
+  // Terminators at every place of an eight-unit block, after a field that
+  // leaves the string at an even or odd address, with more bytes after it.
+  for (std::size_t lead : {0u, 1u, 2u, 8u}) {
+    for (std::size_t units = 0; units < 40; ++units) {
+      std::u16string text(units, u'x');
+      for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char16_t>(u'a' + i % 26 + 256 * (i % 3));
+      Bytes payload(lead, 0x7F);
+      const Bytes strings = PayloadBuilder(8).text(text).text(u"after").bytes();
+      payload.insert(payload.end(), strings.begin(), strings.end());
+      PayloadCursor cursor(payload.data(), payload.size(), 8);
+      for (std::size_t i = 0; i < lead; ++i) cursor.take(1);
+      ASSERT_EQ(cursor.string(), text) << units << " units after " << lead;
+      EXPECT_EQ(cursor.string(), u"after");
+    }
+  }
 }
 
 TEST_F(DecoderTest, negative_or_non_finite_timestamps_count_errors_only) {
