@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/flat_map.h"
+#include "common/short_lock.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -95,7 +96,8 @@ struct ActivityStore {
   static constexpr std::size_t batch_groups = 1024;    // groups per drain
   static constexpr std::size_t batch_bytes = 1048576;  // estimated text per drain
 
-  std::mutex activity_lock;
+  // Taken for every event recorded; held only briefly except by a drain.
+  ShortLock activity_lock;
   // Held for a whole drain: the batch is formatted outside activity_lock,
   // and two host threads draining at once must not share or move it.
   std::mutex drain_lock;

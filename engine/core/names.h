@@ -11,6 +11,7 @@
 #include <string_view>
 #include "common/flat_map.h"
 #include "common/paths.h"
+#include "common/short_lock.h"
 
 namespace mirrow {
 
@@ -43,7 +44,7 @@ struct NameTable {
   static constexpr std::size_t capacity = 65536;
   static constexpr std::uint64_t budget_limit = 33554432;  // 32 MiB of path text
 
-  std::mutex names_lock;
+  ShortLock names_lock;  // taken for every path an event names
   // Keyed by a view of the name's own path, which lives as long as the entry.
   FlatMap<std::u16string_view, NameRef, PathHash, PathEqual> name_table;
   std::uint64_t next_name_id = 1;  // ids are never reused within an engine

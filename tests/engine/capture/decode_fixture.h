@@ -52,7 +52,7 @@ class DecodeTest : public ::testing::Test {
 
   std::vector<Activity> activities() {
     std::vector<Activity> out;
-    std::lock_guard<std::mutex> guard(engine.activity.activity_lock);
+    std::lock_guard guard(engine.activity.activity_lock);
     for (const auto& [key, g] : engine.activity.groups) {
       out.push_back({utf8_from_utf16(g.name->path), g.kind, g.pid, g.count, g.first, g.last});
     }

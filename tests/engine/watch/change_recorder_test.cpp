@@ -40,7 +40,7 @@ class ChangeRecorderTest : public ::testing::Test {
 
   std::vector<Activity> activity() {
     std::vector<Activity> out;
-    std::lock_guard<std::mutex> guard(engine.activity.activity_lock);
+    std::lock_guard guard(engine.activity.activity_lock);
     for (const auto& [key, group] : engine.activity.groups)
       out.push_back({group.name->path, group.second ? group.second->path : u"", group.kind, group.pid, group.count});
     std::sort(out.begin(), out.end(), [](const Activity& a, const Activity& b) { return a.kind < b.kind; });
@@ -123,7 +123,7 @@ TEST(ChangeRecorderPaths, joins_names_to_a_watched_drive_root_without_doubling_t
   ChangeRecorder recorder(engine, u"c:\\");
   const auto bytes = change_records({{1, u"top.txt"}});
   recorder.handle_buffer(bytes.data(), bytes.size());
-  std::lock_guard<std::mutex> guard(engine.activity.activity_lock);
+  std::lock_guard guard(engine.activity.activity_lock);
   ASSERT_EQ(engine.activity.groups.size(), 1u);
   EXPECT_EQ(engine.activity.groups.begin()->second.name->path, u"c:\\top.txt");
 }

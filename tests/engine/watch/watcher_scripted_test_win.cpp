@@ -136,7 +136,7 @@ class ScriptedWatcherTest : public ::testing::Test {
   std::uint64_t count(Counter c) const { return engine->counters.get(c); }
 
   std::size_t groups_of_kind(std::uint32_t kind) {
-    std::lock_guard<std::mutex> guard(engine->activity.activity_lock);
+    std::lock_guard guard(engine->activity.activity_lock);
     std::size_t n = 0;
     for (const auto& [key, group] : engine->activity.groups) n += group.kind == kind ? 1 : 0;
     return n;
