@@ -41,12 +41,20 @@ char* write_i64(char* to, std::int64_t value) { return std::to_chars(to, to + 20
 
 namespace {
 
-// Writes the digits of value (below 10^digits) zero-padded to digits.
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the digits of value (below 10^digits) zero-padded to digits, two
+// at a time: a drain writes seventeen digits per time.
 char* write_padded(char* to, std::uint64_t value, int digits) {
-  for (int i = digits - 1; i >= 0; --i) {
-    to[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+  int i = digits;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(to + i - 2, digit_pairs + 2 * (value % 100), 2);
+    value /= 100;
   }
+  if (i == 1) to[0] = static_cast<char>('0' + value % 10);
   return to + digits;
 }
 
