@@ -41,14 +41,19 @@ class FlatMap {
   Value* find(const K& key) noexcept {
     return find(key, Hash{}(key));
   }
-  // As find, but the entry found or inserted last is compared first, before
-  // any hashing: for keys that come in runs.
+  // As find, but the two entries found or inserted last are compared first,
+  // before any hashing: for keys that come in runs, or in two runs that
+  // alternate (the reads and writes of one open file).
   template <typename K>
   Value* find_hinted(const K& key) noexcept {
     if (hint_ < entries_.size() && Equal{}(entries_[hint_].first, key)) return &entries_[hint_].second;
+    if (older_hint_ < entries_.size() && Equal{}(entries_[older_hint_].first, key)) {
+      std::swap(hint_, older_hint_);
+      return &entries_[hint_].second;
+    }
     const std::size_t at = locate(key, Hash{}(key));
     if (at == none) return nullptr;
-    hint_ = slot_entry(slots_[at]);
+    remember(slot_entry(slots_[at]));
     return &entries_[hint_].second;
   }
   // As find, with the key's hash already known (Hash{}(key)).
@@ -71,7 +76,7 @@ class FlatMap {
     if (const std::size_t at = locate(key, hash); at != none) return entries_[slot_entry(slots_[at])].second;
     if ((entries_.size() + 1) * 2 > slots_.size()) grow();
     entries_.push_back(Entry{std::move(key), std::move(value)});
-    hint_ = entries_.size() - 1;
+    remember(entries_.size() - 1);
     place(tag_of(hash), static_cast<std::uint32_t>(hint_));
     return entries_.back().second;
   }
@@ -173,7 +178,15 @@ class FlatMap {
 
   std::vector<Entry> entries_;
   std::vector<std::uint64_t> slots_;
-  std::size_t hint_ = 0;  // index of the entry found or inserted last; checked before use
+  void remember(std::size_t entry) noexcept {
+    older_hint_ = hint_;
+    hint_ = entry;
+  }
+
+  // Indices of the entries found or inserted last and the one before; hints
+  // only, checked before use.
+  std::size_t hint_ = 0;
+  std::size_t older_hint_ = 0;
 };
 
 }  // namespace mirrow
