@@ -92,11 +92,6 @@ void ReadyQueue::pop_front(std::size_t n) noexcept {
   }
 }
 
-std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept {
-  const std::uint64_t second_units = group.second ? group.second->path.size() : 0;
-  return 6 * static_cast<std::uint64_t>(group.name->path.size()) + 6 * second_units + 256;
-}
-
 GroupSpan take_drain_batch(ActivityStore& store) {
   std::lock_guard lock(store.activity_lock);
   queue_open_groups(store);

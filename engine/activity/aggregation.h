@@ -126,7 +126,10 @@ GroupSpan take_drain_batch(ActivityStore& store);
 void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept;
 
 // Text size the batch limit assumes for one group.
-std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept;
+inline std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept {
+  const std::uint64_t second_units = group.second ? group.second->path.size() : 0;
+  return 6 * static_cast<std::uint64_t>(group.name->path.size()) + 6 * second_units + 256;
+}
 
 // The test hook behind vt_test_emit: 87 for a null path, a kind outside
 // 1..10, a time that is not finite or while the engine runs, else interns
