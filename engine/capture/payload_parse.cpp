@@ -77,9 +77,16 @@ IdentityFields parse_close(PayloadCursor& c, std::uint8_t version) {
 
 namespace {
 
+// Two fixed-size copies: a copy of a size known only at run time becomes a
+// byte loop.
 std::uint64_t pointer_at(const std::uint8_t* at, std::uint32_t pointer_size) {
-  std::uint64_t value = 0;  // a 4-byte pointer fills the low half (little-endian)
-  std::memcpy(&value, at, pointer_size == 8 ? 8 : 4);
+  if (pointer_size == 8) {
+    std::uint64_t value;
+    std::memcpy(&value, at, 8);
+    return value;
+  }
+  std::uint32_t value;  // zero-extended
+  std::memcpy(&value, at, 4);
   return value;
 }
 

@@ -26,9 +26,16 @@ class PayloadCursor {
 
   std::uint64_t pointer() {
     need(pointer_size_);
-    std::uint64_t value = 0;  // a 4-byte pointer fills the low half (little-endian)
-    std::memcpy(&value, data_ + offset_, pointer_size_ == 8 ? 8 : 4);
+    const std::uint8_t* at = data_ + offset_;
     offset_ += pointer_size_;
+    // Fixed-size copies: one of a run-time size becomes a byte loop.
+    if (pointer_size_ == 8) {
+      std::uint64_t value;
+      std::memcpy(&value, at, 8);
+      return value;
+    }
+    std::uint32_t value;  // zero-extended, as a 4-byte pointer is
+    std::memcpy(&value, at, 4);
     return value;
   }
   std::uint32_t u32() {
