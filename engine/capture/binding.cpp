@@ -166,11 +166,6 @@ void remember_replaced(EngineCore& engine, BindingMapId map, std::uint64_t ident
   history.put(identity, Binding{old.name, old.start, std::min(old.end, t)});
 }
 
-const NameRef& no_name() {
-  static const NameRef empty;
-  return empty;
-}
-
 constexpr std::string_view reason_no_identity = "no_identity";
 constexpr std::string_view reason_pending_limit = "pending_limit";
 constexpr std::string_view reason_newer_binding = "newer_binding";
@@ -225,6 +220,10 @@ void spread_binding(EngineCore& engine, std::uint64_t file_object, std::uint64_t
   // second lookup of the object.
   const Binding* object = r.from_current_object ? nullptr : engine.bindings.object_bindings.find(file_object);
   if (r.from_current_object || (object != nullptr && t >= object->start)) {
+    // Every read of an open file spreads the same name again; when the key
+    // already holds it from r.start or earlier, binding would change nothing.
+    const Binding* key = engine.bindings.key_bindings.find(file_key);
+    if (key != nullptr && key->name == *r.name && key->start <= r.start && r.start <= key->end) return;
     bind_name(engine, BindingMapId::keys, file_key, *r.name, r.start);
   } else if (bind_name(engine, BindingMapId::objects, file_object, *r.name, r.start)) {
     engine.counters.add(Counter::key_derived_bindings);
@@ -290,7 +289,7 @@ void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t f
     // Spreading writes only to the map of the other identity (or, for a key
     // binding, re-binds the same name in place), so r.name stays valid.
     if (r.end == open_end) spread_binding(engine, file_object, file_key, r, t);
-    record_activity(engine, *r.name, kind, process_id, t, no_name(), 1, 0.0);
+    record_activity(engine, *r.name, kind, process_id, t, no_name, 1, 0.0);
     return;
   }
   std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);
@@ -319,7 +318,7 @@ void recover_pending(EngineCore& engine, bool forced) {
     const Resolution r = resolve(engine, e.file_object, e.file_key, e.first);
     if (!e.newer) e.newer = has_newer_binding(engine, e.file_object, e.file_key, e.first);
     if (r.name != nullptr) {
-      record_activity(engine, *r.name, e.kind, e.process_id, e.first, no_name(), e.count, e.last);
+      record_activity(engine, *r.name, e.kind, e.process_id, e.first, no_name, e.count, e.last);
       engine.counters.add(Counter::late_recovered, e.count);
       it = s.pending_io.erase(it);
     } else if (due(e, now)) {

@@ -19,11 +19,6 @@ constexpr std::uint32_t status_no_such_file = 0xC000000F;
 constexpr std::uint32_t status_name_not_found = 0xC0000034;
 constexpr std::uint32_t status_path_not_found = 0xC000003A;
 
-const NameRef& no_name() {
-  static const NameRef empty;
-  return empty;
-}
-
 // Pruning, relief of the name budget and late recovery are spread over the
 // event stream by its count.
 void run_maintenance(EngineCore& engine, std::uint64_t n) {
@@ -87,7 +82,7 @@ void on_create(EngineCore& engine, std::uint16_t id, std::uint8_t version, Paylo
   bind_name(engine, BindingMapId::objects, f.file_object, name, timestamp);
   remember_missing_open(engine, f.irp, name, process_id, timestamp);
   if (id == file_event::create_new_file) {
-    record_activity(engine, name, kind_created, process_id, timestamp, no_name(), 1, 0.0);
+    record_activity(engine, name, kind_created, process_id, timestamp, no_name, 1, 0.0);
   }
 }
 
@@ -111,7 +106,7 @@ void on_operation_end(EngineCore& engine, PayloadCursor& cursor, double timestam
   opens.erase(it);
   const bool recent = engine.bindings.ticks() - open.stored_ticks < pending_open_life_ms;
   if (recent && is_not_found(f.status)) {
-    record_activity(engine, open.name, kind_missing_open, open.process_id, timestamp, no_name(), 1, 0.0);
+    record_activity(engine, open.name, kind_missing_open, open.process_id, timestamp, no_name, 1, 0.0);
   }
 }
 
@@ -121,7 +116,7 @@ void on_path_event(EngineCore& engine, std::uint16_t id, std::uint8_t version, P
   parse_path_event(cursor, version, path);
   const NameRef name = intern_name_in_place(engine, path);
   const std::uint32_t kind = id == file_event::delete_path ? kind_deleted : kind_renamed;
-  record_activity(engine, name, kind, process_id, timestamp, no_name(), 1, 0.0);
+  record_activity(engine, name, kind, process_id, timestamp, no_name, 1, 0.0);
 }
 
 void dispatch(EngineCore& engine, std::uint16_t id, std::uint8_t version, PayloadCursor& cursor,

@@ -39,6 +39,10 @@ struct Name {
 };
 using NameRef = std::shared_ptr<const Name>;
 
+// The absent second name of most activity: constant-initialised, so that
+// handing it out costs no guard check.
+inline constinit const NameRef no_name{};
+
 // The name table with its lock, id sequence and byte budget.
 struct NameTable {
   static constexpr std::size_t capacity = 65536;
