@@ -67,6 +67,19 @@ class FlatMap {
     return const_cast<FlatMap*>(this)->find(key);
   }
 
+  // Place of the entry with this key in the walk order, or npos; a new entry
+  // goes last, and places change only when entries are erased.
+  static constexpr std::size_t npos = ~std::size_t{0};
+  template <typename K>
+  std::size_t position(const K& key, std::uint64_t hash) const noexcept {
+    const std::size_t at = locate(key, hash);
+    return at == none ? npos : slot_entry(slots_[at]);
+  }
+  // The value at a place, or null past the end.
+  const Value* value_at(std::size_t place) const noexcept {
+    return place < entries_.size() ? &entries_[place].second : nullptr;
+  }
+
   // Inserts (key, value) unless the key is present; the stored value either way.
   Value& emplace(Key key, Value value) {
     const std::uint64_t hash = Hash{}(key);

@@ -203,6 +203,8 @@ struct BindingState {
   // The path of the event being decoded, parsed and normalised in place:
   // its memory serves every event, so only a new name allocates.
   std::u16string name_scratch;
+  // The raw paths interned last, for the files a build opens again and again.
+  RecentNames recent_names;
 
   std::mutex pending_lock;  // guards pending_io and unknown_samples
   std::unordered_map<PendingKey, PendingIo, PendingKeyHash> pending_io;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 #include "common/flat_map.h"
 #include "common/paths.h"
 #include "common/short_lock.h"
@@ -70,6 +71,33 @@ NameRef intern_name(EngineCore& engine, std::u16string raw_path);
 // device-mapped in place: a caller that keeps one buffer for every event
 // allocates only when a path is new to the table.
 NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
+
+// The raw paths the decoding thread interned last, each with the name it
+// came to: a build opens the same files again and again, and the same raw
+// text always normalises to the same path (the device map is fixed when
+// the engine is made), so a repeated path skips normalising, mapping and
+// hashing. An entry answers only while the table still holds its name at
+// the place it had, so a name the table let go is made again exactly as
+// without this memory. Used by the decoding thread alone, unlocked.
+class RecentNames {
+ public:
+  static constexpr std::size_t slot_count = 4096;
+
+  struct Slot {
+    std::u16string raw;
+    std::uint64_t name_id = 0;  // 0: empty
+    std::size_t place = 0;      // in the name table
+  };
+
+  Slot& slot_for(std::u16string_view raw);
+
+ private:
+  std::vector<Slot> slots_;  // made on first use
+};
+
+// intern_name_in_place for a path the decoding thread parsed from an event,
+// remembered in recent.
+NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16string& path);
 
 // Drops every table entry whose name nothing else refers to.
 void release_unreferenced_names(EngineCore& engine);

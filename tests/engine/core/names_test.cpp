@@ -104,5 +104,93 @@ TEST(NameInterning, a_name_outliving_its_engine_returns_its_charge_to_the_shared
   EXPECT_EQ(budget->bytes.load(), 0u);
 }
 
+// ---- names of events, remembered by their raw text ---------------------------
+
+TEST(EventNames, a_repeated_raw_path_and_its_other_spellings_come_to_one_name) {
+  EngineCore engine;
+  engine.device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
+  RecentNames recent;
+  std::u16string raw = u"\\Device\\HarddiskVolume1\\Build\\Src\\Unit00042.cpp";
+  const NameRef first = intern_event_name(engine, recent, raw);
+  EXPECT_EQ(first->path, u"c:\\build\\src\\unit00042.cpp");
+  raw = u"\\Device\\HarddiskVolume1\\Build\\Src\\Unit00042.cpp";
+  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
+  raw = u"\\device\\harddiskvolume1\\build\\src\\unit00042.CPP";
+  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
+  EXPECT_EQ(intern_name(engine, u"C:\\Build\\Src\\Unit00042.cpp"), first);
+}
+
+TEST(EventNames, a_name_the_table_let_go_is_made_again_as_without_the_memory) {
+  EngineCore engine;
+  RecentNames recent;
+  std::u16string raw = u"C:\\Data\\Kept\\Report.txt";
+  const NameRef held = intern_event_name(engine, recent, raw);
+  // Still alive here, but no longer in the table: a new name, as intern_name gives.
+  engine.names.name_table.clear();
+  raw = u"C:\\Data\\Kept\\Report.txt";
+  const NameRef again = intern_event_name(engine, recent, raw);
+  EXPECT_NE(again, held);
+  EXPECT_EQ(again->id, 2u);
+  EXPECT_EQ(intern_name(engine, u"c:\\data\\kept\\report.txt"), again);
+  // Refused by a full budget once the table has forgotten it.
+  engine.names.name_table.clear();
+  engine.names.budget->bytes = NameTable::budget_limit;
+  raw = u"C:\\Data\\Kept\\Report.txt";
+  EXPECT_FALSE(intern_event_name(engine, recent, raw));
+  EXPECT_EQ(engine.counters.get(Counter::dropped), 1u);
+}
+
+// Two engines see the same interning, releasing and emptying; one interns
+// through the memory of raw paths, the other without it. Every name must
+// come out with the same id and path in both, whatever the memory holds.
+TEST(EventNames, the_memory_of_raw_paths_never_changes_a_name) {
+  EngineCore remembering, plain;
+  for (EngineCore* e : {&remembering, &plain}) e->device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
+  RecentNames recent;
+  std::vector<NameRef> held_remembering, held_plain;
+  std::uint64_t state = 11;
+  const auto next = [&state](std::uint64_t bound) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (state >> 33) % bound;
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const std::uint64_t dice = next(100);
+    if (dice < 2) {
+      release_unreferenced_names(remembering);
+      release_unreferenced_names(plain);
+    } else if (dice < 3) {
+      remembering.names.name_table.clear();
+      plain.names.name_table.clear();
+    } else if (dice < 6) {
+      held_remembering.clear();
+      held_plain.clear();
+    } else if (dice < 7) {
+      const std::uint64_t bytes = next(2) == 0 ? NameTable::budget_limit : 0;
+      remembering.names.budget->bytes = bytes + remembering.names.budget->bytes.load() % 4096;
+      plain.names.budget->bytes = bytes + plain.names.budget->bytes.load() % 4096;
+    } else {
+      // Sixty files whose raw texts share their last sixteen units in pairs,
+      // in either letter case, some in device form.
+      const std::uint64_t file = next(60);
+      std::u16string raw = next(2) ? u"\\Device\\HarddiskVolume1\\" : u"C:\\";
+      raw += file % 2 ? u"Tree" : u"tree";
+      raw += static_cast<char16_t>(u'a' + file / 2 % 26);
+      raw += u"\\Folder\\Same Last Sixteen.txt";
+      std::u16string copy = raw;
+      const NameRef a = intern_event_name(remembering, recent, raw);
+      const NameRef b = intern_name_in_place(plain, copy);
+      ASSERT_EQ(a == nullptr, b == nullptr) << "step " << step;
+      if (a == nullptr) continue;
+      ASSERT_EQ(a->id, b->id) << "step " << step;
+      ASSERT_EQ(a->path, b->path) << "step " << step;
+      if (next(3) == 0) {
+        held_remembering.push_back(a);
+        held_plain.push_back(b);
+      }
+    }
+  }
+  EXPECT_EQ(remembering.names.next_name_id, plain.names.next_name_id);
+}
+
 }  // namespace
 }  // namespace mirrow
