@@ -66,14 +66,14 @@ TEST_F(TraceSessionTest, runs_the_names_session_to_its_end_before_the_capture_se
   EXPECT_EQ(trace_script().processed(), (Log{"names", "capture"}));
   EXPECT_TRUE(engine->capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), TraceScript::capture_session);
-  EXPECT_EQ(engine->capture.processing_handle, TraceScript::capture_consumer);
+  EXPECT_EQ(engine->capture.processing_handle.get(), TraceScript::capture_consumer);
 
   stop_sequence(*engine);
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
 }
 
 TEST_F(TraceSessionTest, names_both_sessions_with_their_prefix_and_a_fresh_guid) {
@@ -261,7 +261,7 @@ TEST_F(TraceSessionTest, a_capture_consumer_that_cannot_open_stops_the_session_a
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"enable", "open capture", "stop capture"}));
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_TRUE(trace_script().every_started_session_stopped());
 }
@@ -301,7 +301,7 @@ TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_f
   EXPECT_EQ(engine->startup.buffers_lost, 5u);
   // The handle is forgotten, the consumer closed and the thread joined anyway.
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
   // The session itself was ended by the stop by name that followed.
   const Log log = trace_script().log();
@@ -482,7 +482,7 @@ TEST(TraceSessionOnThisSystem, a_refused_capture_leaves_no_session_and_records_t
   EXPECT_EQ(engine->startup.names_session_status, 5u);
   EXPECT_FALSE(engine->startup.system_names_enabled);
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_TRUE(engine->running.load());
