@@ -3,6 +3,7 @@
 // loss counts, and delivery of records through the consumer callback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -358,6 +359,52 @@ TEST_F(TraceSessionTest, destroying_a_capturing_engine_stops_its_session) {
   EXPECT_TRUE(trace_script().every_started_session_stopped());
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+}
+
+std::ptrdiff_t times(const Log& log, const std::string& word) { return std::count(log.begin(), log.end(), word); }
+
+TEST_F(TraceSessionTest, each_consumer_is_closed_exactly_once_across_stops_and_restarts) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  stop_sequence(*engine);
+  // Failed stops close their consumers before the join rather than after it.
+  trace_script().names.stop_status = ERROR_ACCESS_DENIED;
+  trace_script().capture.stop_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  engine.reset();
+  const Log log = trace_script().log();
+  EXPECT_EQ(times(log, "close names"), 2);
+  EXPECT_EQ(times(log, "close capture"), 2);
+  EXPECT_EQ(times(log, "stop names"), 2);
+  EXPECT_EQ(times(log, "stop capture"), 2);
+}
+
+// The scripted enable, except that a capture state request throws, as a
+// failing allocation inside the call would.
+ULONG WINAPI enable_throwing_at_capture_state(TRACEHANDLE session, LPCGUID provider, ULONG code, UCHAR level,
+                                              ULONGLONG match_any, ULONGLONG match_all, ULONG timeout,
+                                              PENABLE_TRACE_PARAMETERS parameters) {
+  if (code == EVENT_CONTROL_CODE_CAPTURE_STATE) throw std::runtime_error("capture state");
+  return TraceScript::calls().enable_trace(session, provider, code, level, match_any, match_all, timeout, parameters);
+}
+
+TEST_F(TraceSessionTest, an_exception_after_the_capture_consumer_opened_still_closes_it_exactly_once) {
+  static const TraceCalls calls = [] {
+    TraceCalls throwing = TraceScript::calls();
+    throwing.enable_trace = &enable_throwing_at_capture_state;
+    return throwing;
+  }();
+  engine->capture.calls = &calls;
+  EXPECT_THROW(start_engine(*engine, true, false), std::runtime_error);
+  EXPECT_EQ(engine->capture.processing_handle.get(), TraceScript::capture_consumer);
+
+  stop_sequence(*engine);
+  EXPECT_FALSE(engine->capture.processing_handle.valid());
+  engine.reset();
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+  EXPECT_EQ(times(log, "close capture"), 1);
 }
 
 // Every way a start can fail, followed by a stop or straight by the engine's
