@@ -187,9 +187,12 @@ void run_names_session(Engine& engine) {
   TRACEHANDLE started = 0;
   figures.names_session_status = calls.start_trace(&started, wide(name.c_str()), block.get());
   if (figures.names_session_status != 0) return;
-  TraceSession session(started, TraceSessionTraits{&calls, &name, block.get()});
-
-  consume_names_session(engine, session, name, block);
+  {
+    // Stopped by the end of this scope on every path, so that the time
+    // recorded below includes the stop.
+    TraceSession session(started, TraceSessionTraits{&calls, &name, block.get()});
+    consume_names_session(engine, session, name, block);
+  }
   figures.startup_name_seconds = static_cast<double>(tick_ms() - started_at) / 1000.0;
 }
 
