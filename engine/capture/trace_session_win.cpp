@@ -12,7 +12,6 @@
 namespace mirrow {
 namespace {
 
-constexpr TRACEHANDLE no_consumer = ~0ULL;
 constexpr std::uint32_t names_session_wait_ms = 100;
 
 static_assert(sizeof(EVENT_TRACE_PROPERTIES) == logger_name_offset, "the session name follows the fixed block");
@@ -70,14 +69,15 @@ std::uint32_t new_session_guid(const TraceCalls& calls, GUID& guid) {
   return SUCCEEDED(result) ? 0 : static_cast<std::uint32_t>(result);
 }
 
-// Opens a real-time consumer that hands every record to the engine.
-TRACEHANDLE open_consumer(const TraceCalls& calls, Engine& engine, std::u16string& name) {
+// Opens a real-time consumer that hands every record to the engine; empty
+// when the open fails, with the reason left in GetLastError().
+TraceConsumer open_consumer(const TraceCalls& calls, Engine& engine, std::u16string& name) {
   EVENT_TRACE_LOGFILEW logfile{};
   logfile.LoggerName = wide(name.data());
   logfile.ProcessTraceMode = consumer_mode;
   logfile.EventRecordCallback = &receive_event_record;
   logfile.Context = &engine;
-  return calls.open_trace(&logfile);
+  return TraceConsumer(calls.open_trace(&logfile), TraceConsumerTraits{&calls});
 }
 
 std::uint32_t consumer_open_error() { return open_failure_status(GetLastError()); }
@@ -127,36 +127,40 @@ void join_unless_self(std::thread& thread) noexcept {
 
 // The names session once it has started: open its consumer and run it on a
 // thread, wait the session's time (or until a stop), stop the session, record
-// its losses, close the consumer and join the thread.
-void consume_names_session(Engine& engine, TRACEHANDLE session, std::u16string& name, PropertyBlock& block) {
+// its losses, close the consumer and join the thread. A consumer that cannot
+// be opened leaves the session to its owner, which stops it.
+void consume_names_session(Engine& engine, TraceSession& session, std::u16string& name, PropertyBlock& block) {
   const TraceCalls& calls = *engine.capture.calls;
   StartupFigures& figures = engine.startup;
-  const TRACEHANDLE consumer = open_consumer(calls, engine, name);
-  if (consumer == no_consumer) {
+  TraceConsumer consumer = open_consumer(calls, engine, name);
+  if (!consumer) {
     figures.names_session_status = consumer_open_error();
-    stop_session(calls, session, name, block.get());
     return;
   }
   std::thread names_thread;
   try {
-    names_thread = std::thread([&calls, consumer] { run_consumer(calls, consumer); });
+    names_thread = std::thread([&calls, handle = consumer.get()] { run_consumer(calls, handle); });
   } catch (...) {
-    stop_session(calls, session, name, block.get());
-    calls.close_trace(consumer);
+    // The session stops before its consumer closes, as on every other path.
+    session.reset();
+    consumer.reset();
     figures.names_session_status = 8;
     return;
   }
   WaitForSingleObject(engine.stop_event.get(), names_session_wait_ms);
 
-  const ULONG stop_status = stop_session(calls, session, name, block.get());
+  // Stopped here rather than by its owner: the stop's status and the losses
+  // it leaves in the block are what the engine reports.
+  const ULONG stop_status = stop_session(calls, session.release(), name, block.get());
   figures.names_session_status = stop_status;
   const SessionLosses losses = losses_of(block.bytes.data());
   figures.startup_name_losses = losses.events + losses.buffers;
-  // A stopped session ends ProcessTrace by itself; otherwise closing the
-  // consumer is what makes it return.
-  if (stop_status != 0) calls.close_trace(consumer);
+  // A stopped session ends ProcessTrace by itself, and its consumer closes
+  // once the thread is done with it; after a failed stop, closing the
+  // consumer is what makes ProcessTrace return, so it closes before the join.
+  if (stop_status != 0) consumer.reset();
   join_unless_self(names_thread);
-  if (stop_status == 0) calls.close_trace(consumer);
+  consumer.reset();
   figures.system_names_enabled = (stop_status == 0);
 }
 
@@ -180,20 +184,27 @@ void run_names_session(Engine& engine) {
 
   // Released when this function returns, after the session has been stopped.
   const UniqueHandle owner_mark = mark_session_owned(engine, name);
-  TRACEHANDLE session = 0;
-  figures.names_session_status = calls.start_trace(&session, wide(name.c_str()), block.get());
+  TRACEHANDLE started = 0;
+  figures.names_session_status = calls.start_trace(&started, wide(name.c_str()), block.get());
   if (figures.names_session_status != 0) return;
-
-  consume_names_session(engine, session, name, block);
+  {
+    // Stopped by the end of this scope on every path, so that the time
+    // recorded below includes the stop.
+    TraceSession session(started, TraceSessionTraits{&calls, &name, block.get()});
+    consume_names_session(engine, session, name, block);
+  }
   figures.startup_name_seconds = static_cast<double>(tick_ms() - started_at) / 1000.0;
+}
+
+EVENT_TRACE_PROPERTIES* capture_block(CaptureSession& capture) {
+  return reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
 }
 
 // Stops the capture session after a failed start step.
 void abandon_capture_session(Engine& engine) {
   CaptureSession& capture = engine.capture;
   std::lock_guard live(engine.live_lock);
-  stop_session(*capture.calls, capture.session_handle.load(), capture.session_name,
-               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
+  capture.session.reset();
   capture.session_handle.store(0);
   capture.owner_mark.reset();
 }
@@ -223,15 +234,18 @@ std::uint32_t request_capture_state(Engine& engine) {
                                             capture_state_keywords, 0, capture_state_timeout_ms, nullptr);
 }
 
-void start_capture_thread(Engine& engine, TRACEHANDLE consumer) {
+// The consumer is the engine's from here on: if the thread cannot be made,
+// the stop that follows the failed start closes it.
+void start_capture_thread(Engine& engine, TraceConsumer consumer) {
   CaptureSession& capture = engine.capture;
-  capture.processing_handle = consumer;
+  const TRACEHANDLE handle = consumer.get();
+  capture.processing_handle = std::move(consumer);
   engine.capture_live.store(true);
   try {
     const TraceCalls& calls = *capture.calls;
     std::lock_guard live(engine.live_lock);
-    capture.thread = std::thread([&engine, &calls, consumer] {
-      run_consumer(calls, consumer);
+    capture.thread = std::thread([&engine, &calls, handle] {
+      run_consumer(calls, handle);
       engine.capture_live.store(false);
     });
   } catch (...) {
@@ -283,44 +297,44 @@ std::uint32_t start_trace_sessions(Engine& engine) {
   fill_session_block(capture.properties.data(), capture_session_properties(), guid);
 
   capture.owner_mark = mark_session_owned(engine, capture.session_name);
-  TRACEHANDLE session = 0;
-  const ULONG start_status = calls.start_trace(&session, wide(capture.session_name.c_str()),
-                                               reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data()));
+  TRACEHANDLE started = 0;
+  const ULONG start_status = calls.start_trace(&started, wide(capture.session_name.c_str()), capture_block(capture));
   if (start_status != 0) {
     capture.owner_mark.reset();
     return start_status;
   }
   {
     std::lock_guard live(engine.live_lock);
-    capture.session_handle.store(session);
+    capture.session = TraceSession(started, TraceSessionTraits{&calls, &capture.session_name, capture_block(capture)});
+    capture.session_handle.store(started);
   }
 
   if (const std::uint32_t status = enable_kernel_file_provider(engine); status != 0) {
     abandon_capture_session(engine);
     return status;
   }
-  const TRACEHANDLE consumer = open_consumer(calls, engine, capture.session_name);
-  if (consumer == no_consumer) {
+  TraceConsumer consumer = open_consumer(calls, engine, capture.session_name);
+  if (!consumer) {
     const std::uint32_t status = consumer_open_error();
     abandon_capture_session(engine);
     return status;
   }
-  start_capture_thread(engine, consumer);
+  start_capture_thread(engine, std::move(consumer));
   engine.startup.capture_state_status = request_capture_state(engine);
   return 0;
 }
 
 void stop_capture(Engine& engine) noexcept {
   CaptureSession& capture = engine.capture;
-  const TraceCalls& calls = *capture.calls;
   std::thread capture_thread;
   {
     // One system call under live_lock: the reports see the session running
     // with its live losses, or stopped with the losses read here.
     std::lock_guard live(engine.live_lock);
-    if (const std::uint64_t session = capture.session_handle.load(); session != 0) {
-      auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(capture.properties.data());
-      if (stop_session(calls, session, capture.session_name, props) == 0) {
+    if (capture.session) {
+      // Stopped here rather than by its owner: only a successful stop's
+      // losses are kept.
+      if (stop_session(*capture.calls, capture.session.release(), capture.session_name, capture_block(capture)) == 0) {
         const SessionLosses losses = losses_of(capture.properties.data());
         engine.startup.events_lost = losses.events;
         engine.startup.buffers_lost = losses.buffers;
@@ -334,14 +348,14 @@ void stop_capture(Engine& engine) noexcept {
   // Whether or not the stop succeeded, this process no longer looks after
   // the session: a session left running is the next sweep's to stop.
   capture.owner_mark.reset();
-  if (capture.processing_handle != no_consumer) {
-    calls.close_trace(capture.processing_handle);
-    capture.processing_handle = no_consumer;
-  }
+  // Closing the consumer is what ends ProcessTrace when the stop failed.
+  capture.processing_handle.reset();
   join_unless_self(capture_thread);
   // The thread cleared it on its way out unless it never ran.
   engine.capture_live.store(false);
 }
+
+void TraceSessionTraits::close(pointer h) const noexcept { stop_session(*calls, h, *name, block); }
 
 ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) noexcept {
   PropertyBlock block;

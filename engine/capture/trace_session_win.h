@@ -16,13 +16,42 @@ namespace mirrow {
 
 struct Engine;
 
+// A real-time consumer from OpenTraceW, closed through the calls it was
+// opened with, so that a scripted substitute sees every close.
+struct TraceConsumerTraits {
+  using pointer = TRACEHANDLE;
+  static pointer invalid() noexcept { return ~0ULL; }  // all ones: what a failed open returns
+  static bool is_valid(pointer h) noexcept { return h != invalid(); }
+  void close(pointer h) const noexcept { calls->close_trace(h); }
+
+  const TraceCalls* calls = nullptr;
+};
+using TraceConsumer = Unique<TraceConsumerTraits>;
+
+// A started trace session; closing it stops it, and a failed stop is
+// followed by a stop by name. A stop needs the session's name and property
+// block, so the traits point at both: they must outlive the owner.
+struct TraceSessionTraits {
+  using pointer = TRACEHANDLE;
+  static pointer invalid() noexcept { return 0; }
+  static bool is_valid(pointer h) noexcept { return h != 0; }
+  void close(pointer h) const noexcept;
+
+  const TraceCalls* calls = nullptr;
+  const std::u16string* name = nullptr;
+  EVENT_TRACE_PROPERTIES* block = nullptr;
+};
+using TraceSession = Unique<TraceSessionTraits>;
+
 struct CaptureSession {
   // Every tracing call goes through this table; the engine's owner may
   // substitute it while the engine is stopped.
   const TraceCalls* calls = &system_trace_calls();
-  // 0: none. Read by vt_stats on any thread, hence atomic.
+  // The session's handle as the reports see it: 0 when none. Read by
+  // vt_stats on any thread, hence atomic; it changes together with
+  // `session` under live_lock.
   std::atomic<std::uint64_t> session_handle{0};
-  std::uint64_t processing_handle = ~0ULL;  // all ones: none
+  TraceConsumer processing_handle;
   std::thread thread;
   std::u16string session_name;
   // Held from just before the session starts until it has been stopped, so
@@ -32,6 +61,9 @@ struct CaptureSession {
   OrphanSweep last_sweep;
   // The capture session's property block, kept for stop and query.
   alignas(8) std::array<std::uint8_t, property_block_bytes> properties{};
+  // The running session's owner. Declared after the name and block it
+  // stops with, so that it goes before them.
+  TraceSession session;
 };
 
 // Sweeps the sessions left by engines whose process has gone, runs the

@@ -3,6 +3,7 @@
 // loss counts, and delivery of records through the consumer callback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -66,14 +67,14 @@ TEST_F(TraceSessionTest, runs_the_names_session_to_its_end_before_the_capture_se
   EXPECT_EQ(trace_script().processed(), (Log{"names", "capture"}));
   EXPECT_TRUE(engine->capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), TraceScript::capture_session);
-  EXPECT_EQ(engine->capture.processing_handle, TraceScript::capture_consumer);
+  EXPECT_EQ(engine->capture.processing_handle.get(), TraceScript::capture_consumer);
 
   stop_sequence(*engine);
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
 }
 
 TEST_F(TraceSessionTest, names_both_sessions_with_their_prefix_and_a_fresh_guid) {
@@ -261,7 +262,7 @@ TEST_F(TraceSessionTest, a_capture_consumer_that_cannot_open_stops_the_session_a
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"enable", "open capture", "stop capture"}));
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_TRUE(trace_script().every_started_session_stopped());
 }
@@ -301,7 +302,7 @@ TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_f
   EXPECT_EQ(engine->startup.buffers_lost, 5u);
   // The handle is forgotten, the consumer closed and the thread joined anyway.
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
   // The session itself was ended by the stop by name that followed.
   const Log log = trace_script().log();
@@ -358,6 +359,52 @@ TEST_F(TraceSessionTest, destroying_a_capturing_engine_stops_its_session) {
   EXPECT_TRUE(trace_script().every_started_session_stopped());
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+}
+
+std::ptrdiff_t times(const Log& log, const std::string& word) { return std::count(log.begin(), log.end(), word); }
+
+TEST_F(TraceSessionTest, each_consumer_is_closed_exactly_once_across_stops_and_restarts) {
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  stop_sequence(*engine);
+  // Failed stops close their consumers before the join rather than after it.
+  trace_script().names.stop_status = ERROR_ACCESS_DENIED;
+  trace_script().capture.stop_status = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(start_engine(*engine, true, false), 0u);
+  stop_sequence(*engine);
+  engine.reset();
+  const Log log = trace_script().log();
+  EXPECT_EQ(times(log, "close names"), 2);
+  EXPECT_EQ(times(log, "close capture"), 2);
+  EXPECT_EQ(times(log, "stop names"), 2);
+  EXPECT_EQ(times(log, "stop capture"), 2);
+}
+
+// The scripted enable, except that a capture state request throws, as a
+// failing allocation inside the call would.
+ULONG WINAPI enable_throwing_at_capture_state(TRACEHANDLE session, LPCGUID provider, ULONG code, UCHAR level,
+                                              ULONGLONG match_any, ULONGLONG match_all, ULONG timeout,
+                                              PENABLE_TRACE_PARAMETERS parameters) {
+  if (code == EVENT_CONTROL_CODE_CAPTURE_STATE) throw std::runtime_error("capture state");
+  return TraceScript::calls().enable_trace(session, provider, code, level, match_any, match_all, timeout, parameters);
+}
+
+TEST_F(TraceSessionTest, an_exception_after_the_capture_consumer_opened_still_closes_it_exactly_once) {
+  static const TraceCalls calls = [] {
+    TraceCalls throwing = TraceScript::calls();
+    throwing.enable_trace = &enable_throwing_at_capture_state;
+    return throwing;
+  }();
+  engine->capture.calls = &calls;
+  EXPECT_THROW(start_engine(*engine, true, false), std::runtime_error);
+  EXPECT_EQ(engine->capture.processing_handle.get(), TraceScript::capture_consumer);
+
+  stop_sequence(*engine);
+  EXPECT_FALSE(engine->capture.processing_handle.valid());
+  engine.reset();
+  const Log log = trace_script().log();
+  EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
+  EXPECT_EQ(times(log, "close capture"), 1);
 }
 
 // Every way a start can fail, followed by a stop or straight by the engine's
@@ -482,7 +529,7 @@ TEST(TraceSessionOnThisSystem, a_refused_capture_leaves_no_session_and_records_t
   EXPECT_EQ(engine->startup.names_session_status, 5u);
   EXPECT_FALSE(engine->startup.system_names_enabled);
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_EQ(engine->capture.processing_handle, ~0ULL);
+  EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
   EXPECT_FALSE(engine->capture_live.load());
   EXPECT_TRUE(engine->running.load());
