@@ -88,9 +88,6 @@ class NativeEngine {
   std::uint64_t counter(std::string_view key) const;
   NativeEngineSizes sizes() const;
 
-  // The core itself, for an entry of the same folder that builds on it.
-  EngineCore& core() noexcept { return *core_; }
-
  private:
   std::unique_ptr<EngineCore> core_;
 };
