@@ -6,14 +6,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
-#include <utility>
 
 #include "bench/replay/replay_figures.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
-#include "engine/capture/decoder.h"
-#include "tests/support/event_record_win.h"
+#include "engine/api/capture_engine_win.h"
+#include "engine/api/native_engine.h"
+#include "support/event_record_win.h"
 
 using namespace mirrow;
 
@@ -106,46 +103,41 @@ struct BenchTracing {
   static constexpr TraceCalls calls{&start, &enable, &open, &process, &control, &close, &guid};
 };
 
-struct EngineDeleter {
-  void operator()(Engine* e) const { destroy_engine(e); }
-};
-using EnginePtr = std::unique_ptr<Engine, EngineDeleter>;
-
-void report(const char* label, Engine& engine) {
+template <typename AnyEngine>
+void report(const char* label, const AnyEngine& engine) {
   std::printf("  %s: events %llu, io_total %llu, errors %llu, malformed %llu\n", label,
-              static_cast<unsigned long long>(engine.counters.get(Counter::events)),
-              static_cast<unsigned long long>(engine.counters.get(Counter::io_total)),
-              static_cast<unsigned long long>(engine.counters.get(Counter::errors)),
-              static_cast<unsigned long long>(engine.counters.get(Counter::malformed)));
+              static_cast<unsigned long long>(engine.counter("events")),
+              static_cast<unsigned long long>(engine.counter("io_total")),
+              static_cast<unsigned long long>(engine.counter("errors")),
+              static_cast<unsigned long long>(engine.counter("malformed")));
 }
 
+// The decoder loop vt_replay_many runs, on the engine's pure core.
 void replay_round() {
-  EnginePtr engine(create_engine());
-  add_root(*engine, 1, u"C:\\Data", false);
+  NativeEngine engine;
+  engine.add_root(1, u"C:\\Data", false);
   const test::Bytes name = bench::name_create_payload();
   const test::Bytes read = bench::bound_read_payload();
-  replay_event(*engine, ReplayEvent{10, 0, 8, bench::replay_pid, bench::replay_time, name.data(), name.size()});
-  const ReplayEvent bound_read{15, 1, 8, bench::replay_pid, bench::replay_time, read.data(), read.size()};
+  engine.replay(10, 0, bench::replay_pid, bench::replay_time, name.data(), name.size());
   bench::measure_and_print("replay (vt_replay_many's loop)", thread_cpu_seconds,
                            [&] {
                              const double start = thread_cpu_seconds();
-                             replay_event_many(*engine, bound_read, bench::replay_events);
+                             engine.replay_many(15, 1, bench::replay_pid, bench::replay_time, read.data(),
+                                                read.size(), bench::replay_events);
                              replay_cpu = thread_cpu_seconds() - start;
                            });
-  report("replay", *engine);
+  report("replay", engine);
 }
 
 bool capture_round() {
-  EnginePtr engine(create_engine());
-  add_root(*engine, 1, u"C:\\Data", false);
-  engine->capture.calls = &BenchTracing::calls;
+  CaptureEngine engine;
+  engine.add_root(1, u"C:\\Data", false);
   // Only the capture side: the root's directory need not exist here.
-  prepare_roots_for_start(*engine);
-  if (start_trace_sessions(*engine) != 0) return false;
+  if (engine.start_capture(BenchTracing::calls) != 0) return false;
   WaitForSingleObject(BenchTracing::delivered, INFINITE);
   ResetEvent(BenchTracing::delivered);
-  stop_sequence(*engine);
-  report("capture", *engine);
+  engine.stop();
+  report("capture", engine);
   return true;
 }
 

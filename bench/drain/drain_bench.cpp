@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/activity/aggregation.h"
-#include "engine/core/configuration.h"
-#include "engine/activity/drain_format.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/native_engine.h"
 
 namespace {
 
@@ -28,34 +24,35 @@ std::u16string bench_path(std::size_t i) {
   return p;
 }
 
-void fill(EngineCore& engine, const std::vector<NameRef>& names, int round) {
+void fill(NativeEngine& engine, const std::vector<std::u16string>& paths, int round) {
   const double base = 1764979200.0 + round * 10.0;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    record_activity(engine, names[i], 1 + i % 2, 4000 + static_cast<std::uint32_t>(i % 7),
-                    base + static_cast<double>((i * 7919) % group_count) / 1000.0, nullptr, 3, 0.0);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    engine.record(paths[i], 1 + i % 2, 4000 + static_cast<std::uint32_t>(i % 7),
+                  base + static_cast<double>((i * 7919) % group_count) / 1000.0, 3);
   }
 }
 
 }  // namespace
 
 int main() {
-  EngineCore engine;
-  engine.own_pid = 1;
-  add_root(engine, 1, u"c:\\data", false);
-  std::vector<NameRef> names;
-  for (std::size_t i = 0; i < group_count; ++i) names.push_back(intern_name(engine, bench_path(i)));
+  NativeEngine engine;
+  engine.set_own_pid(1);
+  engine.add_root(1, u"c:\\data", false);
+  std::vector<std::u16string> paths;
+  for (std::size_t i = 0; i < group_count; ++i) paths.push_back(bench_path(i));
 
   std::vector<double> micros;
   std::size_t bytes = 0;
   for (int round = 0; round < rounds; ++round) {
-    fill(engine, names, round);
+    fill(engine, paths, round);
     const auto start = std::chrono::steady_clock::now();
-    const std::string& text = drain_activity(engine);
+    const std::string_view text = engine.drain();
     const auto stop = std::chrono::steady_clock::now();
     bytes = text.size();
     micros.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
-    if (engine.activity.ready_groups.size() != 0) {
-      std::fprintf(stderr, "drain left %zu groups\n", engine.activity.ready_groups.size());
+    const std::size_t left = engine.sizes().ready_groups;
+    if (left != 0) {
+      std::fprintf(stderr, "drain left %zu groups\n", left);
       return 1;
     }
   }

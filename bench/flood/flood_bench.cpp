@@ -15,10 +15,7 @@
 #include "bench/flood/flood_workload.h"
 #include "common/clock.h"
 #include "common/file_time.h"
-#include "engine/core/configuration.h"
-#include "engine/activity/drain_format.h"
-#include "engine/core/engine_core.h"
-#include "engine/capture/intake.h"
+#include "engine/api/native_engine.h"
 
 using namespace mirrow;
 using namespace mirrow::bench;
@@ -46,26 +43,24 @@ double process_cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-std::uint64_t counter(const EngineCore& engine, Counter c) { return engine.counters.get(c); }
-
-void route(EngineCore& engine, const FloodEvent& e) {
-  EventView view;
-  view.provider = e.classic ? EventProvider::classic_file_io : EventProvider::kernel_file;
-  view.event_id = e.id;
-  view.version = e.version;
-  view.opcode = e.opcode;
-  view.process_id = e.pid;
-  view.timestamp = e.filetime;
-  view.user_data = e.payload.data();
-  view.user_data_length = static_cast<std::uint16_t>(e.payload.size());
-  route_event(engine, view);
+void route(NativeEngine& engine, const FloodEvent& e) {
+  LiveEvent live;
+  live.provider = e.classic ? LiveProvider::classic_file_io : LiveProvider::kernel_file;
+  live.id = e.id;
+  live.version = e.version;
+  live.opcode = e.opcode;
+  live.pid = e.pid;
+  live.filetime = e.filetime;
+  live.payload = e.payload.data();
+  live.length = static_cast<std::uint16_t>(e.payload.size());
+  engine.deliver(live);
 }
 
 // One host drain tick: batches until one comes back empty, bounded.
-std::uint64_t drain_tick(EngineCore& engine) {
+std::uint64_t drain_tick(NativeEngine& engine) {
   std::uint64_t records = 0;
   for (int i = 0; i < drain_batches_per_tick; ++i) {
-    const std::string& text = drain_activity(engine);
+    const std::string_view text = engine.drain();
     const std::uint64_t got = drained_records(text.data(), text.size());
     if (got == 0) break;
     records += got;
@@ -73,48 +68,29 @@ std::uint64_t drain_tick(EngineCore& engine) {
   return records;
 }
 
-void print_line(EngineCore& engine, std::uint64_t events, std::uint64_t handed_out) {
-  std::size_t names = 0, unreferenced = 0, groups = 0, ready = 0, pending_io = 0;
-  {
-    std::lock_guard lock(engine.names.names_lock);
-    names = engine.names.name_table.size();
-    for (const auto& entry : engine.names.name_table) unreferenced += entry.second.use_count() == 1 ? 1 : 0;
-  }
-  {
-    std::lock_guard lock(engine.activity.activity_lock);
-    groups = engine.activity.groups.size();
-    ready = engine.activity.ready_groups.size();
-  }
-  {
-    std::lock_guard lock(engine.bindings.pending_lock);
-    pending_io = engine.bindings.pending_io.size();
-  }
-  const BindingState& b = engine.bindings;
+void print_line(NativeEngine& engine, std::uint64_t events, std::uint64_t handed_out) {
+  const NativeEngineSizes sizes = engine.sizes();
   std::printf(
       "%5.1f M events: rss %6.1f MiB, peak %6.1f MiB | bindings obj %zu key %zu prev-obj %zu prev-key %zu | "
       "name table %zu (%zu held by it alone), name budget %.1f MiB | pending io %zu, pending opens %zu | groups %zu + ready %zu, "
       "handed out %llu | dropped %llu, evictions %llu\n",
-      static_cast<double>(events) / 1e6, mib(resident_bytes()), mib(peak_bytes()), b.object_bindings.size(),
-      b.key_bindings.size(), b.previous_object_bindings.size(), b.previous_key_bindings.size(), names, unreferenced,
-      mib(engine.names.budget->bytes.load()), pending_io, engine.pending_opens.by_irp.size(), groups, ready,
-      static_cast<unsigned long long>(handed_out),
-      static_cast<unsigned long long>(counter(engine, Counter::dropped)),
-      static_cast<unsigned long long>(counter(engine, Counter::mapping_evictions)));
+      static_cast<double>(events) / 1e6, mib(resident_bytes()), mib(peak_bytes()), sizes.object_bindings,
+      sizes.key_bindings, sizes.previous_object_bindings, sizes.previous_key_bindings, sizes.names,
+      sizes.names_held_by_table_alone, mib(sizes.name_bytes), sizes.pending_io, sizes.pending_opens,
+      sizes.open_groups, sizes.ready_groups, static_cast<unsigned long long>(handed_out),
+      static_cast<unsigned long long>(engine.counter("dropped")),
+      static_cast<unsigned long long>(engine.counter("mapping_evictions")));
   std::fflush(stdout);
 }
 
-void print_counters(const EngineCore& engine) {
-  const std::pair<const char*, Counter> shown[] = {
-      {"events", Counter::events},           {"errors", Counter::errors},
-      {"dropped", Counter::dropped},         {"mapping_evictions", Counter::mapping_evictions},
-      {"unattributed", Counter::unattributed}, {"pending_limit", Counter::pending_limit},
-      {"name_not_seen", Counter::name_not_seen}, {"late_recovered", Counter::late_recovered},
-      {"io_total", Counter::io_total},       {"manifest_names", Counter::manifest_names},
-      {"classic_names", Counter::classic_names}, {"malformed", Counter::malformed},
-      {"unsupported", Counter::unsupported},
+void print_counters(const NativeEngine& engine) {
+  const char* const shown[] = {
+      "events",       "errors",        "dropped",       "mapping_evictions", "unattributed",
+      "pending_limit", "name_not_seen", "late_recovered", "io_total",          "manifest_names",
+      "classic_names", "malformed",     "unsupported",
   };
-  for (const auto& [label, c] : shown) {
-    std::printf("  %-18s %llu\n", label, static_cast<unsigned long long>(counter(engine, c)));
+  for (const char* key : shown) {
+    std::printf("  %-18s %llu\n", key, static_cast<unsigned long long>(engine.counter(key)));
   }
 }
 
@@ -125,13 +101,11 @@ int main(int argc, char** argv) {
   if (!parse_flood_options(argc, argv, options)) return 2;
 
   const std::uint64_t rss_before = resident_bytes();
-  EngineCore engine;
-  engine.own_pid = 1;
-  add_root(engine, 1, u"C:\\Data", false);
-  engine.track_missing_opens = options.missing_paths != 0;
-  for (std::uint64_t i = 0; i < options.missing_paths; ++i) {
-    add_missing(engine, missing_path(i).c_str());
-  }
+  NativeEngine engine;
+  engine.set_own_pid(1);
+  engine.add_root(1, u"C:\\Data", false);
+  engine.track_missing_opens(options.missing_paths != 0);
+  for (std::uint64_t i = 0; i < options.missing_paths; ++i) engine.add_missing(missing_path(i));
   std::printf("flood (engine core): %llu events, %s, %zu-unit paths, %llu watched missing paths\n",
               static_cast<unsigned long long>(options.events),
               options.drain_every == 0 ? "no drain" : ("drain every " + std::to_string(options.drain_every) +

@@ -13,7 +13,7 @@
 #include "bench/flood/flood_workload.h"
 #include "common/file_time.h"
 #include "common/filetime_win.h"
-#include "tests/support/vantrel_api.h"
+#include "support/vantrel_api.h"
 
 using namespace mirrow;
 using namespace mirrow::bench;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/support/event_payloads.h"
+#include "support/event_payloads.h"
 
 namespace mirrow::bench {
 

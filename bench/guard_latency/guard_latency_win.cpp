@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 using namespace mirrow::guard::testing;
 

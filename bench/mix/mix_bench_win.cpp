@@ -6,7 +6,7 @@
 
 #include "bench/mix/mix_workload.h"
 #include "bench/thread_cpu.h"
-#include "tests/support/vantrel_api.h"
+#include "support/vantrel_api.h"
 
 using namespace mirrow::bench;
 using mirrow::testing::vantrel;

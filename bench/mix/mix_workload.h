@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/event_payloads.h"
+#include "support/event_payloads.h"
 
 namespace mirrow::bench {
 

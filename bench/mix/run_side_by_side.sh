@@ -2,8 +2,11 @@
 # Runs the build-like mix side by side: this tree against BASE_REF (default
 # 802c50e), built the same way, in one run. The base is checked out with
 # `git worktree add` into a temporary folder and gets this tree's bench/mix
-# sources (and bench/thread_cpu.h), which use only the replay surface both
-# trees share.
+# sources (and bench/thread_cpu.h). They reach the engine only through the
+# narrow entry engine/api/native_engine.h; a base without it gets that header
+# and an implementation written against its own internals (below), and the
+# test-support headers the sources name are looked up where the base keeps
+# them.
 #
 #   bench/mix/run_side_by_side.sh [BASE_REF] [--native-only] [--events N] [--rounds N]
 #
@@ -31,20 +34,87 @@ done
 base="$(mktemp -d /tmp/mix-base.XXXXXX)"
 cleanup() { git -C "$here" worktree remove --force "$base/tree" >/dev/null 2>&1 || true; rm -rf "$base"; }
 trap cleanup EXIT
+
+# The narrow entry for a base that predates it: this tree's header, and the
+# part of it the mix uses implemented on 802c50e's engine core (its internals
+# then lived under engine/api and engine/activity).
+supply_native_entry() {
+  cp "$here/engine/api/native_engine.h" "$base/tree/engine/api/native_engine.h"
+  {
+    printf '#include "%s"\n' engine/api/native_engine.h
+    echo
+    printf '#include <%s>\n' stdexcept string
+    echo
+    # The base's own headers, where 802c50e keeps them.
+    printf '#include "%s"\n' engine/activity/configuration.h engine/activity/drain_format.h \
+      engine/api/engine_core.h engine/capture/decoder.h
+    cat <<'EOF'
+
+namespace mirrow {
+
+std::uint64_t counter_by_key(const EngineCore& core, std::string_view key) {
+  if (key == "io_total") return core.counters.get(Counter::io_total);
+  if (key == "errors") return core.counters.get(Counter::errors);
+  if (key == "unattributed") return core.counters.get(Counter::unattributed);
+  if (key == "dropped") return core.counters.get(Counter::dropped);
+  throw std::invalid_argument("no engine counter is named " + std::string(key));
+}
+
+NativeEngine::NativeEngine() : core_(std::make_unique<EngineCore>()) {}
+NativeEngine::~NativeEngine() = default;
+
+void NativeEngine::set_own_pid(std::uint32_t pid) { core_->own_pid = pid; }
+
+void NativeEngine::map_device(std::u16string_view device, std::u16string_view drive) {
+  core_->device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
+  sort_device_map(core_->device_map);
+}
+
+std::uint32_t NativeEngine::add_root(std::int64_t id, std::u16string_view path, bool recursive) {
+  return mirrow::add_root(*core_, id, std::u16string(path).c_str(), recursive);
+}
+
+void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(*core_, std::u16string(path).c_str()); }
+
+void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
+                          const std::uint8_t* payload, std::uint64_t length) noexcept {
+  decode_event(*core_, id, version, 8, pid, unix_seconds, payload, length);
+}
+
+std::string_view NativeEngine::drain() { return drain_activity(*core_); }
+
+std::uint64_t NativeEngine::counter(std::string_view key) const { return counter_by_key(*core_, key); }
+
+}  // namespace mirrow
+EOF
+  } >"$base/tree/engine/api/native_engine.cpp"
+  cat >>"$base/tree/engine/CMakeLists.txt" <<'EOF'
+
+add_library(vantrel_native_entry STATIC api/native_engine.cpp)
+target_link_libraries(vantrel_native_entry PRIVATE vantrel_core)
+target_include_directories(vantrel_native_entry PUBLIC ${CMAKE_SOURCE_DIR})
+EOF
+}
 git -C "$here" worktree add --detach "$base/tree" "$base_ref" >/dev/null 2>&1
 # The bench sources of this tree, hooked into the base's bench folder.
 rm -rf "$base/tree/bench/mix"
 cp -r "$here/bench/mix" "$base/tree/bench/mix"
 cp "$here/bench/thread_cpu.h" "$base/tree/bench/thread_cpu.h"
-# The older tree may keep the engine core and the test payloads elsewhere.
-for header in engine/core/configuration.h:engine/activity/configuration.h \
-    engine/core/engine_core.h:engine/api/engine_core.h \
-    tests/support/event_payloads.h:tests/engine/event_payloads.h; do
-  now=${header%%:*} then=${header##*:}
-  if [ ! -f "$base/tree/$now" ] && [ -f "$base/tree/$then" ]; then
-    sed -i "s|\"$now\"|\"$then\"|" "$base/tree/bench/mix/"*.cpp "$base/tree/bench/mix/"*.h
-  fi
+# The base's copies name its test-support headers by their full paths: an
+# older tree may lack the tests folder as an include root, or keep a header
+# among the engine tests.
+for header in $(grep -ho '#include "support/[^"]*"' "$here/bench/mix/"*.cpp "$here/bench/mix/"*.h | sort -u |
+    sed 's|#include "support/\(.*\)"|\1|'); do
+  for then in tests/support tests/engine; do
+    if [ -f "$base/tree/$then/$header" ]; then
+      sed -i "s|\"support/$header\"|\"$then/$header\"|" "$base/tree/bench/mix/"*.cpp "$base/tree/bench/mix/"*.h
+      break
+    fi
+  done
 done
+if [ ! -f "$base/tree/engine/api/native_engine.h" ]; then
+  supply_native_entry
+fi
 grep -q 'add_subdirectory(mix)' "$base/tree/bench/CMakeLists.txt" ||
   echo 'add_subdirectory(mix)' >>"$base/tree/bench/CMakeLists.txt"
 

@@ -5,22 +5,20 @@
 
 #include "bench/replay/replay_figures.h"
 #include "bench/thread_cpu.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
-#include "engine/capture/decoder.h"
+#include "engine/api/native_engine.h"
 
 using namespace mirrow;
 
 int main() {
-  EngineCore engine;
-  add_root(engine, 1, u"C:\\Data", false);
+  NativeEngine engine;
+  engine.add_root(1, u"C:\\Data", false);
   const test::Bytes name = bench::name_create_payload();
   const test::Bytes read = bench::bound_read_payload();
-  replay_event(engine, ReplayEvent{10, 0, 8, bench::replay_pid, bench::replay_time, name.data(), name.size()});
-  const ReplayEvent bound_read{15, 1, 8, bench::replay_pid, bench::replay_time, read.data(), read.size()};
-  bench::measure_and_print("replay (engine core)", bench::thread_cpu_seconds,
-                           [&] { replay_event_many(engine, bound_read, bench::replay_events); });
-  std::printf("io_total %llu, errors %llu\n", static_cast<unsigned long long>(engine.counters.get(Counter::io_total)),
-              static_cast<unsigned long long>(engine.counters.get(Counter::errors)));
+  engine.replay(10, 0, bench::replay_pid, bench::replay_time, name.data(), name.size());
+  bench::measure_and_print("replay (engine core)", bench::thread_cpu_seconds, [&] {
+    engine.replay_many(15, 1, bench::replay_pid, bench::replay_time, read.data(), read.size(), bench::replay_events);
+  });
+  std::printf("io_total %llu, errors %llu\n", static_cast<unsigned long long>(engine.counter("io_total")),
+              static_cast<unsigned long long>(engine.counter("errors")));
   return 0;
 }

@@ -5,7 +5,7 @@
 
 #include "bench/replay/replay_figures.h"
 #include "bench/thread_cpu.h"
-#include "tests/support/vantrel_api.h"
+#include "support/vantrel_api.h"
 
 using namespace mirrow;
 using mirrow::testing::vantrel;

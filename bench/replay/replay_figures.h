@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tests/support/event_payloads.h"
+#include "support/event_payloads.h"
 
 namespace mirrow::bench {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "tests/support/library_api_win.h"
+#include "support/library_api_win.h"
 
 namespace {
 

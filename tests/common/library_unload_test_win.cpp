@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "tests/support/products_win.h"
+#include "support/products_win.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "guard/guard_win.h"
 #include "guard/output_lines.h"
 #include "guard/windows_freeze_platform_win.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 namespace mirrow::guard::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "guard/guard_win.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 namespace mirrow::guard::testing {
 namespace {

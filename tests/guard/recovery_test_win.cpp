@@ -6,7 +6,7 @@
 
 #include "guard/output_lines.h"
 #include "guard/recovery.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 namespace mirrow::guard::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "guard/output_lines.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 #include <tlhelp32.h>
 

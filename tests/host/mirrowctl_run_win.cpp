@@ -4,9 +4,9 @@
 #include <iterator>
 #include <utility>
 
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
-#include "tests/support/program_folder_win.h"
+#include "support/program_folder_win.h"
 
 namespace mirrow::host::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "host/json_value.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 
 namespace mirrow::host::testing {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "tests/support/strict_json.h"
+#include "support/strict_json.h"
 
 namespace mirrow::inspector {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/support/strict_json.h"
+#include "support/strict_json.h"
 
 namespace mirrow::inspector {
 namespace {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "telvyn.h"
-#include "tests/support/library_api_win.h"
-#include "tests/support/strict_json.h"
-#include "tests/support/sweep_rows.h"
+#include "support/library_api_win.h"
+#include "support/strict_json.h"
+#include "support/sweep_rows.h"
 
 namespace {
 

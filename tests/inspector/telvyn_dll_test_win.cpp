@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "telvyn.h"
-#include "tests/support/library_api_win.h"
-#include "tests/support/strict_json.h"
+#include "support/library_api_win.h"
+#include "support/strict_json.h"
 
 extern "C" int telvyn_header_pointer_bytes_in_c(void);
 

@@ -8,10 +8,10 @@
 #include "engine/core/configuration.h"
 #include "engine/core/engine_win.h"
 #include "host/system_facts_win.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
 #include "tests/live/live_support_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow::live {
 namespace {

@@ -10,7 +10,7 @@
 #include "common/utf16.h"
 #include "host/check_report.h"
 #include "host/system_facts_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow::live {
 

@@ -10,7 +10,7 @@
 
 #include "host/activity_lines.h"
 #include "host/json_value.h"
-#include "tests/support/vantrel_api.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::live {
 

@@ -9,9 +9,9 @@
 
 #include "common/utf16.h"
 #include "host/guard_dialogue.h"
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 #include "tests/live/live_support_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow::live {
 namespace {

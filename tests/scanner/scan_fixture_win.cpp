@@ -5,7 +5,7 @@
 #include "common/json_text.h"
 #include "common/lowercase.h"
 #include "common/utf16.h"
-#include "tests/support/program_folder_win.h"
+#include "support/program_folder_win.h"
 
 namespace mirrow::scan_test {
 namespace {

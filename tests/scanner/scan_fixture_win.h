@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "tests/support/library_api_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/library_api_win.h"
+#include "support/temp_dir_win.h"
 #include "vantrel.h"
 
 namespace mirrow::scan_test {

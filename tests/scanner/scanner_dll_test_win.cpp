@@ -14,7 +14,7 @@
 #include "common/scope_exit.h"
 #include "tests/scanner/batch_text.h"
 #include "tests/scanner/scan_fixture_win.h"
-#include "tests/support/linux_trees_win.h"
+#include "support/linux_trees_win.h"
 
 namespace mirrow::scan_test {
 namespace {

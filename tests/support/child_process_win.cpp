@@ -1,4 +1,4 @@
-#include "tests/support/child_process_win.h"
+#include "support/child_process_win.h"
 
 namespace mirrow::testing {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "tests/support/products_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/products_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow::testing {
 

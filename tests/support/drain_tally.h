@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tests/support/strict_json.h"
+#include "support/strict_json.h"
 
 namespace mirrow::testing {
 

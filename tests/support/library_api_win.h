@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/libraries_win.h"
-#include "tests/support/products_win.h"
+#include "support/products_win.h"
 
 namespace mirrow::testing {
 

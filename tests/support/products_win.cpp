@@ -1,4 +1,4 @@
-#include "tests/support/products_win.h"
+#include "support/products_win.h"
 
 #include <windows.h>
 

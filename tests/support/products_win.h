@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tests/support/program_folder_win.h"
+#include "support/program_folder_win.h"
 
 namespace mirrow::testing {
 

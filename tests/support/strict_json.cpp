@@ -1,4 +1,4 @@
-#include "tests/support/strict_json.h"
+#include "support/strict_json.h"
 
 namespace mirrow::testing {
 namespace {

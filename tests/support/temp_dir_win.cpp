@@ -1,4 +1,4 @@
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 
 #include <windows.h>
 

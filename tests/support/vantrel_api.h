@@ -1,7 +1,7 @@
 #pragma once
 // Vantrel.dll loaded once per test program, and one engine of it for the
 // length of a test.
-#include "tests/support/library_api_win.h"
+#include "support/library_api_win.h"
 #include "vantrel.h"
 
 namespace mirrow::testing {

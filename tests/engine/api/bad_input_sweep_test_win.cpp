@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/event_payloads.h"
-#include "tests/support/strict_json.h"
-#include "tests/support/sweep_rows.h"
-#include "tests/support/temp_dir_win.h"
-#include "tests/support/vantrel_api.h"
+#include "support/event_payloads.h"
+#include "support/strict_json.h"
+#include "support/sweep_rows.h"
+#include "support/temp_dir_win.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {

@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/drain_tally.h"
-#include "tests/support/event_payloads.h"
-#include "tests/support/temp_dir_win.h"
-#include "tests/support/vantrel_api.h"
+#include "support/drain_tally.h"
+#include "support/event_payloads.h"
+#include "support/temp_dir_win.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {

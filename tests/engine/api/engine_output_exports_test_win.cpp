@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
-#include "tests/support/temp_dir_win.h"
-#include "tests/support/vantrel_api.h"
+#include "support/temp_dir_win.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "engine/core/engine_win.h"
 #include "tests/engine/capture/scripted_trace_calls_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 #include "vantrel.h"
 
 namespace mirrow {

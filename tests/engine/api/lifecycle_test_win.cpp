@@ -5,7 +5,7 @@
 
 #include "engine/core/configuration.h"
 #include "engine/core/engine_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow {
 namespace {

@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "tests/support/event_payloads.h"
-#include "tests/support/vantrel_api.h"
+#include "support/event_payloads.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/linux_trees_win.h"
-#include "tests/support/temp_dir_win.h"
-#include "tests/support/vantrel_api.h"
+#include "support/linux_trees_win.h"
+#include "support/temp_dir_win.h"
+#include "support/vantrel_api.h"
 
 namespace mirrow::testing {
 namespace {

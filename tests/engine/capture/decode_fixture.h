@@ -13,7 +13,7 @@
 #include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
-#include "tests/support/event_payloads.h"
+#include "support/event_payloads.h"
 
 namespace mirrow::test {
 

@@ -8,8 +8,8 @@
 
 #include "engine/core/engine_win.h"
 #include "engine/capture/trace_session_win.h"
-#include "tests/support/event_payloads.h"
-#include "tests/support/event_record_win.h"
+#include "support/event_payloads.h"
+#include "support/event_record_win.h"
 
 namespace mirrow {
 namespace {

@@ -7,7 +7,7 @@
 #include "common/trace_session_owner.h"
 #include "common/unique_handle.h"
 #include "common/utf16.h"
-#include "tests/support/event_record_win.h"
+#include "support/event_record_win.h"
 
 namespace mirrow::testing {
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/capture/trace_calls_win.h"
-#include "tests/support/event_record_win.h"
+#include "support/event_record_win.h"
 
 namespace mirrow::testing {
 

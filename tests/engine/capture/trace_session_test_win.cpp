@@ -15,8 +15,8 @@
 #include "engine/core/configuration.h"
 #include "engine/core/engine_win.h"
 #include "tests/engine/capture/scripted_trace_calls_win.h"
-#include "tests/support/program_folder_win.h"
-#include "tests/support/temp_dir_win.h"
+#include "support/program_folder_win.h"
+#include "support/temp_dir_win.h"
 
 namespace mirrow {
 namespace {

@@ -23,9 +23,9 @@
 #include "engine/capture/decoder.h"
 #include "engine/capture/payload_parse.h"
 #include "engine/watch/change_recorder.h"
-#include "tests/support/change_records.h"
-#include "tests/support/drain_tally.h"
-#include "tests/support/event_payloads.h"
+#include "support/change_records.h"
+#include "support/drain_tally.h"
+#include "support/event_payloads.h"
 
 namespace mirrow {
 namespace {

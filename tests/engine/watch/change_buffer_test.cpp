@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/change_records.h"
+#include "support/change_records.h"
 
 namespace mirrow {
 namespace {

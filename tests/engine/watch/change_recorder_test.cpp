@@ -7,7 +7,7 @@
 
 #include "engine/core/configuration.h"
 #include "engine/core/engine_core.h"
-#include "tests/support/change_records.h"
+#include "support/change_records.h"
 
 namespace mirrow {
 namespace {

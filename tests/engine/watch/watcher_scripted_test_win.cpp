@@ -12,7 +12,7 @@
 #include "engine/core/engine_win.h"
 #include "engine/api/live_figures_win.h"
 #include "engine/watch/watcher_win.h"
-#include "tests/support/change_records.h"
+#include "support/change_records.h"
 
 namespace mirrow {
 namespace {

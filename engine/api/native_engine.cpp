@@ -1,0 +1,146 @@
+#include "engine/api/native_engine.h"
+
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "engine/activity/drain_format.h"
+#include "engine/capture/intake.h"
+#include "engine/core/configuration.h"
+#include "engine/core/engine_core.h"
+
+// Everything this entry knows of the engine's internals is in this file, so
+// a change to them is followed here alone.
+
+namespace mirrow {
+namespace {
+
+// Each counter under the key the statistics and diagnostics give it.
+constexpr std::pair<std::string_view, Counter> counter_keys[] = {
+    {"events", Counter::events},
+    {"errors", Counter::errors},
+    {"unattributed", Counter::unattributed},
+    {"key_derived_bindings", Counter::key_derived_bindings},
+    {"own_io", Counter::own_io},
+    {"dropped", Counter::dropped},
+    {"watch_losses", Counter::watch_losses},
+    {"watch_notifications", Counter::watch_notifications},
+    {"initial_missing", Counter::initial_missing},
+    {"late_recovered", Counter::late_recovered},
+    {"no_identity", Counter::no_identity},
+    {"name_not_seen", Counter::name_not_seen},
+    {"pending_limit", Counter::pending_limit},
+    {"mapping_evictions", Counter::mapping_evictions},
+    {"unsupported", Counter::unsupported},
+    {"malformed", Counter::malformed},
+    {"pending_names", Counter::pending_names},
+    {"io_total", Counter::io_total},
+    {"newer_binding", Counter::newer_binding},
+    {"manifest_names", Counter::manifest_names},
+    {"classic_names", Counter::classic_names},
+    {"helper_events", Counter::helper_events},
+    {"own_reads", Counter::own_reads},
+    {"own_writes", Counter::own_writes},
+};
+static_assert(std::size(counter_keys) == static_cast<std::size_t>(Counter::count), "every counter has its key");
+
+// The engine's configuration calls take null-terminated paths.
+std::u16string terminated(std::u16string_view path) { return std::u16string(path); }
+
+}  // namespace
+
+std::uint64_t counter_by_key(const EngineCore& core, std::string_view key) {
+  for (const auto& [name, counter] : counter_keys) {
+    if (name == key) return core.counters.get(counter);
+  }
+  throw std::invalid_argument("no engine counter is named " + std::string(key));
+}
+
+NativeEngine::NativeEngine() : core_(std::make_unique<EngineCore>()) {}
+NativeEngine::~NativeEngine() = default;
+
+void NativeEngine::set_own_pid(std::uint32_t pid) { core_->own_pid = pid; }
+
+void NativeEngine::map_device(std::u16string_view device, std::u16string_view drive) {
+  core_->device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
+  sort_device_map(core_->device_map);
+}
+
+std::uint32_t NativeEngine::add_root(std::int64_t id, std::u16string_view path, bool recursive) {
+  return mirrow::add_root(*core_, id, terminated(path).c_str(), recursive);
+}
+
+void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(*core_, terminated(path).c_str()); }
+
+void NativeEngine::add_missing(std::u16string_view path) { mirrow::add_missing(*core_, terminated(path).c_str()); }
+
+void NativeEngine::track_missing_opens(bool track) { core_->track_missing_opens = track; }
+
+void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
+                          const std::uint8_t* payload, std::uint64_t length) noexcept {
+  decode_event(*core_, id, version, 8, pid, unix_seconds, payload, length);
+}
+
+std::uint32_t NativeEngine::replay_many(std::uint16_t id, std::uint8_t version, std::uint32_t pid,
+                                        double unix_seconds, const std::uint8_t* payload, std::uint64_t length,
+                                        std::uint32_t count) noexcept {
+  return replay_event_many(*core_, ReplayEvent{id, version, 8, pid, unix_seconds, payload, length}, count);
+}
+
+void NativeEngine::deliver(const LiveEvent& event) noexcept {
+  EventView view;
+  view.provider =
+      event.provider == LiveProvider::classic_file_io ? EventProvider::classic_file_io : EventProvider::kernel_file;
+  view.event_id = event.id;
+  view.version = event.version;
+  view.opcode = event.opcode;
+  view.process_id = event.pid;
+  view.timestamp = event.filetime;
+  view.user_data = event.payload;
+  view.user_data_length = event.length;
+  route_event(*core_, view);
+}
+
+void NativeEngine::record(std::u16string_view path, std::uint32_t kind, std::uint32_t pid, double unix_seconds,
+                          std::uint64_t count) {
+  const NameRef name = intern_name(*core_, std::u16string(path));
+  record_activity(*core_, name, kind, pid, unix_seconds, nullptr, count, 0.0);
+}
+
+std::string_view NativeEngine::drain() { return drain_activity(*core_); }
+
+std::uint64_t NativeEngine::counter(std::string_view key) const { return counter_by_key(*core_, key); }
+
+NativeEngineSizes NativeEngine::sizes() const {
+  EngineCore& engine = *core_;
+  NativeEngineSizes sizes;
+  {
+    std::lock_guard lock(engine.names.names_lock);
+    sizes.names = engine.names.name_table.size();
+    for (const auto& entry : engine.names.name_table) {
+      sizes.names_held_by_table_alone += entry.second.use_count() == 1 ? 1 : 0;
+    }
+  }
+  {
+    std::lock_guard lock(engine.activity.activity_lock);
+    sizes.open_groups = engine.activity.groups.size();
+    sizes.ready_groups = engine.activity.ready_groups.size();
+  }
+  {
+    std::lock_guard lock(engine.bindings.pending_lock);
+    sizes.pending_io = engine.bindings.pending_io.size();
+  }
+  // Touched by the decoding thread alone, which is the caller's.
+  const BindingState& bindings = engine.bindings;
+  sizes.object_bindings = bindings.object_bindings.size();
+  sizes.key_bindings = bindings.key_bindings.size();
+  sizes.previous_object_bindings = bindings.previous_object_bindings.size();
+  sizes.previous_key_bindings = bindings.previous_key_bindings.size();
+  sizes.name_bytes = engine.names.budget->bytes.load();
+  sizes.pending_opens = engine.pending_opens.by_irp.size();
+  return sizes;
+}
+
+}  // namespace mirrow
