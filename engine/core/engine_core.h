@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/flat_map.h"
+#include "common/short_lock.h"
 #include "engine/activity/aggregation.h"
 #include "common/paths.h"
 #include "engine/activity/roots.h"
@@ -90,8 +91,9 @@ struct EngineCore {
   // running under it (after reordering the roots), so a replay never
   // overlaps a start, the capture thread or another replay. The stop holds
   // it while it finishes the pending reads and writes. The capture thread
-  // never takes it.
-  std::mutex replay_lock;
+  // never takes it. A host replaying a recording takes it once per event,
+  // and a start or stop seldom holds it for long: a ShortLock.
+  ShortLock replay_lock;
   NameTable names;
   BindingState bindings;
   PendingOpens pending_opens;
