@@ -1,7 +1,10 @@
 #include "engine/activity/aggregation.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "engine/core/configuration.h"
 #include "engine/core/engine_core.h"
@@ -74,11 +77,49 @@ void ReadyQueue::reserve_for(std::size_t n) {
   const std::size_t needed = items_.size() + n;
   if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
   if (n > order_.capacity()) order_.reserve(n);
+  if (n > sorted_.capacity()) sorted_.reserve(n);
 }
 
+namespace {
+
+// Below this many groups a comparison sort is quicker than the passes of
+// the radix sort.
+constexpr std::size_t radix_sort_from = 256;
+
+// An unsigned key that orders as earlier_last orders the times: numbers by
+// value (the sign bit flipped for positive ones, every bit for negative
+// ones), NaN after all of them.
+std::uint64_t order_key(double t) noexcept {
+  if (std::isnan(t)) return ~std::uint64_t{0};
+  std::uint64_t bits;
+  std::memcpy(&bits, &t, sizeof bits);
+  return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+}  // namespace
+
 void ReadyQueue::sort_order() noexcept {
+  if (order_.size() >= radix_sort_from) return radix_sort_order();
   std::sort(order_.begin(), order_.end(),
             [](const Placed& a, const Placed& b) { return earlier_last(a.last, b.last); });
+}
+
+// A drain queues thousands of groups whose last times lie within seconds of
+// each other: a stable counting sort a byte at a time, least significant
+// first, orders them in a few passes, since a byte that every key shares
+// (the high ones of times so close) moves nothing and is skipped.
+void ReadyQueue::radix_sort_order() noexcept {
+  const std::size_t n = order_.size();
+  sorted_.resize(n);  // within the capacity reserve_for made
+  for (unsigned shift = 0; shift < 64; shift += 8) {
+    std::array<std::uint32_t, 256> counts{};
+    for (const Placed& p : order_) ++counts[(order_key(p.last) >> shift) & 0xFF];
+    if (std::find(counts.begin(), counts.end(), n) != counts.end()) continue;
+    std::uint32_t start = 0;
+    for (std::uint32_t& count : counts) start += std::exchange(count, start);
+    for (const Placed& p : order_) sorted_[counts[(order_key(p.last) >> shift) & 0xFF]++] = p;
+    order_.swap(sorted_);
+  }
 }
 
 void ReadyQueue::pop_front(std::size_t n) noexcept {

@@ -83,9 +83,12 @@ class ReadyQueue {
     std::uint32_t index;  // in the map being queued
   };
   void sort_order() noexcept;
+  void radix_sort_order() noexcept;
 
   std::vector<ActivityGroup> items_;
-  std::vector<Placed> order_;  // kept between drains, so queueing never allocates
+  // Both kept between drains, so queueing never allocates.
+  std::vector<Placed> order_;
+  std::vector<Placed> sorted_;  // the other half of each pass of the radix sort
   std::size_t head_ = 0;
 };
 

@@ -184,5 +184,44 @@ TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_noth
   EXPECT_EQ(drained + engine->counters.get(Counter::dropped), 2u * per_thread);
 }
 
+TEST(ReadyQueueOrder, thousands_of_groups_come_out_by_last_time_with_nan_after_every_number) {
+  // Enough groups for the radix sort, with times of one drain close together
+  // and the odd nonsense: negative times, both zeros, infinities, NaN.
+  const double odd[] = {-1e300, -5.5, -0.0, 0.0, 1e-300, std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  for (std::size_t count : {std::size_t{100}, std::size_t{3000}}) {
+    FlatMap<ActivityKey, ActivityGroup, ActivityKeyHash> groups;
+    std::vector<double> lasts;
+    std::uint64_t state = count;
+    for (std::size_t i = 0; i < count; ++i) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      const double last = state % 50 == 0 ? odd[(state >> 20) % 8]
+                                          : 1764979200.0 + static_cast<double>((state >> 33) % 4000000) * 1e-6;
+      ActivityGroup group;
+      group.count = i;  // identifies the group
+      group.last = last;
+      groups.emplace(ActivityKey{i, 0, 0, 1, 1}, group);
+      lasts.push_back(last);
+    }
+    ReadyQueue queue;
+    queue.reserve_for(groups.size());
+    queue.append_sorted(groups);
+    ASSERT_EQ(queue.size(), count);
+    std::vector<bool> seen(count, false);
+    const ActivityGroup* previous = nullptr;
+    for (const ActivityGroup& group : queue) {
+      ASSERT_FALSE(seen[group.count]);
+      seen[group.count] = true;
+      EXPECT_TRUE(group.last == lasts[group.count] || std::isnan(lasts[group.count]));
+      if (previous != nullptr) {
+        // Never a NaN before a number, never a larger number before a smaller one.
+        EXPECT_FALSE(std::isnan(previous->last) && !std::isnan(group.last)) << count;
+        if (!std::isnan(previous->last) && !std::isnan(group.last)) EXPECT_LE(previous->last, group.last) << count;
+      }
+      previous = &group;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mirrow
