@@ -63,6 +63,14 @@ char* write_json_quoted(char* to, std::u16string_view s) {
     const std::size_t plain = write_plain_run(to, s.data(), s.size());
     to += plain;
     s.remove_prefix(plain);
+    // The back-slash that separates a path's names is most of them.
+    if (s.size() >= 8 && s.front() == u'\\') {
+      to[0] = '\\';
+      to[1] = '\\';
+      to += 2;
+      s.remove_prefix(1);
+      continue;
+    }
     // The special unit found, or the last few units one by one.
     const std::size_t step = s.size() < 8 ? s.size() : 1;
     write_units(to, s.substr(0, step));
