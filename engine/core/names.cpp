@@ -94,6 +94,7 @@ NameRef intern_name_in_place(EngineCore& engine, std::u16string& path) {
 }
 
 NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16string& path) {
+  if (path.size() > RecentNames::longest_remembered) return intern_name_in_place(engine, path);
   RecentNames::Slot& slot = recent.slot_for(path);
   if (slot.name_id != 0 && PathEqual{}(slot.raw, path)) {
     NameTable& table = engine.names;

@@ -82,6 +82,9 @@ NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
 class RecentNames {
  public:
   static constexpr std::size_t slot_count = 4096;
+  // Longer raw paths are interned without being remembered, so that the
+  // memory stays within 4096 slots of a kilobyte's text each.
+  static constexpr std::size_t longest_remembered = 512;
 
   struct Slot {
     std::u16string raw;

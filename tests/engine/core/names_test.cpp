@@ -140,6 +140,17 @@ TEST(EventNames, a_name_the_table_let_go_is_made_again_as_without_the_memory) {
   EXPECT_EQ(engine.counters.get(Counter::dropped), 1u);
 }
 
+TEST(EventNames, a_raw_path_beyond_the_longest_remembered_is_interned_all_the_same) {
+  EngineCore engine;
+  RecentNames recent;
+  std::u16string raw = path_of_units(RecentNames::longest_remembered + 1, u'L');
+  const NameRef first = intern_event_name(engine, recent, raw);
+  raw = path_of_units(RecentNames::longest_remembered + 1, u'L');
+  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
+  EXPECT_EQ(first->path, path_of_units(RecentNames::longest_remembered + 1, u'l'));
+  EXPECT_EQ(recent.slot_for(path_of_units(RecentNames::longest_remembered + 1, u'L')).name_id, 0u);
+}
+
 // Two engines see the same interning, releasing and emptying; one interns
 // through the memory of raw paths, the other without it. Every name must
 // come out with the same id and path in both, whatever the memory holds.
