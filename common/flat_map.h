@@ -189,13 +189,13 @@ class FlatMap {
     entries_.pop_back();
   }
 
-  std::vector<Entry> entries_;
-  std::vector<std::uint64_t> slots_;
   void remember(std::size_t entry) noexcept {
     older_hint_ = hint_;
     hint_ = entry;
   }
 
+  std::vector<Entry> entries_;
+  std::vector<std::uint64_t> slots_;
   // Indices of the entries found or inserted last and the one before; hints
   // only, checked before use.
   std::size_t hint_ = 0;
