@@ -1,13 +1,48 @@
 #include "engine/core/names.h"
 
 #include <cstring>
+#include <new>
 
 #include "engine/core/engine_core.h"
 
 namespace mirrow {
 
-Name::~Name() {
-  if (budget) budget->bytes.fetch_sub(charge, std::memory_order_relaxed);
+namespace {
+
+std::size_t block_bytes(std::size_t units) { return sizeof(Name) + units * sizeof(char16_t); }
+
+}  // namespace
+
+Name* Name::make(std::u16string_view path, std::uint64_t id, std::uint64_t hash, std::shared_ptr<Budget> budget) {
+  // The text follows the name in the same block; a name's size is a multiple
+  // of its alignment, so the units after it are aligned too.
+  static_assert(sizeof(Name) % alignof(char16_t) == 0);
+  const std::size_t bytes = block_bytes(path.size());
+  void* block = budget ? budget->blocks.take(bytes) : ::operator new(bytes);
+  Name* name = ::new (block) Name();
+  char16_t* text = reinterpret_cast<char16_t*>(name + 1);
+  if (!path.empty()) std::memcpy(text, path.data(), path.size() * sizeof(char16_t));
+  name->path = std::u16string_view(text, path.size());
+  name->id = id;
+  name->hash = hash;
+  name->charge = name_charge(path.size());
+  name->budget = std::move(budget);
+  if (name->budget) name->budget->bytes.fetch_add(name->charge, std::memory_order_relaxed);
+  return name;
+}
+
+void Name::release() const noexcept {
+  if (references_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  Name* self = const_cast<Name*>(this);
+  // The budget is held here until the block is back in its pool: this name
+  // may hold the last reference to both.
+  const std::shared_ptr<Budget> budget = std::move(self->budget);
+  const std::size_t bytes = block_bytes(path.size());
+  const std::uint64_t charge = self->charge;
+  self->~Name();
+  if (!budget) return ::operator delete(self);
+  budget->bytes.fetch_sub(charge, std::memory_order_relaxed);
+  budget->blocks.give(self, bytes);
 }
 
 namespace {
@@ -20,22 +55,10 @@ bool budget_admits(const Budget& budget, std::size_t units) {
 }
 
 NameRef new_name(NameTable& table, std::u16string_view path, std::uint64_t hash) {
-  auto name = std::make_shared<Name>();
-  name->id = table.next_name_id;
-  name->path = path;
-  name->hash = hash;
-  name->budget = table.budget;
-  // Charged only once the object exists, so a failed allocation never
-  // subtracts what was not added.
-  name->charge = name_charge(name->path.size());
-  table.budget->bytes.fetch_add(name->charge, std::memory_order_relaxed);
+  NameRef name = NameRef::make(path, table.next_name_id, hash, table.budget);
   ++table.next_name_id;
   return name;
 }
-
-}  // namespace
-
-namespace {
 
 // Looks up or adds a normalised path; place receives the name's place in
 // the table (npos when the budget refused it).

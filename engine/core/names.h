@@ -9,36 +9,105 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 #include "common/flat_map.h"
 #include "common/paths.h"
 #include "common/short_lock.h"
+#include "engine/core/name_blocks.h"
 
 namespace mirrow {
 
 struct EngineCore;
 
-// Sum of the charges of all live names of one engine. Shared with every
-// name so that a name outliving its table still has somewhere to return its
-// bytes.
+// Sum of the charges of all live names of one engine, and the memory of
+// names that died, kept for new ones. Shared with every name so that a name
+// outliving its table still has somewhere to return its bytes and its block.
 struct Budget {
   std::atomic<std::uint64_t> bytes{0};
+  NameBlocks blocks;
 };
 
 // Immutable once created; dies on whatever thread drops the last reference.
+// A name and its path text share one block, so that making a name costs a
+// single allocation and reading its path touches the memory the look-up
+// already brought in.
 struct Name {
-  std::uint64_t id;
-  std::u16string path;  // normalised, device prefix mapped to its drive
+  std::uint64_t id = 0;
+  std::u16string_view path;  // normalised, device prefix mapped to its drive; in this name's block
   std::shared_ptr<Budget> budget;
-  std::uint64_t charge;  // 2 bytes per unit + 64
-  std::uint64_t hash = 0;  // path_hash of path, the key of the name table
+  std::uint64_t charge = 0;  // 2 bytes per unit + 64
+  std::uint64_t hash = 0;    // path_hash of path, the key of the name table
   // Classification of this path under the current configuration, packed as
   // (generation << 32) | (root index + 1, or 0 when not reported); see
   // classify_name. Saves hashing the whole path for every event.
   mutable std::atomic<std::uint64_t> classification{0};
-  ~Name();
+
+ private:
+  friend class NameRef;
+  Name() = default;
+  ~Name() = default;
+  // Makes a name whose block also holds a copy of path and charges it to
+  // budget; its one reference belongs to the NameRef handed back.
+  static Name* make(std::u16string_view path, std::uint64_t id, std::uint64_t hash, std::shared_ptr<Budget> budget);
+  void release() const noexcept;
+
+  mutable std::atomic<std::uint32_t> references_{1};
 };
-using NameRef = std::shared_ptr<const Name>;
+
+// A counted reference to a name: copies share it, the last one gone frees
+// it. Equal when both refer to the same name (or both to none).
+class NameRef {
+ public:
+  constexpr NameRef() noexcept = default;
+  constexpr NameRef(std::nullptr_t) noexcept {}  // NOLINT: as no name, like a null pointer
+  NameRef(const NameRef& other) noexcept : name_(other.name_) { retain(); }
+  NameRef(NameRef&& other) noexcept : name_(std::exchange(other.name_, nullptr)) {}
+  NameRef& operator=(const NameRef& other) noexcept {
+    other.retain();
+    drop();
+    name_ = other.name_;
+    return *this;
+  }
+  NameRef& operator=(NameRef&& other) noexcept {
+    if (this != &other) {
+      drop();
+      name_ = std::exchange(other.name_, nullptr);
+    }
+    return *this;
+  }
+  ~NameRef() { drop(); }
+
+  // A new name with its own copy of path, charged to budget (when there is one).
+  static NameRef make(std::u16string_view path, std::uint64_t id, std::uint64_t hash, std::shared_ptr<Budget> budget) {
+    return NameRef(Name::make(path, id, hash, std::move(budget)));
+  }
+
+  const Name* get() const noexcept { return name_; }
+  const Name& operator*() const noexcept { return *name_; }
+  const Name* operator->() const noexcept { return name_; }
+  explicit operator bool() const noexcept { return name_ != nullptr; }
+  void reset() noexcept {
+    drop();
+    name_ = nullptr;
+  }
+  // How many references the name has; 0 for none.
+  std::uint32_t use_count() const noexcept {
+    return name_ == nullptr ? 0 : name_->references_.load(std::memory_order_acquire);
+  }
+  friend bool operator==(const NameRef& a, const NameRef& b) noexcept { return a.name_ == b.name_; }
+
+ private:
+  explicit NameRef(Name* name) noexcept : name_(name) {}
+  void retain() const noexcept {
+    if (name_ != nullptr) name_->references_.fetch_add(1, std::memory_order_relaxed);
+  }
+  void drop() noexcept {
+    if (name_ != nullptr) name_->release();
+  }
+
+  Name* name_ = nullptr;
+};
 
 // The absent second name of most activity: constant-initialised, so that
 // handing it out costs no guard check.

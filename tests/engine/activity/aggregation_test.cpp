@@ -216,7 +216,9 @@ TEST(ReadyQueueOrder, thousands_of_groups_come_out_by_last_time_with_nan_after_e
       if (previous != nullptr) {
         // Never a NaN before a number, never a larger number before a smaller one.
         EXPECT_FALSE(std::isnan(previous->last) && !std::isnan(group.last)) << count;
-        if (!std::isnan(previous->last) && !std::isnan(group.last)) EXPECT_LE(previous->last, group.last) << count;
+        if (!std::isnan(previous->last) && !std::isnan(group.last)) {
+          EXPECT_LE(previous->last, group.last) << count;
+        }
       }
       previous = &group;
     }

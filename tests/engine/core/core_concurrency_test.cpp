@@ -19,6 +19,7 @@
 #include "engine/activity/drain_format.h"
 #include "engine/activity/reports.h"
 #include "engine/core/engine_core.h"
+#include "engine/core/names.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/payload_parse.h"
@@ -268,6 +269,32 @@ TEST_F(CoreConcurrency, start_stop_capture_watchers_replays_and_host_calls_at_on
   EXPECT_EQ(drained + engine.counters.get(Counter::dropped), made);
   // Every read of an identity never named was given up, none attributed.
   EXPECT_EQ(engine.counters.get(Counter::pending_names), 0u);
+}
+
+// Names are made on one thread and die on another, as when a drain drops
+// the last reference to a group's name while events intern new ones.
+TEST(NameRefs, names_made_on_one_thread_and_dropped_on_another_return_every_byte) {
+  EngineCore engine;
+  std::vector<NameRef> made;
+  for (int i = 0; i < 20000; ++i) {
+    std::u16string path = u"c:\\t\\";
+    for (char digit : std::to_string(i)) path += static_cast<char16_t>(digit);
+    path.append(static_cast<std::size_t>(i % 300), u'x');
+    made.push_back(intern_name(engine, path));
+  }
+  engine.names.name_table.clear();
+  std::vector<NameRef> second_half(std::make_move_iterator(made.begin() + 10000),
+                                   std::make_move_iterator(made.end()));
+  made.resize(10000);
+  std::thread dropper([&] { second_half.clear(); });
+  for (int i = 0; i < 10000; ++i) {
+    made[static_cast<std::size_t>(i)] = intern_name(engine, u"c:\\again\\" + std::u16string(i % 200, u'y'));
+  }
+  dropper.join();
+  made.clear();
+  engine.names.name_table.clear();
+  EXPECT_EQ(engine.names.budget->bytes.load(), 0u);
+  EXPECT_LE(engine.names.budget->blocks.kept_bytes(), NameBlocks::kept_limit);
 }
 
 }  // namespace

@@ -41,8 +41,10 @@ class ChangeRecorderTest : public ::testing::Test {
   std::vector<Activity> activity() {
     std::vector<Activity> out;
     std::lock_guard guard(engine.activity.activity_lock);
-    for (const auto& [key, group] : engine.activity.groups)
-      out.push_back({group.name->path, group.second ? group.second->path : u"", group.kind, group.pid, group.count});
+    for (const auto& [key, group] : engine.activity.groups) {
+      const std::u16string second(group.second ? group.second->path : u"");
+      out.push_back({std::u16string(group.name->path), second, group.kind, group.pid, group.count});
+    }
     std::sort(out.begin(), out.end(), [](const Activity& a, const Activity& b) { return a.kind < b.kind; });
     return out;
   }
