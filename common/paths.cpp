@@ -44,12 +44,20 @@ std::size_t fold_ascii_blocks(char16_t* units, std::size_t length) {
   return done;
 }
 
+bool is_separator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+
+// Every prefix below starts with a separator, a '?' or another separator,
+// then a '?': most paths fail this at their first or second unit.
+bool may_start_with_prefix(std::u16string_view p) {
+  return p.size() >= 4 && is_separator(p[0]) && (p[1] == u'?' || is_separator(p[1])) && p[2] == u'?';
+}
+
 // Removes \??\, \\?\ and \\?\UNC\ prefixes until none is left, so that
 // the result never starts with one and normalising again changes nothing. A
 // prefix is looked for once the separators are back-slashes; only the first
 // eight units can belong to one.
 void strip_prefixes(std::u16string& p) {
-  for (;;) {
+  while (may_start_with_prefix(p)) {
     slashes_to_backslashes(p.data(), std::min<std::size_t>(p.size(), 8));
     const std::u16string_view view(p);
     if (view.starts_with(u"\\??\\")) {

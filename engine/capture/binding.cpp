@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "engine/core/engine_core.h"
 
@@ -89,18 +90,51 @@ void BindingMap::put(std::uint64_t identity, Binding binding) {
 }
 
 bool BindingMap::erase(std::uint64_t identity) noexcept {
-  const std::uint32_t node = locate(identity);
-  if (node == none) return false;
-  clear_slot(slot_index(identity));
+  if (locate(identity) == none) return false;
+  erase_at(slot_index(identity));
+  return true;
+}
+
+void BindingMap::erase_at(std::size_t slot) noexcept {
+  const std::uint32_t node = slots_[slot].node - 1;
+  clear_slot(slot);
   unlink(node);
   pool_[node].binding = Binding{};  // drops the name reference now
   pool_[node].identity = 0;         // so that no look-up hint points here
   free_.push_back(node);            // within the capacity reserved in put
   --size_;
+}
+
+bool BindingMap::evict_oldest() noexcept {
+  if (oldest_ == none) return false;
+  erase_at(slot_index(pool_[oldest_].identity));
   return true;
 }
 
-bool BindingMap::evict_oldest() noexcept { return oldest_ != none && erase(pool_[oldest_].identity); }
+void BindingMap::prefetch_entry(std::uint32_t node) const noexcept {
+  const Entry& entry = pool_[node];
+  __builtin_prefetch(&slots_[home_slot(entry.identity)], 1);
+  if (entry.binding.name) __builtin_prefetch(entry.binding.name.get(), 1);
+}
+
+std::size_t BindingMap::evict_oldest(std::size_t count) noexcept {
+  // The oldest entries are walked in order, but the slot and the name of
+  // each lie at random places in memory, most of them long out of the
+  // cache: those of the entries a few steps ahead are fetched early, so
+  // that their misses overlap instead of following one another.
+  constexpr int steps_ahead = 8;
+  std::uint32_t scout = oldest_;
+  for (int i = 0; i < steps_ahead && scout != none; ++i, scout = pool_[scout].newer) prefetch_entry(scout);
+  std::size_t evicted = 0;
+  for (; evicted < count && oldest_ != none; ++evicted) {
+    if (scout != none) {
+      prefetch_entry(scout);
+      scout = pool_[scout].newer;
+    }
+    erase_at(slot_index(pool_[oldest_].identity));
+  }
+  return evicted;
+}
 
 // ---- pending keys and samples ------------------------------------------------
 
@@ -153,17 +187,19 @@ bool covers(const Binding& b, double t) { return b.start <= t && t <= b.end; }
 // rare and cheap per binding.
 void make_room_for_new_binding(EngineCore& engine, BindingMap& map) {
   if (map.size() < binding_map_cap) return;
-  for (std::size_t i = 0; i < binding_eviction_batch && map.evict_oldest(); ++i) {
-    engine.counters.add(Counter::mapping_evictions);
-  }
+  engine.counters.add(Counter::mapping_evictions, map.evict_oldest(binding_eviction_batch));
 }
 
-void remember_replaced(EngineCore& engine, BindingMapId map, std::uint64_t identity, const Binding& old, double t) {
+// The replaced binding's name moves into the history, so that its count is
+// neither raised nor lowered: under a flood of new files that name is seldom
+// still in the cache.
+void remember_replaced(EngineCore& engine, BindingMapId map, std::uint64_t identity, Binding old, double t) {
   BindingMap& history = history_map(engine, map);
   if (history.size() >= binding_map_cap && history.find(identity) == nullptr && history.evict_oldest()) {
     engine.counters.add(Counter::mapping_evictions);
   }
-  history.put(identity, Binding{old.name, old.start, std::min(old.end, t)});
+  old.end = std::min(old.end, t);
+  history.put(identity, std::move(old));
 }
 
 constexpr std::string_view reason_no_identity = "no_identity";
@@ -246,8 +282,10 @@ bool bind_name(EngineCore& engine, BindingMapId map_id, std::uint64_t identity, 
     return false;
   }
   if (t < current->start) return false;  // an older name never overrides a newer binding
-  remember_replaced(engine, map_id, identity, *current, t);
-  *current = Binding{name, t, open_end};
+  // The new binding is made before the old one is moved out: name may be
+  // the very reference the old binding holds.
+  Binding replaced = std::exchange(*current, Binding{name, t, open_end});
+  remember_replaced(engine, map_id, identity, std::move(replaced), t);
   return true;
 }
 
@@ -377,7 +415,7 @@ void relieve_name_budget(EngineCore& engine) {
   for (BindingMap* map : {&s.previous_object_bindings, &s.previous_key_bindings, &s.object_bindings,
                           &s.key_bindings}) {
     const std::size_t tenth = (map->size() + 9) / 10;
-    for (std::size_t i = 0; i < tenth && map->evict_oldest(); ++i) engine.counters.add(Counter::mapping_evictions);
+    engine.counters.add(Counter::mapping_evictions, map->evict_oldest(tenth));
   }
   release_unreferenced_names(engine);
 }

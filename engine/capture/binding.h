@@ -68,6 +68,8 @@ class BindingMap {
   bool erase(std::uint64_t identity) noexcept;
   // Removes the oldest entry; false when the map is empty.
   bool evict_oldest() noexcept;
+  // Removes up to count of the oldest entries; how many it removed.
+  std::size_t evict_oldest(std::size_t count) noexcept;
   // Identity of the oldest entry, 0 when empty.
   std::uint64_t oldest() const noexcept { return oldest_ == none ? 0 : pool_[oldest_].identity; }
 
@@ -111,6 +113,8 @@ class BindingMap {
     }
   }
   std::size_t slot_index(std::uint64_t identity) const noexcept;
+  void erase_at(std::size_t slot) noexcept;
+  void prefetch_entry(std::uint32_t node) const noexcept;
   void place(std::uint32_t node) noexcept;
   void clear_slot(std::size_t slot) noexcept;
   void grow();

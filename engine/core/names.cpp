@@ -85,9 +85,11 @@ void normalise_in_place(const EngineCore& engine, std::u16string& path) {
   path = map_device_prefix(engine.device_map, normalize_path(std::move(path)));
 }
 
-// Slot of a raw path: its length and its last sixteen units, where the
-// paths of one tree differ; the slot's own text settles every match.
-std::size_t recent_slot(std::u16string_view raw) {
+// Fingerprint of a raw path: its length and its last sixteen units, where
+// the paths of one tree differ. Its top twelve bits choose the slot; the
+// slot's own text settles every match, the fingerprint only spares reading
+// that text when it cannot match.
+std::uint64_t recent_fingerprint(std::u16string_view raw) {
   std::uint64_t h = (raw.size() + 1) * 0x9E3779B97F4A7C15ULL;
   if (raw.size() >= 16) {
     std::uint64_t tail[4];
@@ -97,15 +99,16 @@ std::size_t recent_slot(std::u16string_view raw) {
     h ^= path_hash(raw);
   }
   h ^= h >> 29;
-  return static_cast<std::size_t>(h * 0xC4CEB9FE1A85EC53ULL >> 52);  // 12 bits: 4096 slots
+  return h * 0xC4CEB9FE1A85EC53ULL;
 }
 static_assert(RecentNames::slot_count == 4096);
 
 }  // namespace
 
-RecentNames::Slot& RecentNames::slot_for(std::u16string_view raw) {
+RecentNames::Slot& RecentNames::slot_for(std::u16string_view raw, std::uint64_t& fingerprint) {
   if (slots_.empty()) slots_.resize(slot_count);
-  return slots_[recent_slot(raw)];
+  fingerprint = recent_fingerprint(raw);
+  return slots_[static_cast<std::size_t>(fingerprint >> 52)];  // 12 bits: 4096 slots
 }
 
 NameRef intern_name(EngineCore& engine, std::u16string raw_path) { return intern_name_in_place(engine, raw_path); }
@@ -118,8 +121,9 @@ NameRef intern_name_in_place(EngineCore& engine, std::u16string& path) {
 
 NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16string& path) {
   if (path.size() > RecentNames::longest_remembered) return intern_name_in_place(engine, path);
-  RecentNames::Slot& slot = recent.slot_for(path);
-  if (slot.name_id != 0 && PathEqual{}(slot.raw, path)) {
+  std::uint64_t fingerprint = 0;
+  RecentNames::Slot& slot = recent.slot_for(path, fingerprint);
+  if (slot.name_id != 0 && slot.fingerprint == fingerprint && PathEqual{}(slot.raw, path)) {
     NameTable& table = engine.names;
     std::lock_guard lock(table.names_lock);
     // The same id at the remembered place: the table still holds this very
@@ -137,6 +141,7 @@ NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16strin
   if (name) {
     slot.name_id = name->id;
     slot.place = place;
+    slot.fingerprint = fingerprint;
   }
   return name;
 }

@@ -33,6 +33,13 @@ struct Budget {
 // single allocation and reading its path touches the memory the look-up
 // already brought in.
 struct Name {
+ private:
+  friend class NameRef;
+  // First, so that dropping a reference touches the line that the id and
+  // the hash share.
+  mutable std::atomic<std::uint32_t> references_{1};
+
+ public:
   std::uint64_t id = 0;
   std::u16string_view path;  // normalised, device prefix mapped to its drive; in this name's block
   std::shared_ptr<Budget> budget;
@@ -44,15 +51,12 @@ struct Name {
   mutable std::atomic<std::uint64_t> classification{0};
 
  private:
-  friend class NameRef;
   Name() = default;
   ~Name() = default;
   // Makes a name whose block also holds a copy of path and charges it to
   // budget; its one reference belongs to the NameRef handed back.
   static Name* make(std::u16string_view path, std::uint64_t id, std::uint64_t hash, std::shared_ptr<Budget> budget);
   void release() const noexcept;
-
-  mutable std::atomic<std::uint32_t> references_{1};
 };
 
 // A counted reference to a name: copies share it, the last one gone frees
@@ -157,11 +161,17 @@ class RecentNames {
 
   struct Slot {
     std::u16string raw;
-    std::uint64_t name_id = 0;  // 0: empty
-    std::size_t place = 0;      // in the name table
+    std::uint64_t name_id = 0;      // 0: empty
+    std::size_t place = 0;          // in the name table
+    std::uint64_t fingerprint = 0;  // of raw, compared before the text
   };
 
-  Slot& slot_for(std::u16string_view raw);
+  // The slot of a raw path, and the path's fingerprint.
+  Slot& slot_for(std::u16string_view raw, std::uint64_t& fingerprint);
+  Slot& slot_for(std::u16string_view raw) {
+    std::uint64_t fingerprint = 0;
+    return slot_for(raw, fingerprint);
+  }
 
  private:
   std::vector<Slot> slots_;  // made on first use
