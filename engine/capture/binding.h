@@ -61,6 +61,11 @@ class BindingMap {
   }
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
+  // Asks for the memory a look-up of identity starts at, for a caller that
+  // has other work to do before the look-up.
+  void prefetch(std::uint64_t identity) const noexcept {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[home_slot(identity)]);
+  }
 
   // Stores a binding as the newest entry, replacing (and re-ordering) an
   // existing one.

@@ -69,6 +69,7 @@ void on_name_event(EngineCore& engine, std::uint16_t id, PayloadCursor& cursor, 
   engine.counters.add(Counter::manifest_names);
   std::u16string& path = engine.bindings.name_scratch;
   const std::uint64_t file_key = parse_name_event(cursor, path);
+  engine.bindings.key_bindings.prefetch(file_key);  // while the name is made
   const NameRef name = intern_event_name(engine, engine.bindings.recent_names, path);
   if (id == file_event::name_create) bind_name(engine, BindingMapId::keys, file_key, name, timestamp);
   else close_binding(engine, BindingMapId::keys, file_key, timestamp);
@@ -78,6 +79,7 @@ void on_create(EngineCore& engine, std::uint16_t id, std::uint8_t version, Paylo
                std::uint32_t process_id, double timestamp) {
   std::u16string& path = engine.bindings.name_scratch;
   const CreateFields f = parse_create(cursor, version, path);
+  engine.bindings.object_bindings.prefetch(f.file_object);  // while the name is made
   const NameRef name = intern_event_name(engine, engine.bindings.recent_names, path);
   bind_name(engine, BindingMapId::objects, f.file_object, name, timestamp);
   remember_missing_open(engine, f.irp, name, process_id, timestamp);

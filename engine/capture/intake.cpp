@@ -38,6 +38,7 @@ void bind_classic_name(EngineCore& engine, const EventView& event, std::uint32_t
   PayloadCursor cursor(event.user_data, event.user_data_length, pointer_size);
   std::u16string& path = engine.bindings.name_scratch;
   const std::uint64_t file_key = parse_name_event(cursor, path);
+  engine.bindings.key_bindings.prefetch(file_key);  // while the name is made
   const NameRef name = intern_event_name(engine, engine.bindings.recent_names, path);
   const double timestamp = unix_seconds_from_filetime(event.timestamp);
   engine.counters.add(Counter::classic_names);
