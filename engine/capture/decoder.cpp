@@ -52,6 +52,7 @@ bool is_not_found(std::uint32_t status) {
 void remember_missing_open(EngineCore& engine, std::uint64_t irp, const NameRef& name, std::uint32_t process_id,
                            double timestamp) {
   if (!engine.track_missing_opens || !name || irp == 0) return;
+  if (!engine.missing_filter.may_contain(name->hash)) return;
   std::lock_guard<std::mutex> guard(engine.missing_lock);
   // The name's hash is the path hash of the set: the path is not hashed again.
   if (engine.missing.find(std::u16string_view(name->path), name->hash) == nullptr) return;

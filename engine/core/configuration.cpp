@@ -42,13 +42,16 @@ std::uint32_t add_exclusion(EngineCore& engine, const char16_t* path) {
 void add_missing(EngineCore& engine, const char16_t* path) {
   if (path == nullptr) throw std::invalid_argument("missing path is null");
   std::u16string normalised = normalize_path(path);
+  const std::uint64_t hash = path_hash(normalised);
   std::lock_guard<std::mutex> guard(engine.missing_lock);
-  engine.missing.emplace(std::move(normalised), true);
+  engine.missing.emplace(std::move(normalised), hash, true);
+  engine.missing_filter.add(hash);
 }
 
 void clear_missing(EngineCore& engine) {
   std::lock_guard<std::mutex> guard(engine.missing_lock);
   engine.missing.clear();
+  engine.missing_filter.clear();
 }
 
 void set_probe(EngineCore& engine, const char16_t* path) {

@@ -13,6 +13,7 @@
 #include "engine/activity/aggregation.h"
 #include "common/paths.h"
 #include "engine/activity/roots.h"
+#include "engine/core/missing_filter.h"
 #include "engine/core/counters.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
@@ -77,6 +78,8 @@ struct EngineCore {
   std::mutex missing_lock;
   // The paths the host watches for appearance (the value is unused).
   FlatMap<std::u16string, bool, PathHash, PathEqual> missing;
+  // Answers most questions about missing without its lock.
+  MissingFilter missing_filter;
 
   std::mutex probe_lock;
   std::u16string probe_path;
