@@ -303,6 +303,9 @@ Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uin
   }
   const std::pair<const BindingMap*, std::uint64_t> rest[] = {
       {&s.previous_object_bindings, file_object}, {&s.key_bindings, file_key}, {&s.previous_key_bindings, file_key}};
+  // A read that the object does not answer is often one that no map
+  // answers: the three look-ups then miss the cache together, not in turn.
+  for (const auto& [map, identity] : rest) map->prefetch(identity);
   for (const auto& [map, identity] : rest) {
     const Binding* b = map->find(identity);
     if (b != nullptr && covers(*b, t)) return Resolution{&b->name, b->start, b->end, false};
@@ -324,10 +327,13 @@ void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t f
   engine.counters.store(Counter::io_total, engine.counters.get(Counter::io_total) + 1);
   const Resolution r = resolve(engine, file_object, file_key, t);
   if (r.name != nullptr) {
-    // Spreading writes only to the map of the other identity (or, for a key
-    // binding, re-binds the same name in place), so r.name stays valid.
-    if (r.end == open_end) spread_binding(engine, file_object, file_key, r, t);
+    // Recording touches no binding, so r stays valid for the spreading,
+    // whose look-up of the key (often new) has the recording's time to
+    // arrive from memory.
+    const bool spreads = r.end == open_end;
+    if (spreads) engine.bindings.key_bindings.prefetch(file_key);
     record_activity(engine, *r.name, kind, process_id, t, no_name, 1, 0.0);
+    if (spreads) spread_binding(engine, file_object, file_key, r, t);
     return;
   }
   std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);

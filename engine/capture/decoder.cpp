@@ -93,6 +93,7 @@ void on_create(EngineCore& engine, std::uint16_t id, std::uint8_t version, Paylo
 // close, becomes the key's name, and the object binding ends here.
 void on_close(EngineCore& engine, std::uint8_t version, PayloadCursor& cursor, double timestamp) {
   const IdentityFields f = parse_close(cursor, version);
+  engine.bindings.key_bindings.prefetch(f.file_key);  // while the object is looked up
   const Binding* object = engine.bindings.object_bindings.find(f.file_object);
   if (object != nullptr && object->start <= timestamp && timestamp <= object->end) {
     bind_name(engine, BindingMapId::keys, f.file_key, object->name, object->start);
