@@ -79,6 +79,11 @@ void strip_trailing_backslashes(std::u16string& p) {
 }  // namespace
 
 std::u16string normalize_path(std::u16string p) {
+  normalize_path_in_place(p);
+  return p;
+}
+
+void normalize_path_in_place(std::u16string& p) {
   strip_prefixes(p);
   // One pass for the rest: separators, and ASCII lowered here (see
   // lower_in_place); from the first other unit on, the platform's rules.
@@ -95,7 +100,6 @@ std::u16string normalize_path(std::u16string p) {
     else if (unit >= u'A' && unit <= u'Z') units[i] = static_cast<char16_t>(unit + 32);
   }
   strip_trailing_backslashes(p);
-  return p;
 }
 
 std::u16string spell_path(std::u16string p) {
@@ -179,13 +183,17 @@ void sort_device_map(DeviceMap& map) {
 }
 
 std::u16string map_device_prefix(const DeviceMap& map, std::u16string p) {
+  map_device_prefix_in_place(map, p);
+  return p;
+}
+
+void map_device_prefix_in_place(const DeviceMap& map, std::u16string& p) {
   for (const DeviceMapping& mapping : map) {
     if (is_under(p, mapping.device)) {
       p.replace(0, mapping.device.size(), mapping.drive);
-      return p;
+      return;
     }
   }
-  return p;
 }
 
 }  // namespace mirrow

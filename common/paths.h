@@ -14,6 +14,8 @@ namespace mirrow {
 // Back-slashes only, no \??\ or \\?\ prefix, \\?\UNC\ rewritten to \\,
 // lower case, no trailing back-slash unless three units or shorter.
 std::u16string normalize_path(std::u16string p);
+// As normalize_path, on the caller's own string.
+void normalize_path_in_place(std::u16string& p);
 
 // The normalised form in the caller's own letter case: what the system is
 // handed. In a case-sensitive directory the lower-case form may name a
@@ -89,6 +91,8 @@ void sort_device_map(DeviceMap& map);
 // \device\harddiskvolume3\users\a.txt -> c:\users\a.txt; unchanged when no
 // device prefix matches.
 std::u16string map_device_prefix(const DeviceMap& map, std::u16string p);
+// As map_device_prefix, on the caller's own string.
+void map_device_prefix_in_place(const DeviceMap& map, std::u16string& p);
 
 template <typename Lookup>
 DeviceMap build_device_map(Lookup&& query_device) {

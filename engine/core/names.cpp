@@ -81,8 +81,9 @@ NameRef intern_normalised(EngineCore& engine, std::u16string_view path, std::siz
 }
 
 void normalise_in_place(const EngineCore& engine, std::u16string& path) {
-  // Both steps hand the same buffer back, so a reused one never allocates.
-  path = map_device_prefix(engine.device_map, normalize_path(std::move(path)));
+  // Both steps work on the same buffer, so a reused one never allocates.
+  normalize_path_in_place(path);
+  map_device_prefix_in_place(engine.device_map, path);
 }
 
 // Fingerprint of a raw path: its length and its last sixteen units, where
