@@ -10,18 +10,19 @@ namespace mirrow {
 
 // ---- BindingMap -------------------------------------------------------------
 
-std::size_t BindingMap::slot_index(std::uint64_t identity) const noexcept {
+std::size_t BindingMap::slot_of(std::uint32_t node) const noexcept {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = home_slot(identity);
-  while (slots_[i].identity != identity || slots_[i].node == 0) i = (i + 1) & mask;
+  std::size_t i = home_slot(pool_[node].identity);
+  while (slots_[i].node != node + 1) i = (i + 1) & mask;
   return i;
 }
 
 void BindingMap::place(std::uint32_t node) noexcept {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = home_slot(pool_[node].identity);
+  const std::uint32_t tag = tag_of(pool_[node].identity);
+  std::size_t i = home_of(tag);
   while (slots_[i].node != 0) i = (i + 1) & mask;
-  slots_[i] = Slot{pool_[node].identity, node + 1};
+  slots_[i] = Slot{tag, node + 1};
 }
 
 // Backward-shift deletion: later members of the probe run move up so that
@@ -29,7 +30,7 @@ void BindingMap::place(std::uint32_t node) noexcept {
 void BindingMap::clear_slot(std::size_t hole) noexcept {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t j = (hole + 1) & mask; slots_[j].node != 0; j = (j + 1) & mask) {
-    const std::size_t home = home_slot(slots_[j].identity);
+    const std::size_t home = home_of(slots_[j].tag);
     const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
     if (!stays) {
       slots_[hole] = slots_[j];
@@ -90,8 +91,9 @@ void BindingMap::put(std::uint64_t identity, Binding binding) {
 }
 
 bool BindingMap::erase(std::uint64_t identity) noexcept {
-  if (locate(identity) == none) return false;
-  erase_at(slot_index(identity));
+  const std::uint32_t node = locate(identity);
+  if (node == none) return false;
+  erase_at(slot_of(node));
   return true;
 }
 
@@ -107,7 +109,7 @@ void BindingMap::erase_at(std::size_t slot) noexcept {
 
 bool BindingMap::evict_oldest() noexcept {
   if (oldest_ == none) return false;
-  erase_at(slot_index(pool_[oldest_].identity));
+  erase_at(slot_of(oldest_));
   return true;
 }
 
@@ -131,7 +133,7 @@ std::size_t BindingMap::evict_oldest(std::size_t count) noexcept {
       prefetch_entry(scout);
       scout = pool_[scout].newer;
     }
-    erase_at(slot_index(pool_[oldest_].identity));
+    erase_at(slot_of(oldest_));
   }
   return evicted;
 }

@@ -101,9 +101,12 @@ class BindingMap {
     std::uint32_t newer = none;
   };
 
-  std::size_t home_slot(std::uint64_t identity) const noexcept {
-    return static_cast<std::size_t>((identity * 0x9E3779B97F4A7C15ULL) >> shift_);
+  // The upper half of an identity's hash: its slot is the top bits of it.
+  static std::uint32_t tag_of(std::uint64_t identity) noexcept {
+    return static_cast<std::uint32_t>((identity * 0x9E3779B97F4A7C15ULL) >> 32);
   }
+  std::size_t home_of(std::uint32_t tag) const noexcept { return static_cast<std::size_t>(tag >> (shift_ - 32)); }
+  std::size_t home_slot(std::uint64_t identity) const noexcept { return home_of(tag_of(identity)); }
   std::uint32_t locate(std::uint64_t identity) const noexcept {
     // Events come in runs on one identity (an open's reads, then its close):
     // the entry found last is checked first. A freed entry has identity 0,
@@ -111,13 +114,14 @@ class BindingMap {
     if (last_found_ != none && pool_[last_found_].identity == identity && identity != 0) return last_found_;
     if (slots_.empty()) return none;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = home_slot(identity);; i = (i + 1) & mask) {
+    const std::uint32_t tag = tag_of(identity);
+    for (std::size_t i = home_of(tag);; i = (i + 1) & mask) {
       const Slot& slot = slots_[i];
       if (slot.node == 0) return none;
-      if (slot.identity == identity) return last_found_ = slot.node - 1;
+      if (slot.tag == tag && pool_[slot.node - 1].identity == identity) return last_found_ = slot.node - 1;
     }
   }
-  std::size_t slot_index(std::uint64_t identity) const noexcept;
+  std::size_t slot_of(std::uint32_t node) const noexcept;
   void erase_at(std::size_t slot) noexcept;
   void prefetch_entry(std::uint32_t node) const noexcept;
   void place(std::uint32_t node) noexcept;
@@ -126,10 +130,12 @@ class BindingMap {
   void link_newest(std::uint32_t node) noexcept;
   void unlink(std::uint32_t node) noexcept;
 
-  // A probe compares identities in the slot table itself and touches the
-  // pool only for the entry it finds.
+  // A probe compares tags in the slot table itself and touches the pool
+  // only when the tags agree, nearly always for the entry it looks for.
+  // Eight bytes a slot: the tables of the four maps stay half as large, and
+  // a slot's home follows from its tag, so deletion never reads the pool.
   struct Slot {
-    std::uint64_t identity = 0;
+    std::uint32_t tag = 0;   // tag_of the entry's identity
     std::uint32_t node = 0;  // pool index + 1; 0 = empty
   };
 
@@ -138,7 +144,7 @@ class BindingMap {
   std::vector<Entry> pool_;            // freed entries are reused
   std::vector<std::uint32_t> free_;    // pool indices of freed entries
   std::vector<Slot> slots_;
-  unsigned shift_ = 64;                // 64 - log2(slot count)
+  unsigned shift_ = 64;                // 64 - log2(slot count); used once there are slots
   std::size_t size_ = 0;
   std::uint32_t oldest_ = none;
   std::uint32_t newest_ = none;

@@ -96,6 +96,39 @@ TEST(BindingMapOrder, agrees_with_a_simple_model_under_random_operations) {
   for (const auto& [id, start] : model) ASSERT_EQ(map.find(id)->start, start);
 }
 
+// The identity whose hash in the binding map is hash: the hash multiplies
+// by an odd constant, whose inverse modulo 2^64 Newton's iteration finds.
+std::uint64_t identity_with_hash(std::uint64_t hash) {
+  constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ULL;
+  std::uint64_t inverse = multiplier;
+  for (int i = 0; i < 6; ++i) inverse *= 2 - multiplier * inverse;
+  return hash * inverse;
+}
+
+TEST(BindingMapLookup, identities_whose_hashes_share_the_upper_half_stay_apart) {
+  // Same upper half: the same slot tag and home, so only the pool's full
+  // identity tells these apart, through erasures and batch evictions.
+  BindingMap map;
+  std::vector<std::uint64_t> ids;
+  for (std::uint64_t upper : {7u, 8u}) {
+    for (std::uint64_t low = 1; low <= 60; ++low) ids.push_back(identity_with_hash((upper << 32) | low));
+  }
+  for (std::size_t i = 0; i < ids.size(); ++i) map.put(ids[i], Binding{nullptr, double(i), open_end});
+  for (std::size_t i = 0; i < ids.size(); i += 3) ASSERT_TRUE(map.erase(ids[i]));
+  ASSERT_EQ(map.evict_oldest(10), 10u);  // the ten oldest that the erasures left
+  std::size_t survivors = 0;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const bool erased = i % 3 == 0;
+    const bool evicted = !erased && survivors++ < 10;
+    const Binding* found = map.find(ids[i]);
+    ASSERT_EQ(found != nullptr, !erased && !evicted) << i;
+    if (found != nullptr) {
+      ASSERT_EQ(found->start, double(i)) << i;
+    }
+  }
+  EXPECT_EQ(map.size(), ids.size() - ids.size() / 3 - 10);
+}
+
 class BindingTest : public DecodeTest {
  protected:
   NameRef a = intern_name(engine, u"c:\\data\\a");
