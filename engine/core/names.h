@@ -35,8 +35,8 @@ struct Budget {
 struct Name {
  private:
   friend class NameRef;
-  // First, so that dropping a reference touches the line that the id and
-  // the hash share.
+  // First in the block, on the line that every reader of the id touches
+  // too, so that dropping a reference seldom fetches a line of its own.
   mutable std::atomic<std::uint32_t> references_{1};
 
  public:
