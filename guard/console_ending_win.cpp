@@ -13,7 +13,8 @@ constexpr DWORD kResumeGraceMs = 2000;
 // once, which releases it too).
 struct ConsoleEvents {
   UniqueHandle ending{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  // Signalled while nothing is suspended.
+  // Reset from just before the suspension until the target runs again and
+  // its final line is written; signalled otherwise.
   UniqueHandle resumed{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 };
 

@@ -84,12 +84,15 @@ NtStatus run_freeze_lifecycle(FreezePlatform& platform, std::uint32_t lease_seco
 
   const EndReason reason = hold_frozen(platform, lease_seconds, heartbeat_timeout_ms);
   const NtStatus resumed = platform.resume_target();
-  platform.announce_resumed();
   try {
     report(platform, final_state_line(reason, resumed));
   } catch (...) {
     // The target runs again; a lost final line must not turn into a crash.
   }
+  // Only now may the console handler let the process end: a journal that
+  // lost its final line would end with the frozen line although the target
+  // runs, and a later recovery would resume whatever suspended it since.
+  platform.announce_resumed();
   return resumed;
 }
 

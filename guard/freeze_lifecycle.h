@@ -42,8 +42,9 @@ class FreezePlatform {
   // down: the host is going away, so the freeze ends as if the control pipe
   // had closed. Platforms without a console never ask.
   virtual bool ending_requested() { return false; }
-  // Called right after the resume: whoever keeps the process alive until the
-  // target runs again (the console handler) may let it go now.
+  // Called once the target runs again and its final line is written:
+  // whoever keeps the process alive until then (the console handler) may
+  // let it go now, and the process may end at once.
   virtual void announce_resumed() {}
 };
 

@@ -95,13 +95,18 @@ class ScriptedPlatform : public FreezePlatform {
   }
 
   bool ending_requested() override { return ending_requested_at && *ending_requested_at <= time; }
-  void announce_resumed() override { events.push_back("resumed announced"); }
+  // As on a closing console: once the handler is let go, Windows ends the
+  // process, and whatever it writes after that is lost.
+  void announce_resumed() override {
+    events.push_back("resumed announced");
+    process_ended = true;
+  }
 
   std::uint64_t now_ms() override { return time; }
-  void append_to_journal(std::string_view line) override { events.push_back("journal " + std::string(line)); }
+  void append_to_journal(std::string_view line) override { events.push_back(written("journal ", line)); }
   void write_output(std::string_view line) override {
     if (output_throws) throw std::bad_alloc();
-    events.push_back("output " + std::string(line));
+    events.push_back(written("output ", line));
   }
 
   void heartbeat_every(std::uint64_t period_ms, std::uint64_t until_ms) {
@@ -116,13 +121,18 @@ class ScriptedPlatform : public FreezePlatform {
   }
 
  private:
+  std::string written(std::string_view where, std::string_view line) const {
+    return (process_ended ? "lost " : "") + std::string(where) + std::string(line);
+  }
+
   std::string waiting_;
+  bool process_ended = false;
 };
 
 std::vector<std::string> freeze_events(EndReason reason, NtStatus status) {
   const std::string last = final_state_line(reason, status);
   return {"suspend", "journal " + std::string(kFrozenLine), "output " + std::string(kFrozenLine), "resume",
-          "resumed announced", "journal " + last, "output " + last};
+          "journal " + last, "output " + last, "resumed announced"};
 }
 
 TEST(FreezeLifecycle, missing_entry_points_end_it_before_anything_is_touched) {
@@ -158,6 +168,16 @@ TEST(FreezeLifecycle, a_requested_ending_ends_the_freeze_as_control_closed_and_a
   EXPECT_EQ(run_freeze_lifecycle(platform, 600, 15000), 0);
   EXPECT_EQ(platform.events, freeze_events(EndReason::control_closed, 0));
   EXPECT_EQ(platform.time, ScriptedPlatform::kStart + 300);
+}
+
+TEST(FreezeLifecycle, a_closing_console_lets_the_process_end_only_after_the_final_line_is_written) {
+  ScriptedPlatform platform;
+  platform.ending_requested_at = ScriptedPlatform::kStart + 150;
+  EXPECT_EQ(run_freeze_lifecycle(platform, 600, 15000), 0);
+  const std::string last = final_state_line(EndReason::control_closed, 0);
+  EXPECT_THAT(platform.events, ElementsAre("suspend", "journal " + std::string(kFrozenLine),
+                                           "output " + std::string(kFrozenLine), "resume", "journal " + last,
+                                           "output " + last, "resumed announced"));
 }
 
 TEST(FreezeLifecycle, a_refused_suspension_returns_its_status_and_writes_nothing) {
@@ -271,8 +291,8 @@ TEST(FreezeLifecycle, a_failure_while_announcing_the_freeze_resumes_at_once_and_
   platform.output_throws = true;
   EXPECT_EQ(run_freeze_lifecycle(platform, 600, 15000), 0);
   EXPECT_THAT(platform.events,
-              ElementsAre("suspend", "journal " + std::string(kFrozenLine), "resume", "resumed announced",
-                          "journal " + final_state_line(EndReason::guard_error, 0)));
+              ElementsAre("suspend", "journal " + std::string(kFrozenLine), "resume",
+                          "journal " + final_state_line(EndReason::guard_error, 0), "resumed announced"));
   EXPECT_EQ(platform.time, ScriptedPlatform::kStart);
 }
 
