@@ -52,13 +52,22 @@ bool journal_ends_frozen(const JournalTail& tail) {
 }
 
 int run_recovery(const RecoveryArguments& arguments, RecoveryPlatform& platform) {
-  if (platform.freeze_mark_exists(freeze_mark_name(arguments.pid, arguments.creation_ticks))) {
+  const std::u16string mark = freeze_mark_name(arguments.pid, arguments.creation_ticks);
+  if (platform.freeze_mark_exists(mark)) {
     platform.write_output(kGuardRunningLine);
     return kExitFrozenAndResumed;
   }
   const std::optional<JournalTail> tail = platform.read_journal_tail(arguments.journal_path, kJournalTailBytes);
   if (!tail || !journal_ends_frozen(*tail)) {
     platform.write_output(kNothingToRecoverLine);
+    return kExitFrozenAndResumed;
+  }
+  // A guard may have taken the mark, suspended the target and written its
+  // frozen line since the first look. It holds the mark from before its
+  // suspension until after its final line, so a frozen line that is its own
+  // shows here as a mark that exists, and its freeze is left alone.
+  if (platform.freeze_mark_exists(mark)) {
+    platform.write_output(kGuardRunningLine);
     return kExitFrozenAndResumed;
   }
   if (!is_the_frozen_instance(platform.pin_target(arguments.pid, arguments.creation_ticks), arguments)) {

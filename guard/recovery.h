@@ -4,6 +4,8 @@
 // "--recover", the guard finds such a target and resumes it once, provided
 // no live guard still holds that freeze and the process is the very instance
 // that was frozen. No verdict runs: resuming is always allowed.
+// The normal form reads the same journal tail and the same mark before it
+// suspends, so that a second freeze never hides a stranded one.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -27,7 +29,10 @@ struct RecoveryArguments {
 RecoveryArguments parse_recovery_arguments(std::span<const std::u16string> arguments);
 
 // The name of the mutex a guard holds while it keeps a target frozen:
-// Local\MirrowFreezeGuard-<pid>-<creation ticks>, both in decimal.
+// Local\MirrowFreezeGuard-<pid>-<creation ticks>, both in decimal. A guard
+// takes it before the suspension and keeps it until after its final line,
+// and takes it only when no other guard holds it, so at most one guard at a
+// time has this target suspended.
 std::u16string freeze_mark_name(std::uint32_t pid, std::uint64_t creation_ticks);
 
 // The end of a journal: its last bytes, and whether they are the whole file.
@@ -49,7 +54,8 @@ class RecoveryPlatform {
  public:
   virtual ~RecoveryPlatform() = default;
 
-  // A guard holds the freeze mark of this target.
+  // A guard holds the freeze mark of this target. Asked before and again
+  // after the journal is read.
   virtual bool freeze_mark_exists(std::u16string_view name) = 0;
   // The last `max_bytes` of the journal; nothing when it is missing or unreadable.
   virtual std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes) = 0;

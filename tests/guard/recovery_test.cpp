@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class ScriptedRecovery : public RecoveryPlatform {
   std::u16string asked_mark;
   std::size_t asked_tail_bytes = 0;
 
+  // Runs while the journal is read: another guard acting in between.
+  std::function<void(ScriptedRecovery&)> meanwhile;
+
   bool freeze_mark_exists(std::u16string_view name) override {
     calls.push_back("mark");
     asked_mark = name;
@@ -43,6 +47,7 @@ class ScriptedRecovery : public RecoveryPlatform {
   }
   std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes) override {
     calls.push_back("journal");
+    if (meanwhile) meanwhile(*this);
     EXPECT_EQ(path, kJournal);
     asked_tail_bytes = max_bytes;
     if (!journal) return std::nullopt;
@@ -120,6 +125,21 @@ TEST(Recovery, a_live_freeze_mark_answers_guard_running_and_touches_nothing) {
   EXPECT_THAT(platform.journal_lines, IsEmpty());
 }
 
+TEST(Recovery, a_guard_that_froze_the_target_after_the_first_look_at_its_mark_keeps_its_freeze) {
+  // The journal's last freeze had ended; a new guard takes the mark, suspends
+  // and writes its frozen line while the recovery reads the journal.
+  ScriptedRecovery platform;
+  platform.journal = std::string(kFrozenLine) + "\n" + R"({"state":"resumed","reason":"requested","status":0})" + "\n";
+  platform.meanwhile = [](ScriptedRecovery& system) {
+    system.mark_exists = true;
+    *system.journal += std::string(kFrozenLine) + "\n";
+  };
+  EXPECT_EQ(platform.run(), kExitFrozenAndResumed);
+  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", "mark"));
+  EXPECT_THAT(platform.output, ElementsAre(R"({"state":"guard_running"})"));
+  EXPECT_THAT(platform.journal_lines, IsEmpty());
+}
+
 TEST(Recovery, a_missing_or_finished_journal_answers_nothing_to_recover_and_pins_nothing) {
   for (const std::optional<std::string>& journal :
        {std::optional<std::string>(), std::optional<std::string>(""),
@@ -137,7 +157,7 @@ TEST(Recovery, a_missing_or_finished_journal_answers_nothing_to_recover_and_pins
 TEST(Recovery, a_stranded_freeze_is_resumed_once_and_the_journal_ends_with_the_recovered_line) {
   ScriptedRecovery platform;
   EXPECT_EQ(platform.run(), kExitFrozenAndResumed);
-  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", kPinCall, "resume"));
+  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", "mark", kPinCall, "resume"));
   const std::string recovered = R"({"state":"resumed","reason":"recovered","status":0})";
   EXPECT_THAT(platform.journal_lines, ElementsAre(recovered));
   EXPECT_THAT(platform.output, ElementsAre(recovered));
@@ -156,14 +176,14 @@ TEST(Recovery, the_journal_is_read_only_at_its_end_however_long_it_grew) {
   platform.journal = std::string(100000, 'x') + "\n" + std::string(kFrozenLine);
   EXPECT_EQ(platform.run(), kExitFrozenAndResumed);
   EXPECT_EQ(platform.asked_tail_bytes, kJournalTailBytes);
-  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", kPinCall, "resume"));
+  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", "mark", kPinCall, "resume"));
 }
 
 TEST(Recovery, an_image_that_differs_only_in_letter_case_is_the_same_instance) {
   ScriptedRecovery platform;
   platform.pinned_image = u"c:\\GAMES\\some tool.EXE";
   EXPECT_EQ(platform.run(), kExitFrozenAndResumed);
-  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", kPinCall, "resume"));
+  EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", "mark", kPinCall, "resume"));
 }
 
 TEST(Recovery, a_target_that_cannot_be_pinned_or_runs_another_image_is_abandoned_and_never_resumed) {
@@ -172,7 +192,7 @@ TEST(Recovery, a_target_that_cannot_be_pinned_or_runs_another_image_is_abandoned
     ScriptedRecovery platform;
     platform.pinned_image = image;
     EXPECT_EQ(platform.run(), kExitCannotPin);
-    EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", kPinCall));
+    EXPECT_THAT(platform.calls, ElementsAre("mark", "journal", "mark", kPinCall));
     EXPECT_THAT(platform.journal_lines, ElementsAre(R"({"state":"abandoned","reason":"target_gone"})"));
     EXPECT_THAT(platform.output, ElementsAre(R"({"state":"abandoned","reason":"target_gone"})"));
   }
