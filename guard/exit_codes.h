@@ -9,6 +9,8 @@ inline constexpr int kExitBadArguments = 2;          // argument count, identity
 inline constexpr int kExitRefused = 3;               // classifier refusal or changed identity
 inline constexpr int kExitCannotPin = 4;
 inline constexpr int kExitSuspensionFailed = 5;
+inline constexpr int kExitGuardRunning = 6;          // another guard holds a freeze of this target
+inline constexpr int kExitNeedsRecovery = 7;         // the journal ends with a killed guard's freeze
 inline constexpr int kExitFixtureNotStarted = 10;    // self-test only
 inline constexpr int kExitSelfTestRunFailed = 11;    // self-test only
 

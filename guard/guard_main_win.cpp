@@ -26,9 +26,18 @@ class WindowsGuardPlatform final : public GuardPlatform {
   }
 
   bool pin(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks) override {
-    target_pid_ = target_pid;
-    creation_ticks_ = creation_ticks;
     return pin_processes(target_pid, owner_pid, creation_ticks, pinned_);
+  }
+
+  // While this handle lives, a recovery run knows that a guard still holds
+  // the freeze; it goes with the platform, after the final line.
+  bool take_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks) override {
+    freeze_mark_ = guard::take_freeze_mark(target_pid, creation_ticks);
+    return freeze_mark_.valid();
+  }
+
+  std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes) override {
+    return guard::read_journal_tail(path, max_bytes);
   }
 
   NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
@@ -36,17 +45,13 @@ class WindowsGuardPlatform final : public GuardPlatform {
     // A guard started in its host's process group receives the host's Ctrl+C;
     // the default handler would end it with the target suspended.
     install_console_ending_handler();
-    // While this handle lives, a recovery run knows that a guard still holds
-    // the freeze; it goes only after the final line.
-    const UniqueHandle freeze_mark = hold_freeze_mark(target_pid_, creation_ticks_);
     return freeze_under_lease(pinned_.target.get(), pinned_.owner.get(), lease_seconds, journal_path, heartbeat_timeout_ms);
   }
 
  private:
   const ProcessFactsSource& facts_;
   PinnedProcesses pinned_;
-  std::uint32_t target_pid_ = 0;
-  std::uint64_t creation_ticks_ = 0;
+  UniqueHandle freeze_mark_;
 };
 
 std::u16string real_verdict(const ProcessFacts& target, const ProcessTable& table, std::uint32_t anchor_pid) {

@@ -24,6 +24,26 @@ bool same_instance(const GuardArguments& arguments, const ProcessFacts& target) 
   return to_lower(arguments.image_path) == to_lower(target.image_path);
 }
 
+// A second freeze would hide the first one: its resume undoes only its own
+// suspension, and its final line makes the journal look finished, so a
+// recovery finds nothing to do while the target stands still. So the guard
+// never suspends while another guard holds this target, nor while the
+// journal ends with the frozen line of a guard that is gone (that freeze
+// needs the recovery form first). Nothing is touched or written to the
+// journal then.
+std::optional<int> refuse_to_hide_another_freeze(const GuardArguments& arguments, GuardPlatform& platform) {
+  if (!platform.take_freeze_mark(arguments.pid, arguments.creation_ticks)) {
+    platform.write_output(kGuardRunningLine);
+    return kExitGuardRunning;
+  }
+  const std::optional<JournalTail> tail = platform.read_journal_tail(arguments.journal_path, kJournalTailBytes);
+  if (tail && journal_ends_frozen(*tail)) {
+    platform.write_output(kNeedsRecoveryLine);
+    return kExitNeedsRecovery;
+  }
+  return std::nullopt;
+}
+
 int run_normal_form(const GuardArguments& arguments, GuardPlatform& platform) {
   const ProcessTable table = platform.collect_table();
   const std::uint32_t owner_pid = owner_if_valid(arguments, table, platform.own_pid());
@@ -44,6 +64,7 @@ int run_normal_form(const GuardArguments& arguments, GuardPlatform& platform) {
     platform.write_output(kCannotPinLine);
     return kExitCannotPin;
   }
+  if (const auto refused = refuse_to_hide_another_freeze(arguments, platform)) return *refused;
   const NtStatus status = platform.freeze_pinned(arguments.lease_seconds, arguments.journal_path, kHeartbeatTimeoutMs);
   if (!nt_success(status)) {
     platform.write_output(status_error_line(status));

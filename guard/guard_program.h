@@ -4,7 +4,9 @@
 // lease checks against one process table, the verdict, the pin and the
 // freeze. The platform supplies every effect, so the flow is the same over
 // the real system and over a stand-in.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +38,13 @@ class GuardPlatform {
   // opened target is the instance that was checked. The platform keeps the
   // handles until it is destroyed.
   virtual bool pin(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint64_t creation_ticks) = 0;
+  // Takes the target's freeze mark (see freeze_mark_name) and keeps it until
+  // the platform is destroyed, after the final line; false when another
+  // guard holds it or it cannot be made.
+  virtual bool take_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks) = 0;
+  // The last `max_bytes` of the journal; nothing when the path is empty or
+  // the file is missing or unreadable.
+  virtual std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes) = 0;
   // Freezes the pinned target under the pinned owner.
   virtual NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
                                  std::uint32_t heartbeat_timeout_ms) = 0;

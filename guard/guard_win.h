@@ -39,13 +39,14 @@ NtStatus freeze_under_lease(HANDLE target, HANDLE owner, std::uint32_t lease_sec
 // The console control handler of the normal form. Ctrl+C and Ctrl+Break are
 // ignored, since the lease loop alone decides when the freeze ends. A closing
 // console, logoff or shutdown requests the ending and keeps the process alive
-// (up to about two seconds) until the target has been resumed.
+// (up to about two seconds) until the target has been resumed and the final
+// line written.
 void install_console_ending_handler();
 bool console_ending_requested();
 // Marks the target as about to be suspended; false when an ending was already
 // requested, and then nothing may be suspended.
 bool console_hold_begins();
-// Marks the target as running again.
+// Marks the target as running again, with its final line written.
 void console_hold_ends();
 
 // Opens the target (synchronize, suspend/resume, limited query) and the owner
@@ -63,10 +64,11 @@ bool pin_processes(std::uint32_t target_pid, std::uint32_t owner_pid, std::uint6
 UniqueHandle pin_target(std::uint32_t target_pid, std::uint64_t creation_ticks);
 
 // The named mutex that marks a live freeze of the target (see
-// freeze_mark_name). Held from just before the suspension until after the
-// final line; a second guard on the same target opens the same mutex. Empty
-// when it cannot be created, which changes nothing else in the freeze.
-UniqueHandle hold_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks);
+// freeze_mark_name), held from just before the suspension until after the
+// final line. Empty when the mark already existed (another guard holds it,
+// or a recovery run is looking at it) or cannot be created: then this guard
+// must not suspend the target.
+UniqueHandle take_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks);
 
 // The recovery form over the real system.
 int run_recovery_form(const RecoveryArguments& arguments);

@@ -15,9 +15,15 @@ inline constexpr std::string_view kInvalidIdentityLine = R"({"error":"Invalid id
 inline constexpr std::string_view kCannotPinLine = R"({"error":"Cannot pin original process handle"})";
 inline constexpr std::string_view kFrozenLine = R"({"state":"frozen"})";
 
+// A live guard holds a freeze of this target: the recovery form's answer
+// when it touches nothing, and the normal form's when it refuses a second
+// freeze.
+inline constexpr std::string_view kGuardRunningLine = R"({"state":"guard_running"})";
+// The normal form's refusal when the journal ends with the frozen line of a
+// guard that is gone: the recovery form must resume that freeze first.
+inline constexpr std::string_view kNeedsRecoveryLine = R"({"state":"needs_recovery"})";
 // The recovery form's answers when it touches nothing, and when the frozen
 // instance no longer exists.
-inline constexpr std::string_view kGuardRunningLine = R"({"state":"guard_running"})";
 inline constexpr std::string_view kNothingToRecoverLine = R"({"state":"nothing_to_recover"})";
 inline constexpr std::string_view kTargetGoneLine = R"({"state":"abandoned","reason":"target_gone"})";
 

@@ -46,11 +46,16 @@ class WindowsRecoveryPlatform final : public RecoveryPlatform {
 
 }  // namespace
 
-UniqueHandle hold_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks) {
+UniqueHandle take_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks) {
   const std::u16string name = freeze_mark_name(target_pid, creation_ticks);
   // Not owned, only named: the mark exists while any guard keeps a handle,
-  // and the system closes it with the guard however that ends.
-  return UniqueHandle(CreateMutexW(nullptr, FALSE, wide(name.c_str())));
+  // and the system closes it with the guard however that ends. Creating a
+  // named object is atomic, so of two guards starting at once only one
+  // finds the mark new.
+  SetLastError(ERROR_SUCCESS);
+  UniqueHandle mark(CreateMutexW(nullptr, FALSE, wide(name.c_str())));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) mark.reset();
+  return mark;
 }
 
 int run_recovery_form(const RecoveryArguments& arguments) {

@@ -39,6 +39,8 @@ class FakeGuardPlatform : public GuardPlatform {
   };
   std::u16string verdict_text;
   bool pin_succeeds = true;
+  bool mark_held_elsewhere = false;
+  std::optional<std::string> journal;  // the whole file; nothing when missing
   NtStatus freeze_status = 0;
 
   std::vector<std::string> lines;
@@ -46,6 +48,8 @@ class FakeGuardPlatform : public GuardPlatform {
   std::vector<std::uint32_t> verdict_anchors;
   std::vector<std::uint32_t> pinned;  // target, owner
   std::uint64_t pinned_ticks = 0;
+  std::vector<std::string> marks_taken;
+  std::vector<std::u16string> journals_read;
   bool froze = false;
   std::uint32_t frozen_lease = 0;
   std::u16string frozen_journal;
@@ -72,6 +76,17 @@ class FakeGuardPlatform : public GuardPlatform {
     pinned = {target_pid, owner_pid};
     pinned_ticks = creation_ticks;
     return pin_succeeds;
+  }
+  bool take_freeze_mark(std::uint32_t target_pid, std::uint64_t creation_ticks) override {
+    EXPECT_FALSE(pinned.empty()) << "the mark is taken after the pin";
+    marks_taken.push_back(std::to_string(target_pid) + "-" + std::to_string(creation_ticks));
+    return !mark_held_elsewhere;
+  }
+  std::optional<JournalTail> read_journal_tail(std::u16string_view path, std::size_t max_bytes) override {
+    journals_read.emplace_back(path);
+    if (!journal) return std::nullopt;
+    const std::size_t start = journal->size() > max_bytes ? journal->size() - max_bytes : 0;
+    return JournalTail{journal->substr(start), start == 0};
   }
   NtStatus freeze_pinned(std::uint32_t lease_seconds, std::u16string_view journal_path,
                          std::uint32_t heartbeat_timeout_ms) override {
@@ -209,6 +224,53 @@ TEST(GuardProgram, a_target_that_cannot_be_pinned_is_never_frozen) {
   EXPECT_EQ(platform.run_on_target(), kExitCannotPin);
   EXPECT_THAT(platform.lines, ElementsAre(std::string(kCannotPinLine)));
   EXPECT_FALSE(platform.froze);
+}
+
+TEST(GuardProgram, the_freeze_mark_of_the_pinned_instance_is_taken_and_its_journal_read_before_the_freeze) {
+  FakeGuardPlatform platform;
+  platform.journal = std::string(kFrozenLine) + "\n" + R"({"state":"resumed","reason":"requested","status":0})" + "\n";
+  EXPECT_EQ(platform.run_on_target(), kExitFrozenAndResumed);
+  EXPECT_THAT(platform.marks_taken, ElementsAre("1234-133500000000000000"));
+  EXPECT_THAT(platform.journals_read, ElementsAre(u"C:\\j.txt"));
+  EXPECT_TRUE(platform.froze);
+}
+
+TEST(GuardProgram, another_guard_holding_the_mark_refuses_a_second_freeze_that_would_hide_it) {
+  FakeGuardPlatform platform;
+  platform.mark_held_elsewhere = true;
+  EXPECT_EQ(platform.run_on_target(), kExitGuardRunning);
+  EXPECT_THAT(platform.lines, ElementsAre(std::string(kGuardRunningLine)));
+  EXPECT_FALSE(platform.froze);
+}
+
+TEST(GuardProgram, a_journal_ending_with_a_killed_guards_frozen_line_needs_recovery_before_any_new_freeze) {
+  for (const std::string& journal : {std::string(kFrozenLine) + "\n", "{\"earlier\":1}\n" + std::string(kFrozenLine)}) {
+    FakeGuardPlatform platform;
+    platform.journal = journal;
+    EXPECT_EQ(platform.run_on_target(), kExitNeedsRecovery);
+    EXPECT_THAT(platform.lines, ElementsAre(std::string(kNeedsRecoveryLine)));
+    EXPECT_FALSE(platform.froze);
+  }
+  // No journal, an empty one, or one whose last freeze ended: nothing stands in the way.
+  for (const std::optional<std::string>& journal :
+       {std::optional<std::string>(), std::optional<std::string>(""),
+        std::optional<std::string>(std::string(kFrozenLine) + "\n" + R"({"state":"resumed","reason":"recovered","status":0})")}) {
+    FakeGuardPlatform platform;
+    platform.journal = journal;
+    EXPECT_EQ(platform.run_on_target(), kExitFrozenAndResumed);
+    EXPECT_TRUE(platform.froze);
+  }
+}
+
+TEST(GuardProgram, a_refusal_before_the_pin_takes_no_mark) {
+  FakeGuardPlatform platform;
+  platform.verdict_text = u"Есть видимое окно";
+  EXPECT_EQ(platform.run_on_target(), kExitRefused);
+  FakeGuardPlatform unpinned;
+  unpinned.pin_succeeds = false;
+  EXPECT_EQ(unpinned.run_on_target(), kExitCannotPin);
+  EXPECT_THAT(platform.marks_taken, IsEmpty());
+  EXPECT_THAT(unpinned.marks_taken, IsEmpty());
 }
 
 TEST(GuardProgram, a_negative_freeze_status_adds_the_status_line_and_exit_code_five) {

@@ -76,6 +76,28 @@ TEST_F(Recovery, a_target_stranded_by_a_killed_guard_counts_again_and_its_journa
   EXPECT_EQ(again.output, std::string(kNothingToRecoverLine) + "\n");
 }
 
+TEST_F(Recovery, a_second_guard_on_a_stranded_freeze_refuses_and_one_recovery_lets_the_target_run) {
+  strand();
+  PipedProcess second(beside_this_program(L"guard_confirming.exe"), target_arguments(counter_, L"600", journal_));
+  EXPECT_THAT(second.exit_code(15000), Optional(7u));
+  EXPECT_EQ(second.rest_of_output(1000), std::string(kNeedsRecoveryLine) + "\n");
+  // Untouched: the killed guard's suspension still stands, and the journal
+  // still says so.
+  EXPECT_TRUE(counter_.stands_still());
+  EXPECT_EQ(read_file(journal_), std::string(kFrozenLine) + "\n");
+
+  const Answer answer = recover(journal_);
+  EXPECT_THAT(answer.exit_code, Optional(0u));
+  EXPECT_EQ(answer.output, kRecovered + "\n");
+  EXPECT_TRUE(counter_.runs());
+
+  // With the stranded freeze recovered, the next guard freezes as usual.
+  auto third = freeze();
+  third->send("R");
+  EXPECT_THAT(third->exit_code(5000), Optional(0u));
+  EXPECT_TRUE(counter_.runs());
+}
+
 TEST_F(Recovery, the_path_of_the_image_may_differ_in_letter_case) {
   strand();
   std::wstring image = counter_.image_path();
