@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "common/json_text.h"
 #include "common/json_writer.h"
 #include "common/utf16.h"
 #include "host/guard_dialogue.h"
@@ -67,8 +68,21 @@ std::optional<FreezeIdentity> identity_of_journal(std::u16string_view file_name)
   return FreezeIdentity{*pid, *created};
 }
 
+std::string image_record_text(std::u16string_view image_path) {
+  std::string text;
+  json_quote(text, image_path);
+  return text;
+}
+
+// A Windows path never holds a double quote, so a record that starts with
+// one is the JSON form; anything else is the UTF-8 text older versions wrote.
 std::optional<std::u16string> image_path_of_record(std::string_view contents) {
   while (!contents.empty() && (contents.back() == '\n' || contents.back() == '\r')) contents.remove_suffix(1);
+  if (contents.starts_with('"')) {
+    const auto quoted = parse_json(contents);
+    if (!quoted || quoted->kind != JsonValue::Kind::string || quoted->text.empty()) return std::nullopt;
+    return quoted->text;
+  }
   if (contents.empty()) return std::nullopt;
   return utf16_from_utf8(contents);
 }

@@ -3,7 +3,9 @@
 // can resume a target whose guard was killed while it was frozen. In one
 // folder (%LOCALAPPDATA%\Mirrow\freezes) each target instance has its guard
 // journal <pid>-<creation ticks>.jsonl and beside it <pid>-<creation
-// ticks>.image, which holds the target's image path as UTF-8 text.
+// ticks>.image, which holds the target's image path as one JSON string (so
+// that every UTF-16 unit of the path comes back as it was, a lone surrogate
+// included; records of earlier versions hold plain UTF-8 text).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,8 +38,12 @@ std::optional<FreezeIdentity> identity_of_journal(std::u16string_view file_name)
 std::vector<std::u16string> recovery_arguments(const FreezeIdentity& identity, std::u16string_view image,
                                                std::u16string_view journal);
 
-// The image path kept in a record's image file: its UTF-8 text without the
-// line ends a hand edit may have left; nothing when that leaves it empty.
+// The contents of a record's image file for `image_path`.
+std::string image_record_text(std::u16string_view image_path);
+
+// The image path kept in a record's image file, without the line ends a
+// hand edit may have left: the JSON string, or for an older record its
+// UTF-8 text; nothing when that leaves it empty.
 std::optional<std::u16string> image_path_of_record(std::string_view contents);
 
 // What became of one stranded freeze.

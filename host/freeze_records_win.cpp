@@ -46,7 +46,7 @@ std::optional<std::u16string> keep_freeze_record(const FreezeTarget& target, std
   const FreezeIdentity identity{target.pid, target.created};
   // The image file comes first: a journal without it could not be recovered.
   if (!make_folder(parent) || !make_folder(*folder) ||
-      !write_whole_file(record_file(*folder, identity, kImageSuffix), utf8_from_utf16(target.path))) {
+      !write_whole_file(record_file(*folder, identity, kImageSuffix), image_record_text(target.path))) {
     problem = "cannot write the freeze record in " + utf8_from_utf16(*folder) + " (error " +
               std::to_string(GetLastError()) + ")";
     return std::nullopt;

@@ -1,5 +1,7 @@
 // mirrowctl recover's pure parts: its command line, the names of the freeze
 // records and the guard's answers read as outcomes.
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -71,12 +73,28 @@ TEST(FreezeRecords, the_recovery_form_gets_the_identity_image_and_journal) {
                           u"C:\\f\\4242-133790000000000001.jsonl"));
 }
 
-TEST(FreezeRecords, the_image_file_holds_the_path_as_utf8_and_a_stray_line_end_is_ignored) {
+TEST(FreezeRecords, an_image_file_of_an_earlier_version_holds_utf8_and_a_stray_line_end_is_ignored) {
   EXPECT_THAT(image_path_of_record("C:\\Apps\\note.exe"), Optional(std::u16string(u"C:\\Apps\\note.exe")));
   EXPECT_THAT(image_path_of_record("C:\\\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B\\run.exe\r\n"),
               Optional(std::u16string(u"C:\\Игры\\run.exe")));
   EXPECT_EQ(image_path_of_record(""), std::nullopt);
   EXPECT_EQ(image_path_of_record("\r\n"), std::nullopt);
+}
+
+TEST(FreezeRecords, an_image_path_that_utf8_cannot_carry_comes_back_unit_for_unit) {
+  // NTFS allows a lone surrogate in a name; UTF-8 would turn it into U+FFFD
+  // and the recovery would then take the target for another instance.
+  for (const std::u16string& path : {std::u16string(u"C:\\Tools\\a") + char16_t(0xD800) + u"b.exe",
+                                    std::u16string(u"C:\\Tools\\") + char16_t(0xDFFF) + u".exe",
+                                    std::u16string(u"C:\\Игры\\😀 run.exe"), std::u16string(u"C:\\x.exe")}) {
+    const std::string record = image_record_text(path);
+    EXPECT_TRUE(std::ranges::all_of(record, [](char c) { return c >= 0x20 && c <= 0x7E; })) << record;
+    EXPECT_THAT(image_path_of_record(record), Optional(path));
+    EXPECT_THAT(image_path_of_record(record + "\r\n"), Optional(path));
+  }
+  EXPECT_EQ(image_record_text(std::u16string(u"C:\\a") + char16_t(0xD800)), R"("C:\\a\ud800")");
+  EXPECT_EQ(image_path_of_record(R"("")"), std::nullopt);
+  EXPECT_EQ(image_path_of_record(R"("C:\\unterminated)"), std::nullopt);
 }
 
 TEST(RecoveryAnswer, each_answer_of_the_guard_is_its_outcome) {
