@@ -91,6 +91,18 @@ std::u16string record_journal(const FreezeTarget& target) {
   return {};
 }
 
+// A journal that ends frozen holds a freeze of this very target (its name,
+// or the host's choice, is per target) whose guard is gone or still runs.
+// The guard would refuse a new freeze on it; the recovery form resumes a
+// stranded one first, and leaves a live guard's freeze alone.
+void recover_first_if_stranded(const FreezeTarget& target, const std::u16string& journal) {
+  if (journal.empty() || !journal_ends_frozen(journal)) return;
+  write_out("the journal ends with an unfinished freeze of this process; running the recovery first\n");
+  std::string problem;
+  const auto result = run_recovery_form({target.pid, target.created}, target.path, journal, problem);
+  write_out("recovery: " + (result ? outcome_text(*result) : "FAILED: " + problem) + "\n");
+}
+
 }  // namespace
 
 int run_freeze(const Request& request) {
@@ -108,6 +120,7 @@ int run_freeze(const Request& request) {
   if (!target.verdict.empty())
     write_out("the snapshot expects a refusal: " + utf8_from_utf16(target.verdict) + "\n");
   const std::u16string journal = request.journal.empty() ? record_journal(target) : absolute_path(request.journal);
+  recover_first_if_stranded(target, journal);
   auto guard = start_guard(guard_arguments(target, request.lease, journal), problem);
   if (!guard) return fail_with(kExitMissingLibrary, problem);
   write_out("lease " + std::to_string(request.lease) + " s; press Enter or Ctrl+C to resume early\n");

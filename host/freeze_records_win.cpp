@@ -4,11 +4,16 @@
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
+#include "guard/guard_win.h"
+#include "host/guard_process_win.h"
 
 namespace mirrow::host {
 namespace {
 
 constexpr DWORD kImageFileLimit = 64 * 1024;
+constexpr DWORD kPollMs = 100;
+// The recovery form makes a handful of calls; a guard that takes longer is stuck.
+constexpr std::uint64_t kRecoveryPatienceMs = 30000;
 
 bool make_folder(const std::u16string& path) {
   return CreateDirectoryW(wide(path.c_str()), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
@@ -70,6 +75,21 @@ std::optional<std::u16string> recorded_image(const std::u16string& folder, const
   if (!ReadFile(file.get(), contents.data(), kImageFileLimit, &read, nullptr)) return std::nullopt;
   contents.resize(read);
   return image_path_of_record(contents);
+}
+
+bool journal_ends_frozen(const std::u16string& journal) {
+  const auto tail = guard::read_journal_tail(journal, guard::kJournalTailBytes);
+  return tail && guard::journal_ends_frozen(*tail);
+}
+
+std::optional<RecoveryResult> run_recovery_form(const FreezeIdentity& identity, const std::u16string& image,
+                                                const std::u16string& journal, std::string& problem) {
+  auto guard = start_guard(recovery_arguments(identity, image, journal), problem);
+  if (!guard) return std::nullopt;
+  std::optional<DWORD> code;
+  for (std::uint64_t waited = 0; !code && waited < kRecoveryPatienceMs; waited += kPollMs) code = guard->exit_code(kPollMs);
+  if (!code) return RecoveryResult{RecoveryOutcome::failed, std::nullopt, "the guard did not answer"};
+  return read_recovery_answer(*code, guard->take_remaining_lines());
 }
 
 }  // namespace mirrow::host

@@ -22,4 +22,13 @@ void drop_record_without_journal(const std::u16string& journal);
 
 // The image path kept beside a journal; nothing when it is missing or empty.
 std::optional<std::u16string> recorded_image(const std::u16string& folder, const FreezeIdentity& identity);
+
+// The journal's last line is the frozen line: a guard was killed while it
+// held the target frozen, or a live guard holds it now.
+bool journal_ends_frozen(const std::u16string& journal);
+
+// Runs the guard's recovery form on one record and reads its answer; nothing
+// with `problem` (UTF-8) when the guard cannot be started.
+std::optional<RecoveryResult> run_recovery_form(const FreezeIdentity& identity, const std::u16string& image,
+                                                const std::u16string& journal, std::string& problem);
 }  // namespace mirrow::host

@@ -49,6 +49,9 @@ std::string describe_guard_line(std::string_view line) {
   if (!value || !value->is_object()) return std::string(line);
   const JsonValue& state = (*value)["state"];
   if (state.as_text() == u"frozen") return "frozen";
+  if (state.as_text() == u"guard_running") return "refused: another guard holds this process frozen";
+  if (state.as_text() == u"needs_recovery")
+    return "refused: the journal ends with the freeze of a guard that is gone; recover it first";
   if (!state.is_null()) {
     const std::string status = (*value)["status"].literal;
     const std::string word = state.as_text() == u"resumed" ? "resumed" : "RESUME FAILED";
@@ -103,6 +106,8 @@ std::string describe_guard_exit(std::uint32_t code) {
     case 3: return "the guard refused to freeze this process";
     case 4: return "the guard could not pin the process";
     case 5: return "suspending or resuming failed";
+    case 6: return "another guard holds this process frozen";
+    case 7: return "a freeze left by a killed guard must be recovered first";
     case 10: return "self-test: the helper child could not be started";
     case 11: return "self-test: at least one run failed";
     default: return "the guard ended with code " + std::to_string(code);

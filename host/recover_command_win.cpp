@@ -9,19 +9,13 @@
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
-#include "guard/guard_win.h"
 #include "host/commands_win.h"
 #include "host/console_win.h"
 #include "host/freeze_records_win.h"
-#include "host/guard_process_win.h"
 #include "host/text_table.h"
 
 namespace mirrow::host {
 namespace {
-
-constexpr DWORD kPollMs = 100;
-// The recovery form makes a handful of calls; a guard that takes longer is stuck.
-constexpr std::uint64_t kRecoveryPatienceMs = 30000;
 
 struct Journal {
   FreezeIdentity identity;
@@ -42,21 +36,6 @@ std::vector<Journal> journals_in(const std::u16string& folder) {
   return journals;
 }
 
-bool ends_frozen(const std::u16string& journal) {
-  const auto tail = guard::read_journal_tail(journal, guard::kJournalTailBytes);
-  return tail && guard::journal_ends_frozen(*tail);
-}
-
-// Runs the guard's recovery form; nothing when the guard cannot be started.
-std::optional<RecoveryResult> recover_one(const Journal& journal, const std::u16string& image, std::string& problem) {
-  auto guard = start_guard(recovery_arguments(journal.identity, image, journal.path), problem);
-  if (!guard) return std::nullopt;
-  std::optional<DWORD> code;
-  for (std::uint64_t waited = 0; !code && waited < kRecoveryPatienceMs; waited += kPollMs) code = guard->exit_code(kPollMs);
-  if (!code) return RecoveryResult{RecoveryOutcome::failed, std::nullopt, "the guard did not answer"};
-  return read_recovery_answer(*code, guard->take_remaining_lines());
-}
-
 }  // namespace
 
 int run_recover(const Request& request) {
@@ -67,14 +46,14 @@ int run_recover(const Request& request) {
   TextTable table({{"PID", Align::right}, {"IMAGE"}, {"OUTCOME"}});
   bool failed = false;
   for (const Journal& journal : journals) {
-    if (!ends_frozen(journal.path)) continue;
+    if (!journal_ends_frozen(journal.path)) continue;
     const std::optional<std::u16string> image = recorded_image(*folder, journal.identity);
     RecoveryResult result{RecoveryOutcome::would_recover, std::nullopt, {}};
     if (!image) {
       result = {RecoveryOutcome::failed, std::nullopt, "no image path recorded beside the journal"};
     } else if (!request.dry_run) {
       std::string problem;
-      const auto recovered = recover_one(journal, *image, problem);
+      const auto recovered = run_recovery_form(journal.identity, *image, journal.path, problem);
       if (!recovered) return fail_with(kExitMissingLibrary, problem);
       result = *recovered;
     }

@@ -38,7 +38,8 @@ std::string usage_text(Subcommand command) {
              "  Freezes process PID for at most S seconds (1 to 600) through FreezeGuard.exe, keeping the\n"
              "  lease alive with a heartbeat every 5 s. Press Enter or Ctrl+C to resume it early.\n"
              "  --journal names a file that receives the guard's state lines; without it the journal is\n"
-             "  kept in %LOCALAPPDATA%\\Mirrow\\freezes for mirrowctl recover.\n";
+             "  kept in %LOCALAPPDATA%\\Mirrow\\freezes for mirrowctl recover. A journal that ends with the\n"
+             "  freeze of a guard that was killed is recovered first, since the guard refuses it otherwise.\n";
     case Subcommand::selftest:
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";

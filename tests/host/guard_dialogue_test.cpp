@@ -43,6 +43,9 @@ TEST(GuardDialogue, guard_lines_become_sentences_with_the_reason_in_utf8) {
             "error: Cannot pin original process handle");
   EXPECT_EQ(describe_guard_line(R"({"error":"NT suspend/resume failed","status":-1073741558})"),
             "NT suspend/resume failed, status -1073741558");
+  EXPECT_EQ(describe_guard_line(R"({"state":"guard_running"})"), "refused: another guard holds this process frozen");
+  EXPECT_EQ(describe_guard_line(R"({"state":"needs_recovery"})"),
+            "refused: the journal ends with the freeze of a guard that is gone; recover it first");
   EXPECT_EQ(describe_guard_line("not json"), "not json");
   EXPECT_EQ(describe_guard_line(R"({"unknown":1})"), R"({"unknown":1})");
 }

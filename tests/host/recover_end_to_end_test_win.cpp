@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "host/freeze_records.h"
 #include "host/json_value.h"
 #include "support/child_process_win.h"
 #include "tests/host/mirrowctl_run_win.h"
@@ -167,6 +168,22 @@ TEST_F(MirrowctlRecover, without_a_freezes_folder_there_is_nothing_to_recover) {
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
   EXPECT_EQ(outcome.out, "no process was left frozen: 0 journals in " + utf8_of(folder_) + "\n");
   EXPECT_FALSE(exists(folder_));
+}
+
+TEST_F(MirrowctlRecover, a_freeze_of_a_target_whose_record_ends_frozen_runs_the_recovery_first) {
+  Counter counter(children_, helper_);
+  strand(counter);
+  const Outcome outcome = run_mirrowctl({L"freeze", std::to_wstring(counter.pid()), L"--lease", L"5"});
+  EXPECT_THAT(outcome.out, HasSubstr("unfinished freeze of this process; running the recovery first\nrecovery: resumed\n"))
+      << outcome.err;
+  EXPECT_TRUE(counter.runs());
+  EXPECT_THAT(read_file(record_of(counter, L".jsonl")),
+              ::testing::StartsWith(std::string(kFrozen) + "\n" + std::string(kRecovered) + "\n"));
+  // The record is written anew, with the image path as a JSON string.
+  const std::string image = read_file(record_of(counter, L".image"));
+  EXPECT_TRUE(image.starts_with('"')) << image;
+  const std::wstring& path = counter.image_path();
+  EXPECT_THAT(image_path_of_record(image), Optional(std::u16string(path.begin(), path.end())));
 }
 
 TEST_F(MirrowctlRecover, a_refused_freeze_without_a_journal_option_leaves_no_record_behind) {
