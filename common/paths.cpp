@@ -187,13 +187,50 @@ std::u16string map_device_prefix(const DeviceMap& map, std::u16string p) {
   return p;
 }
 
+namespace {
+
+// The network redirectors' device paths: \device\mup\server\share\... and
+// the forms that name a provider and a logon session first
+// (\device\mup\;lanmanredirector\;z:0000000000020d40\server\share,
+// \device\lanmanredirector\;z:...\server\share, and the DFS client's
+// \device\mup\dfsclient\;z:...\server\share), all of them
+// \\server\share\... once those components are gone.
+constexpr std::u16string_view multiple_unc_provider = u"\\device\\mup";
+constexpr std::u16string_view lanman_redirector = u"\\device\\lanmanredirector";
+
+std::size_t component_end(std::u16string_view p, std::size_t at) { return std::min(p.find(u'\\', at), p.size()); }
+
+void map_network_redirector_in_place(std::u16string& p) {
+  const bool via_mup = is_under(p, multiple_unc_provider);
+  if (!via_mup && !is_under(p, lanman_redirector)) return;
+  std::size_t at = (via_mup ? multiple_unc_provider : lanman_redirector).size() + 1;
+  const auto skip_session_components = [&] {
+    while (at < p.size() && p[at] == u';') at = component_end(p, at) + 1;
+  };
+  skip_session_components();
+  // A provider named without its ';' (the DFS client) is told by the
+  // session component after it.
+  const std::size_t first_end = component_end(p, at);
+  if (via_mup && first_end + 1 < p.size() && p[first_end + 1] == u';') {
+    at = first_end + 1;
+    skip_session_components();
+  }
+  if (at >= p.size()) return;
+  p.replace(0, at, u"\\\\");
+}
+
+}  // namespace
+
 void map_device_prefix_in_place(const DeviceMap& map, std::u16string& p) {
   for (const DeviceMapping& mapping : map) {
-    if (is_under(p, mapping.device)) {
-      p.replace(0, mapping.device.size(), mapping.drive);
-      return;
-    }
+    if (!is_under(p, mapping.device)) continue;
+    // The device itself is the volume's root folder: c:\, not c:.
+    const bool root = p.size() == mapping.device.size() && mapping.drive.size() == 2;
+    p.replace(0, mapping.device.size(), mapping.drive);
+    if (root) p.push_back(u'\\');
+    return;
   }
+  map_network_redirector_in_place(p);
 }
 
 }  // namespace mirrow

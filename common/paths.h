@@ -88,8 +88,14 @@ DeviceMap build_device_map(Lookup&& query_device);
 // Sorts mappings longest device path first.
 void sort_device_map(DeviceMap& map);
 
-// \device\harddiskvolume3\users\a.txt -> c:\users\a.txt; unchanged when no
-// device prefix matches.
+// \device\harddiskvolume3\users\a.txt -> c:\users\a.txt, and the device
+// itself -> c:\ (its root folder). A path no mapping matches is a network
+// path when a redirector names it (\device\mup\server\share\x,
+// \device\mup\;lanmanredirector\;z:<logon>\server\share\x,
+// \device\mup\dfsclient\;z:<logon>\server\share\x,
+// \device\lanmanredirector\;z:<logon>\server\share\x -> \\server\share\x);
+// a mapped drive that the map knows keeps its letter. Any other path stays
+// as it is.
 std::u16string map_device_prefix(const DeviceMap& map, std::u16string p);
 // As map_device_prefix, on the caller's own string.
 void map_device_prefix_in_place(const DeviceMap& map, std::u16string& p);

@@ -144,7 +144,9 @@ TEST(DeviceMap, longest_device_prefix_wins_and_unmapped_paths_stay) {
   EXPECT_EQ(map[0].drive, u"d:");
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\users\\a.txt"), u"c:\\users\\a.txt");
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume10\\x"), u"d:\\x");
-  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1"), u"c:");
+  // The volume's root folder is the drive's root, as a root names it.
+  EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1"), u"c:\\");
+  EXPECT_TRUE(is_under(map_device_prefix(map, u"\\device\\harddiskvolume1"), normalize_path(u"C:\\")));
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume9\\x"), u"\\device\\harddiskvolume9\\x");
 }
 
@@ -162,6 +164,34 @@ TEST(DeviceMap, a_subst_drive_does_not_rewrite_paths_below_its_target) {
   EXPECT_EQ(map_device_prefix(map, u"\\device\\harddiskvolume1\\work\\a.txt"), u"c:\\work\\a.txt");
   EXPECT_EQ(map_device_prefix(map, u"\\device\\lanmanredirector\\;z:0000000000012345\\server\\share\\b"),
             u"z:\\b");
+}
+
+TEST(DeviceMap, the_network_redirectors_forms_are_network_paths_unless_a_mapped_drive_names_them) {
+  DeviceMap map = build_device_map([](const char16_t* drive) -> std::u16string {
+    if (drive[0] == u'C') return u"\\Device\\HarddiskVolume1";
+    if (drive[0] == u'Z') return u"\\Device\\LanmanRedirector\\;Z:0000000000012345\\server\\share";
+    return {};
+  });
+  const std::pair<std::u16string_view, std::u16string_view> rows[] = {
+      {u"\\device\\mup\\server\\share\\x.txt", u"\\\\server\\share\\x.txt"},
+      {u"\\device\\mup\\;lanmanredirector\\;z:0000000000020d40\\server\\share\\x", u"\\\\server\\share\\x"},
+      {u"\\device\\mup\\dfsclient\\;z:0000000000020d40\\clrmain\\public\\x", u"\\\\clrmain\\public\\x"},
+      {u"\\device\\lanmanredirector\\;y:0000000000012345\\other\\docs", u"\\\\other\\docs"},
+      {u"\\device\\lanmanredirector\\other\\docs\\a", u"\\\\other\\docs\\a"},
+      {u"\\device\\mup\\;rdpdr\\;:1\\tsclient\\c\\a", u"\\\\tsclient\\c\\a"},
+      // The drive the map knows keeps its letter.
+      {u"\\device\\lanmanredirector\\;z:0000000000012345\\server\\share\\b", u"z:\\b"},
+      // The redirector alone, or a device that only starts like one, stays.
+      {u"\\device\\mup", u"\\device\\mup"},
+      {u"\\device\\mup\\;lanmanredirector", u"\\device\\mup\\;lanmanredirector"},
+      {u"\\device\\mupx\\server\\share", u"\\device\\mupx\\server\\share"},
+  };
+  for (const auto& [device_path, expected] : rows) {
+    EXPECT_EQ(map_device_prefix(map, std::u16string(device_path)), expected)
+        << std::string(device_path.begin(), device_path.end());
+  }
+  // What comes out is already normalised.
+  EXPECT_EQ(normalize_path(map_device_prefix(map, u"\\device\\mup\\server\\share")), u"\\\\server\\share");
 }
 
 TEST(PathHash, is_fnv1a_over_little_endian_units) {
