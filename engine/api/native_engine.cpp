@@ -2,14 +2,17 @@
 
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "engine/activity/drain_format.h"
 #include "engine/capture/intake.h"
+#include "engine/capture/trace_replay.h"
 #include "engine/core/configuration.h"
 #include "engine/core/engine_core.h"
+#include "engine/core/result_codes.h"
 
 // Everything this entry knows of the engine's internals is in this file, so
 // a change to them is followed here alone.
@@ -77,6 +80,20 @@ void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(*core
 void NativeEngine::add_missing(std::u16string_view path) { mirrow::add_missing(*core_, terminated(path).c_str()); }
 
 void NativeEngine::track_missing_opens(bool track) { core_->track_missing_opens = track; }
+
+std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> bytes, std::string& report,
+                                              const std::u16string* device_entries) noexcept {
+  try {
+    const std::optional<std::u16string> entries =
+        device_entries == nullptr ? std::nullopt : std::optional<std::u16string>(*device_entries);
+    TraceReplay replay = replay_trace(*core_, u"", bytes, entries, &route_recorded_event, core_.get());
+    report = std::move(replay.report);
+    return replay.status;
+  } catch (...) {
+    report.clear();
+    return result_out_of_memory;
+  }
+}
 
 void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
                           const std::uint8_t* payload, std::uint64_t length) noexcept {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace mirrow {
@@ -75,6 +77,11 @@ class NativeEngine {
                             const std::uint8_t* payload, std::uint64_t length, std::uint32_t count) noexcept;
   // One live event through the trace intake's routing.
   void deliver(const LiveEvent& event) noexcept;
+  // A recorded trace file's bytes, every event through the intake as
+  // vt_replay_file hands them in; returns its status and puts its report in
+  // `report`. `device_entries` as vt_replay_file takes them (null: none).
+  std::uint32_t replay_trace_file(std::span<const std::uint8_t> bytes, std::string& report,
+                                  const std::u16string* device_entries = nullptr) noexcept;
   // Folds one finished activity of path into its group, as the decoder does
   // for an attributed event.
   void record(std::u16string_view path, std::uint32_t kind, std::uint32_t pid, double unix_seconds,

@@ -148,7 +148,8 @@ NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
 // The raw paths the decoding thread interned last, each with the name it
 // came to: a build opens the same files again and again, and the same raw
 // text always normalises to the same path (the device map is fixed when
-// the engine is made), so a repeated path skips normalising, mapping and
+// the engine is made, and a replay that maps with another one forgets the
+// memory before and after), so a repeated path skips normalising, mapping and
 // hashing. An entry answers only while the table still holds its name at
 // the place it had, so a name the table let go is made again exactly as
 // without this memory. Used by the decoding thread alone, unlocked.
@@ -172,6 +173,9 @@ class RecentNames {
     std::uint64_t fingerprint = 0;
     return slot_for(raw, fingerprint);
   }
+  // Forgets every raw path: after a change of the device map the same raw
+  // text comes to another name.
+  void forget() { slots_.clear(); }
 
  private:
   std::vector<Slot> slots_;  // made on first use

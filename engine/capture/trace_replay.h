@@ -1,0 +1,53 @@
+#pragma once
+// Replaying a recorded trace file through the engine: every event goes, in
+// the order the reader delivers it, to the same record intake as a live
+// event, on the calling thread and with the engine stopped. The recording
+// names files by the device paths of the machine it was made on, so the
+// replay maps them with that machine's device map: one the host gives, else
+// the one the recording holds, else this machine's own.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/paths.h"
+#include "engine/capture/intake.h"
+#include "engine/capture/trace_file.h"
+
+namespace mirrow {
+
+struct EngineCore;
+
+// "\Device\HarddiskVolume2=C:" entries, one per line. Nothing, with the
+// reason in `problem`, when an entry names no device path or no drive.
+std::optional<DeviceMap> parse_device_entries(std::u16string_view text, std::string& problem);
+
+// The drive mappings a recording holds: the volume-mapping events that the
+// tools which merge and relog kernel traces add to a file (a device path
+// and the drive it is reached by). Empty when it holds none.
+DeviceMap recorded_device_map(trace_file::Reader& reader);
+
+// How the live intake sees a recorded event.
+EventView event_view(const trace_file::Event& event);
+
+// Hands one recorded event to the intake; the Windows library builds the
+// EVENT_RECORD that ProcessTrace would, the pure build goes to route_event.
+using TraceEventSink = void (*)(void* context, const trace_file::Event& event);
+
+struct TraceReplay {
+  std::uint32_t status = 0;  // 0, 87 (running or a bad device entry), 13 (not a trace file)
+  std::string report;        // one JSON object, for every status
+};
+
+// Replays the file's bytes through the sink. `file_name` is only reported.
+// Holds the replay lock throughout and runs a forced recovery pass at the
+// end, as a single replayed event does.
+TraceReplay replay_trace(EngineCore& engine, std::u16string_view file_name, std::span<const std::uint8_t> bytes,
+                         const std::optional<std::u16string>& device_entries, TraceEventSink sink,
+                         void* context) noexcept;
+
+// The sink of the pure build: route_event on the engine given as context.
+void route_recorded_event(void* engine, const trace_file::Event& event);
+
+}  // namespace mirrow
