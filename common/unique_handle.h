@@ -77,7 +77,16 @@ struct ModuleTraits {
   static void close(pointer h) noexcept { FreeLibrary(h); }
 };
 
+// A view of a file mapping.
+struct MappedViewTraits {
+  using pointer = const void*;
+  static pointer invalid() noexcept { return nullptr; }
+  static bool is_valid(pointer view) noexcept { return view != nullptr; }
+  static void close(pointer view) noexcept { UnmapViewOfFile(view); }
+};
+
 using UniqueHandle = Unique<KernelHandleTraits>;
+using UniqueMappedView = Unique<MappedViewTraits>;
 using UniqueFindHandle = Unique<FindHandleTraits>;
 using UniqueModule = Unique<ModuleTraits>;
 

@@ -87,6 +87,26 @@ uint32_t VANTREL_CALL vt_replay_many(vt_engine* engine, uint16_t event_id, uint8
 uint32_t VANTREL_CALL vt_test_emit(vt_engine* engine, const wchar_t* path, int32_t kind, uint32_t process_id,
                                    double timestamp); /* kind 1..10 */
 uint32_t VANTREL_CALL vt_test_recovery(vt_engine* engine, int32_t on);
+/* Replays a trace file (.etl) recorded on any Windows machine: every event
+ * goes, in the order ProcessTrace would deliver it (by time stamp), as an
+ * EVENT_RECORD to the same record callback as live events, on this thread,
+ * so decoding, binding, aggregation and every counter are the live ones; a
+ * forced recovery pass follows, as after vt_replay. The file is read with
+ * the library's own reader of the format on every system (Windows too, not
+ * through OpenTraceW), compressed files included.
+ * Device paths of the recording map to drives by `devices` when it is not
+ * null ("\Device\HarddiskVolume2=C:" entries, one per line), else by the
+ * volume map the recording holds, else by this machine's own map.
+ * 0; 87 while running, for a null path or a bad device entry; 13 when the
+ * file is not a trace file or is compressed in a format the reader does not
+ * decode; a system error code when it cannot be read (2, 3, 5, ...); 8.
+ * The report, when not null, is one JSON object: "file", "events_read",
+ * "events_skipped", "buffers", "compressed_buffers", "decompressed_bytes",
+ * "file_bytes", "skipped" (samples of what was skipped: offsets and why)
+ * and "device_map" ({"source":"option"|"recording"|"local","entries":[...]});
+ * or "file" and "problem" when the replay was refused. */
+uint32_t VANTREL_CALL vt_replay_file(vt_engine* engine, const wchar_t* path, const wchar_t* devices,
+                                     const char** out_report, uint64_t* out_length);
 
 /* ---- directory scanner (independent of engines) ---- */
 vt_scanner* VANTREL_CALL vt_scan_create(const wchar_t* root);           /* null on failure */

@@ -54,6 +54,9 @@ struct Engine : EngineCore {
   UniqueHandle stop_event;  // manual reset: signalled by the stop sequence
   std::vector<std::unique_ptr<Watcher>> watchers;
   CaptureSession capture;
+  // vt_replay_file's report, kept until its next call; the lock is a leaf.
+  std::mutex replay_file_lock;
+  std::string replay_file_text;
 };
 
 // Null when anything fails.
