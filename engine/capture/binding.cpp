@@ -360,7 +360,7 @@ void recover_pending(EngineCore& engine, bool forced) {
   // attributes or gives up nothing that a later pass would not.
   if (forced && engine.counters.get(Counter::pending_names) == 0) return;
   const std::uint64_t now = s.ticks();
-  if (!forced && now - s.last_recovery_ticks < recovery_interval_ms) return;
+  if (!forced && ms_since(s.last_recovery_ticks, now) < recovery_interval_ms) return;
   s.last_recovery_ticks = now;
   if (engine.counters.get(Counter::pending_names) == 0) return;
   std::lock_guard<std::mutex> guard(s.pending_lock);
@@ -402,7 +402,7 @@ void expire_pending(EngineCore& engine, bool all) {
 void prune_bindings(EngineCore& engine) {
   BindingState& s = engine.bindings;
   const std::uint64_t now = s.ticks();
-  if (now - s.last_prune_ticks < prune_interval_ms) return;
+  if (ms_since(s.last_prune_ticks, now) < prune_interval_ms) return;
   s.last_prune_ticks = now;
   const double horizon = now_unix_seconds() - prune_grace_seconds;
   auto ended = [horizon](const Binding& b) { return b.end < horizon; };
