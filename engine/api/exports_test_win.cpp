@@ -41,10 +41,7 @@ uint32_t WINAPI vt_replay_many(vt_engine* handle, uint16_t event_id, uint8_t ver
 
 uint32_t WINAPI vt_test_recovery(vt_engine* handle, int32_t on) {
   if (handle == nullptr) return result_invalid;
-  Engine& engine = engine_of(handle);
-  if (engine.running.load()) return result_invalid;
-  engine.track_missing_opens = on != 0;
-  return result_ok;
+  return set_missing_open_tracking(engine_of(handle), on != 0);
 }
 
 }  // extern "C"

@@ -225,9 +225,10 @@ void record_unknown(EngineCore& engine, const PendingIo& io, std::string_view re
 
 std::string_view give_up_reason(const PendingIo& io) { return io.newer ? reason_newer_binding : reason_name_not_seen; }
 
-bool due(const PendingIo& io, std::uint64_t now) {
-  return now - io.created_ticks >= pending_give_up_ms;
-}
+// A read parked on the decoding thread may carry a tick count past the one
+// a host thread took a moment before: its age is then 0, not a difference
+// that wrapped around.
+bool due(const PendingIo& io, std::uint64_t now) { return ms_since(io.created_ticks, now) >= pending_give_up_ms; }
 
 void store_pending_gauge(EngineCore& engine) {
   engine.counters.store(Counter::pending_names, engine.bindings.pending_io.size());
@@ -359,7 +360,7 @@ void recover_pending(EngineCore& engine, bool forced) {
   // attributes or gives up nothing that a later pass would not.
   if (forced && engine.counters.get(Counter::pending_names) == 0) return;
   const std::uint64_t now = s.ticks();
-  if (!forced && now - s.last_recovery_ticks < recovery_interval_ms) return;
+  if (!forced && ms_since(s.last_recovery_ticks, now) < recovery_interval_ms) return;
   s.last_recovery_ticks = now;
   if (engine.counters.get(Counter::pending_names) == 0) return;
   std::lock_guard<std::mutex> guard(s.pending_lock);
@@ -383,8 +384,10 @@ void recover_pending(EngineCore& engine, bool forced) {
 
 void expire_pending(EngineCore& engine, bool all) {
   BindingState& s = engine.bindings;
-  const std::uint64_t now = s.ticks();
+  // The clock is read under the lock, after every read parked before it: a
+  // host thread reading it first could meet entries made after its reading.
   std::lock_guard<std::mutex> guard(s.pending_lock);
+  const std::uint64_t now = s.ticks();
   for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
     if (all || due(it->second, now)) {
       record_unknown(engine, it->second, give_up_reason(it->second));
@@ -399,7 +402,7 @@ void expire_pending(EngineCore& engine, bool all) {
 void prune_bindings(EngineCore& engine) {
   BindingState& s = engine.bindings;
   const std::uint64_t now = s.ticks();
-  if (now - s.last_prune_ticks < prune_interval_ms) return;
+  if (ms_since(s.last_prune_ticks, now) < prune_interval_ms) return;
   s.last_prune_ticks = now;
   const double horizon = now_unix_seconds() - prune_grace_seconds;
   auto ended = [horizon](const Binding& b) { return b.end < horizon; };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "common/clock.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/payload_parse.h"
 #include "engine/core/activity_kind.h"
@@ -108,7 +109,7 @@ void on_operation_end(EngineCore& engine, PayloadCursor& cursor, double timestam
   if (it == opens.end()) return;
   const PendingOpen open = std::move(it->second);
   opens.erase(it);
-  const bool recent = engine.bindings.ticks() - open.stored_ticks < pending_open_life_ms;
+  const bool recent = ms_since(open.stored_ticks, engine.bindings.ticks()) < pending_open_life_ms;
   if (recent && is_not_found(f.status)) {
     record_activity(engine, open.name, kind_missing_open, open.process_id, timestamp, no_name, 1, 0.0);
   }

@@ -39,6 +39,15 @@ std::uint32_t add_exclusion(EngineCore& engine, const char16_t* path) {
   return result_ok;
 }
 
+// Like the roots, under replay_lock: a replay on another host thread reads
+// the flag while it decodes a create, and a start sets it under the lock.
+std::uint32_t set_missing_open_tracking(EngineCore& engine, bool on) {
+  std::lock_guard hold(engine.replay_lock);
+  if (engine.running.load()) return result_invalid;
+  engine.track_missing_opens = on;
+  return result_ok;
+}
+
 void add_missing(EngineCore& engine, const char16_t* path) {
   if (path == nullptr) throw std::invalid_argument("missing path is null");
   std::u16string normalised = normalize_path(path);

@@ -14,6 +14,8 @@ struct EngineCore;
 std::uint32_t add_root(EngineCore& engine, std::int64_t id, const char16_t* path, bool flag);
 // 87 while running or for a null path.
 std::uint32_t add_exclusion(EngineCore& engine, const char16_t* path);
+// Open-failure tracking for replays; 87 while running.
+std::uint32_t set_missing_open_tracking(EngineCore& engine, bool on);
 void add_missing(EngineCore& engine, const char16_t* path);
 void clear_missing(EngineCore& engine);
 // Null clears the probe; any call clears probe_seen.

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "decode_fixture.h"
 #include "engine/core/names.h"
@@ -272,6 +276,65 @@ TEST_F(BindingTest, a_read_before_its_binding_expires_as_newer_binding) {
   EXPECT_EQ(counter(Counter::newer_binding), 1u);
   EXPECT_EQ(counter(Counter::unattributed), 1u);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"newer_binding"});
+}
+
+// A host thread's expiry beside the decoding thread's parking. The scripted
+// clock, when the host reads it, first lets the decoding thread park a read
+// one millisecond later, then answers with the host's own, earlier time.
+class ExpiryBesideParking : public BindingTest {
+ protected:
+  ExpiryBesideParking() {
+    racing = this;
+    engine.bindings.ticks = host_reading_lets_a_read_park_first;
+  }
+  ~ExpiryBesideParking() override {
+    if (decoding.joinable()) decoding.join();
+    racing = nullptr;
+  }
+
+  static std::uint64_t host_reading_lets_a_read_park_first() {
+    if (on_decoding_thread) return scripted_now_ms + 1;
+    if (racing->park_on_next_reading.exchange(false)) racing->park_on_decoding_thread();
+    return scripted_now_ms;
+  }
+
+  // The read goes through the real parking path. While the host holds
+  // pending_lock it cannot be parked yet: the host then goes on at once and
+  // the read is parked when the host lets go.
+  void park_on_decoding_thread() {
+    decoding = std::thread([this] {
+      on_decoding_thread = true;
+      std::mutex& lock = engine.bindings.pending_lock;
+      const bool lock_free = lock.try_lock();
+      if (lock_free) lock.unlock();
+      else host_may_go_on.set_value();
+      attribute_io(engine, 7, 0, kind_read, pid, 20);
+      if (lock_free) host_may_go_on.set_value();
+    });
+    host_may_go_on.get_future().wait();
+  }
+
+  static inline ExpiryBesideParking* racing = nullptr;
+  static inline thread_local bool on_decoding_thread = false;
+  std::atomic<bool> park_on_next_reading{false};
+  std::promise<void> host_may_go_on;
+  std::thread decoding;
+};
+
+TEST_F(ExpiryBesideParking, a_read_parked_after_the_host_read_the_clock_still_waits_its_two_seconds) {
+  park_on_next_reading = true;
+  expire_due_pending(engine);
+  decoding.join();
+  EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
+  EXPECT_EQ(counter(Counter::unattributed), 0u);
+  EXPECT_TRUE(sample_reasons().empty());
+  // Its two seconds count from its own tick count, a millisecond past the host's.
+  advance_ms(pending_give_up_ms);
+  expire_due_pending(engine);
+  EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
+  advance_ms(1);
+  expire_due_pending(engine);
+  EXPECT_EQ(sample_reasons(), std::vector<std::string>{"name_not_seen"});
 }
 
 TEST_F(BindingTest, the_sample_ring_keeps_the_sixteen_newest_oldest_first) {

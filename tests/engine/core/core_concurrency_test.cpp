@@ -2,8 +2,9 @@
 // and the engine's own threads drive it: a lifecycle thread that starts and
 // stops (with a capture thread and two directory watchers while running), a
 // host thread replaying events, and host threads draining, reading the
-// reports and changing the missing paths and the probe. Built natively so
-// that ThreadSanitizer sees every access; the counts must balance at the end.
+// reports and changing the missing paths, the probe and the tracking of
+// opens. Built natively so that ThreadSanitizer sees every access; the
+// counts must balance at the end.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -165,6 +166,12 @@ class CoreConcurrency : public ::testing::Test {
       const Bytes read = payload::io_event(8, 1, 0xB000 + i % 8, key);
       const Bytes unknown = payload::io_event(8, 1, 0xDEAD0000 + i, 0xBEEF0000 + i);
       const Bytes gone = payload::path_event(8, 1, root_b + u"\\gone-" + suffix + u".txt");
+      // An open of a path the hosts watch as missing, remembered only while
+      // they let the replays track opens; its end never comes, so it makes
+      // no activity.
+      const std::u16string host_digit(1, static_cast<char16_t>(u'0' + i % 4));
+      const Bytes open = payload::create_event(8, 1, 0xE000, 0xE100, root_a + u"\\missing-" + host_digit);
+      if (replay(file_event::create, 1, open, t0) == result_ok) ++replayed_events;
       if (replay(file_event::name_create, 0, name, t0) == result_ok) {
         ++replayed_events;
         named[i % 8] = true;
@@ -213,6 +220,8 @@ class CoreConcurrency : public ::testing::Test {
       set_probe(engine, i % 3 == 0 ? nullptr : (root_a + u"\\named-a.txt").c_str());
       add_missing(engine, missing.c_str());
       if (i % 5 == 4) clear_missing(engine);
+      // vt_test_recovery: refused while running.
+      set_missing_open_tracking(engine, i % 2 == 0);
       ++host_rounds;
     }
   }
