@@ -35,6 +35,22 @@ const JsonValue* process_named(const JsonValue& processes, std::u16string_view n
   return nullptr;
 }
 
+// "; the engine counted 2 unsupported and 1 malformed events" when either
+// count of the capture's diagnostics is not zero, and nothing otherwise. A
+// file event of a version the engine does not take shows up there before
+// anything else does, so the capture line carries it whatever its result.
+std::string counted_bad_events(std::string_view diagnostics) {
+  const auto document = parse_json(diagnostics);
+  if (!document || !document->is_object()) return {};
+  std::string counted;
+  for (const char* name : {"unsupported", "malformed"}) {
+    const std::uint64_t count = (*document)[name].as_u64().value_or(0);
+    if (count == 0) continue;
+    counted += (counted.empty() ? "" : " and ") + std::to_string(count) + " " + name;
+  }
+  return counted.empty() ? counted : "; the engine counted " + counted + " events";
+}
+
 const JsonValue* process_with_pid(const JsonValue& processes, std::uint32_t pid) {
   for (const JsonValue& process : processes.items)
     if (process["pid"].as_u64() == pid) return &process;
@@ -98,13 +114,15 @@ CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence)
   if (evidence.start_status != 0)
     return line(area, CheckResult::failed, "the capture session did not start (error " +
                                                std::to_string(evidence.start_status) + ")");
-  if (!evidence.capture_live) return line(area, CheckResult::failed, "the capture thread was not in its event loop");
+  const std::string counted = counted_bad_events(evidence.diagnostics);
+  if (!evidence.capture_live)
+    return line(area, CheckResult::failed, "the capture thread was not in its event loop" + counted);
   if (evidence.events_lost != 0 || evidence.buffers_lost != 0)
     return line(area, CheckResult::failed, std::to_string(evidence.events_lost) + " events and " +
-                                               std::to_string(evidence.buffers_lost) + " buffers lost");
+                                               std::to_string(evidence.buffers_lost) + " buffers lost" + counted);
   if (!evidence.child_write_attributed)
-    return line(area, CheckResult::failed, "the file a child process made was not attributed to it");
-  return line(area, CheckResult::passed, "a file made by a child process was attributed to its process id");
+    return line(area, CheckResult::failed, "the file a child process made was not attributed to it" + counted);
+  return line(area, CheckResult::passed, "a file made by a child process was attributed to its process id" + counted);
 }
 
 CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence) {

@@ -55,6 +55,8 @@ struct CaptureEvidence {
   std::string diagnostics;
 };
 
+// Once capture started, the reason ends with the diagnostics' "unsupported"
+// and "malformed" counts when they are not zero, whatever the result.
 CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence);
 // From the same run: whether the startup names session ran and stopped cleanly.
 CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence);

@@ -92,6 +92,31 @@ TEST(CheckReport, capture_passes_only_when_live_lossless_and_the_child_write_is_
   EXPECT_EQ(judge_capture(windows_elevated, unattributed).result, CheckResult::failed);
 }
 
+TEST(CheckReport, capture_names_the_unsupported_and_malformed_events_the_engine_counted_whatever_the_result) {
+  CaptureEvidence passed = good_capture();
+  passed.diagnostics = "{\"unsupported\":2,\"malformed\":1,\"system_names_enabled\":true}";
+  const CheckLine both = judge_capture(windows_elevated, passed);
+  EXPECT_EQ(both.result, CheckResult::passed);
+  EXPECT_EQ(both.reason, "a file made by a child process was attributed to its process id; "
+                         "the engine counted 2 unsupported and 1 malformed events");
+
+  CaptureEvidence unattributed = passed;
+  unattributed.child_write_attributed = false;
+  unattributed.diagnostics = "{\"unsupported\":3,\"malformed\":0}";
+  EXPECT_EQ(judge_capture(windows_elevated, unattributed).reason,
+            "the file a child process made was not attributed to it; the engine counted 3 unsupported events");
+  unattributed.diagnostics = "{\"unsupported\":0,\"malformed\":4}";
+  EXPECT_THAT(judge_capture(windows_elevated, unattributed).reason, HasSubstr("; the engine counted 4 malformed events"));
+}
+
+TEST(CheckReport, capture_says_nothing_of_bad_events_when_none_were_counted_or_the_diagnostics_are_unreadable) {
+  CaptureEvidence clean = good_capture();
+  clean.diagnostics = "{\"unsupported\":0,\"malformed\":0}";
+  EXPECT_EQ(judge_capture(windows_elevated, clean).reason, "a file made by a child process was attributed to its process id");
+  clean.diagnostics = "not json";
+  EXPECT_EQ(judge_capture(windows_elevated, clean).reason, "a file made by a child process was attributed to its process id");
+}
+
 TEST(CheckReport, startup_names_follow_the_diagnostics_flag_and_name_the_error) {
   EXPECT_EQ(judge_startup_names(windows_elevated, good_capture()).result, CheckResult::passed);
   CaptureEvidence failed = good_capture();
