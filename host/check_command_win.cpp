@@ -137,8 +137,11 @@ int run_check(const Request& request) {
   };
   run("watcher", [&] { lines.push_back(check_watcher(*vantrel)); });
   run("trace sessions", [&] { lines.push_back(check_trace_sessions()); });
+  std::string capture_diagnostics;
   run("capture", [&] {
-    for (CheckLine& line : check_capture(*vantrel, machine).lines) lines.push_back(std::move(line));
+    CaptureCheck capture = check_capture(*vantrel, machine);
+    for (CheckLine& line : capture.lines) lines.push_back(std::move(line));
+    capture_diagnostics = std::move(capture.diagnostics);
   });
   run("scanner", [&] { lines.push_back(check_scanner(*vantrel)); });
   run("snapshot", [&] {
@@ -150,7 +153,10 @@ int run_check(const Request& request) {
   run("crash events", [&] { lines.push_back(judge_crash_events(machine, report_of(telvyn->tl_crashes).value_or(""))); });
   run("guard", [&] { lines.push_back(check_guard()); });
 
-  write_out(request.json ? check_json(lines) + "\n" : check_text(lines));
+  if (request.json)
+    write_out((request.diagnostics ? check_json(lines, capture_diagnostics) : check_json(lines)) + "\n");
+  else
+    write_out(check_text(lines) + (request.diagnostics ? capture_diagnostics_text(capture_diagnostics) : ""));
   return check_exit_code(lines) == 0 ? kExitOk : kExitFailed;
 }
 

@@ -29,6 +29,13 @@ std::string summary_counts(const std::vector<CheckLine>& lines) {
          std::to_string(count_of(lines, CheckResult::unavailable)) + " unavailable";
 }
 
+// The document as it came when it is one JSON object, so that it can stand
+// inside another JSON text; null otherwise.
+std::string embeddable(std::string_view document) {
+  const auto value = parse_json(document);
+  return value && value->is_object() ? std::string(document) : std::string("null");
+}
+
 const JsonValue* process_named(const JsonValue& processes, std::u16string_view name) {
   for (const JsonValue& process : processes.items)
     if (process["name"].as_text() == name) return &process;
@@ -91,6 +98,18 @@ std::string check_json(const std::vector<CheckLine>& lines) {
       .key("unavailable").u64(count_of(lines, CheckResult::unavailable))
       .end_object();
   return out;
+}
+
+std::string check_json(const std::vector<CheckLine>& lines, std::string_view capture_diagnostics) {
+  std::string out = check_json(lines);
+  // The writer has no value for a ready-made document: it goes in before
+  // the object's closing brace.
+  out.pop_back();
+  return out + ",\"capture_diagnostics\":" + embeddable(capture_diagnostics) + "}";
+}
+
+std::string capture_diagnostics_text(std::string_view capture_diagnostics) {
+  return "capture diagnostics: " + embeddable(capture_diagnostics) + "\n";
 }
 
 int check_exit_code(const std::vector<CheckLine>& lines) { return count_of(lines, CheckResult::failed) == 0 ? 0 : 1; }

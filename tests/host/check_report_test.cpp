@@ -65,6 +65,26 @@ TEST(CheckReport, json_is_one_object_with_every_line_and_the_counts) {
   EXPECT_TRUE(parse_json(json).has_value());
 }
 
+TEST(CheckReport, the_capture_diagnostics_join_the_json_object_as_a_document_or_null) {
+  const std::vector<CheckLine> lines{{"watcher", CheckResult::passed, "seen"}};
+  const auto with = parse_json(check_json(lines, "{\"unsupported\":2,\"unknown_samples\":[]}"));
+  ASSERT_TRUE(with.has_value());
+  EXPECT_EQ((*with)["checks"].items.size(), 1u);
+  EXPECT_EQ((*with)["passed"].as_u64(), 1u);
+  EXPECT_EQ((*with)["capture_diagnostics"]["unsupported"].as_u64(), 2u);
+  for (const char* absent : {"", "{broken", "[1]"}) {
+    const auto without = parse_json(check_json(lines, absent));
+    ASSERT_TRUE(without.has_value()) << absent;
+    EXPECT_TRUE((*without)["capture_diagnostics"].is_null()) << absent;
+  }
+}
+
+TEST(CheckReport, the_capture_diagnostics_line_shows_the_document_as_it_came_or_null) {
+  EXPECT_EQ(capture_diagnostics_text("{\"malformed\":1}"), "capture diagnostics: {\"malformed\":1}\n");
+  EXPECT_EQ(capture_diagnostics_text(""), "capture diagnostics: null\n");
+  EXPECT_EQ(capture_diagnostics_text("not json"), "capture diagnostics: null\n");
+}
+
 TEST(CheckReport, capture_is_unavailable_on_wine_and_without_rights_whatever_the_evidence) {
   for (const Machine& machine : {wine, windows_plain}) {
     EXPECT_EQ(judge_capture(machine, CaptureEvidence{}).result, CheckResult::unavailable);
