@@ -13,6 +13,16 @@ param(
 )
 
 $ErrorActionPreference = 'Stop'
+
+# Windows PowerShell writes to a pipe (a CI job's log) in the OEM code page,
+# which turns the programs' UTF-8 texts, the Russian verdicts among them,
+# into question marks. Without a console to set, the texts only look wrong.
+try {
+  [Console]::OutputEncoding = [Text.UTF8Encoding]::new($false)
+} catch {
+  Write-Host "note: the console output encoding could not be set to UTF-8: $_"
+}
+$OutputEncoding = [Text.UTF8Encoding]::new($false)
 $folder = Split-Path -Parent $MyInvocation.MyCommand.Path
 $logs = Join-Path ([System.IO.Path]::GetTempPath()) ('mirrow-tests-' + $PID)
 New-Item -ItemType Directory -Force -Path $logs | Out-Null
