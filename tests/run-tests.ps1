@@ -31,6 +31,19 @@ $passed = 0
 $failed = 0
 $skipped = 0
 
+# The whole text of a log. The program's children (a guard or helper that
+# outlives its test) inherit its log handle and may still hold it open for
+# writing, which File.ReadAllText refuses; sharing read and write it reads.
+function Read-Log([string]$Path) {
+  $stream = [IO.FileStream]::new($Path, [IO.FileMode]::Open, [IO.FileAccess]::Read, [IO.FileShare]::ReadWrite)
+  try {
+    $reader = [IO.StreamReader]::new($stream, [Text.UTF8Encoding]::new($false))
+    return $reader.ReadToEnd()
+  } finally {
+    $stream.Dispose()
+  }
+}
+
 function Invoke-Program([string]$Path, [string[]]$Arguments, [string]$Name) {
   $out = Join-Path $logs ($Name + '.out.txt')
   $err = Join-Path $logs ($Name + '.err.txt')
@@ -40,7 +53,7 @@ function Invoke-Program([string]$Path, [string[]]$Arguments, [string]$Name) {
   try {
     $process = Start-Process @started
   } catch {
-    return @{ Finished = $true; ExitCode = -1; Output = "cannot start ${Path}: $_" }
+    return @{ Finished = $true; ExitCode = -1; Output = "cannot start ${Path}: $_"; LogProblem = '' }
   }
   # Reading the handle now keeps the exit code available after the end.
   $null = $process.Handle
@@ -50,9 +63,12 @@ function Invoke-Program([string]$Path, [string[]]$Arguments, [string]$Name) {
     $process.WaitForExit()
   }
   $text = ''
-  if (Test-Path $out) { $text += [System.IO.File]::ReadAllText($out) }
-  if (Test-Path $err) { $text += [System.IO.File]::ReadAllText($err) }
-  return @{ Finished = $finished; ExitCode = $process.ExitCode; Output = $text }
+  $logProblem = ''
+  foreach ($log in @($out, $err)) {
+    if (-not (Test-Path $log)) { continue }
+    try { $text += Read-Log $log } catch { $logProblem += "cannot read ${log}: $($_.Exception.Message) " }
+  }
+  return @{ Finished = $finished; ExitCode = $process.ExitCode; Output = $text; LogProblem = $logProblem.Trim() }
 }
 
 # "skipped: CASE: REASON" for each skipped case: GoogleTest prints the
@@ -83,8 +99,11 @@ foreach ($program in $programs) {
   $problem = ''
   if (-not $run.Finished) { $problem = "did not end within $TimeoutSeconds s" }
   elseif ($run.ExitCode -ne 0) { $problem = "exit code $($run.ExitCode)" }
+  elseif ($run.LogProblem -ne '') { $problem = $run.LogProblem }
   elseif (-not $closed) { $problem = 'ended without the closing PASSED line' }
   elseif ($caseSkips -gt 0 -and $NoSkipIn -contains $name) { $problem = "$caseSkips cases skipped where none may be" }
+  # An unreadable log hides what the program said: a failure of its own.
+  if ($run.LogProblem -ne '' -and $problem -ne $run.LogProblem) { $problem += '; ' + $run.LogProblem }
 
   if ($problem -eq '') {
     $passed += 1
