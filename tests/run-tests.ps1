@@ -6,7 +6,8 @@
 # skipped, so that a skip never passes in silence. A program passes when it
 # exits with 0 and prints GoogleTest's closing PASSED line. Programs named
 # with -NoSkipIn (for example live_windows_tests) fail when any of their
-# cases was skipped. The exit code is 0 when no program failed.
+# cases was skipped, and a name there that is no program of this folder
+# fails the run. The exit code is 0 when no program failed.
 param(
   [string[]]$NoSkipIn = @(),
   [int]$TimeoutSeconds = 900
@@ -85,7 +86,18 @@ function Show-Skips([string[]]$Lines) {
   }
 }
 
+# "-NoSkipIn a,b" through -File arrives as the one string "a,b".
+$NoSkipIn = @($NoSkipIn | ForEach-Object { $_ -split ',' } | ForEach-Object { $_.Trim() } | Where-Object { $_ -ne '' })
 $programs = @(Get-ChildItem -Path $folder -Filter '*_tests.exe' | Sort-Object Name)
+$names = @($programs | ForEach-Object { $_.BaseName })
+# A program that is missing or renamed would let its -NoSkipIn pass with no case run at all.
+foreach ($name in $NoSkipIn) {
+  if ($names -notcontains $name) {
+    $failed += 1
+    Write-Host ("FAIL  {0}  (named with -NoSkipIn, but there is no {0}.exe in {1})" -f $name, $folder)
+  }
+}
+
 foreach ($program in $programs) {
   $name = $program.BaseName
   $run = Invoke-Program $program.FullName @() $name
