@@ -7,13 +7,13 @@
 
 #include "common/clock.h"
 #include "common/scope_exit.h"
-#include "common/unique_handle.h"
 #include "common/utf16.h"
 #include "host/activity_lines.h"
+#include "host/capture_check_win.h"
+#include "host/check_engine_win.h"
 #include "host/check_report.h"
 #include "host/commands_win.h"
 #include "host/console_win.h"
-#include "host/engine_health.h"
 #include "host/guard_dialogue.h"
 #include "host/guard_process_win.h"
 #include "host/json_value.h"
@@ -25,104 +25,7 @@
 namespace mirrow::host {
 namespace {
 
-constexpr std::uint32_t kKindWrite = 2, kKindNewFile = 3, kKindAdded = 7;
-constexpr std::size_t kCaptureLiveSlot = 8, kEventsLostSlot = 11, kBuffersLostSlot = 12;
-// The real-time sessions flush every second; a little more lets the last
-// buffer arrive before the stop.
-constexpr DWORD kFlushWaitMs = 1500;
-
-// A fresh folder under the temporary directory, removed with its contents.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    wchar_t base[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, base);
-    static unsigned serial = 0;
-    path_ = std::u16string(utf16(base)) + u"mirrowctl-check-" + utf16_number(GetCurrentProcessId()) + u"-" +
-            utf16_number(GetTickCount64()) + u"-" + utf16_number(++serial);
-    CreateDirectoryW(wide(path_.c_str()), nullptr);
-    // The temporary directory may be given in its short (8.3) form; the
-    // kernel names files by their long names.
-    std::vector<wchar_t> long_form(32768);
-    const DWORD length = GetLongPathNameW(wide(path_.c_str()), long_form.data(), static_cast<DWORD>(long_form.size()));
-    if (length != 0 && length < long_form.size()) path_.assign(utf16(long_form.data()), length);
-  }
-  ~ScratchFolder() { remove_tree(path_); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::u16string& path() const { return path_; }
-  std::u16string operator/(std::u16string_view name) const { return path_ + u"\\" + std::u16string(name); }
-
- private:
-  static std::u16string utf16_number(std::uint64_t value) { return utf16_from_utf8(std::to_string(value)); }
-
-  static void remove_tree(const std::u16string& folder) {
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW(wide((folder + u"\\*").c_str()), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::u16string name(utf16(entry.cFileName));
-        if (name == u"." || name == u"..") continue;
-        const std::u16string full = folder + u"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(full);
-        else DeleteFileW(wide(full.c_str()));
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(wide(folder.c_str()));
-  }
-
-  std::u16string path_;
-};
-
-bool write_file(const std::u16string& path, std::string_view bytes) {
-  const UniqueHandle file(CreateFileW(wide(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
-
-bool ends_with(const std::u16string& text, std::u16string_view tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// One engine for the length of a check.
-class CheckEngine {
- public:
-  explicit CheckEngine(VantrelLibrary& vantrel) : vantrel_(vantrel), engine_(vantrel.vt_create()) {}
-  ~CheckEngine() {
-    if (engine_ != nullptr) vantrel_.vt_destroy(engine_);
-  }
-  CheckEngine(const CheckEngine&) = delete;
-  CheckEngine& operator=(const CheckEngine&) = delete;
-
-  bool created() const { return engine_ != nullptr; }
-  bool add_root(const std::u16string& path) { return vantrel_.vt_root(engine_, 1, wide(path.c_str()), 0) == 0; }
-  std::uint32_t start(bool capture) { return vantrel_.vt_start(engine_, capture ? 1 : 0, 0); }
-  void stop() { vantrel_.vt_stop(engine_); }
-
-  Statistics statistics() const { return engine_statistics(vantrel_, engine_); }
-  std::string diagnostics() const { return engine_diagnostics(vantrel_, engine_); }
-
-  // Every record drained until a batch comes back empty (or unreadable).
-  std::vector<ActivityRecord> drain() {
-    std::vector<ActivityRecord> records;
-    for (int batch = 0; batch < 1000; ++batch) {
-      std::uint64_t length = 0;
-      const char* text = vantrel_.vt_drain(engine_, &length);
-      const auto parsed = text == nullptr ? std::nullopt : parse_drain(std::string_view(text, length));
-      if (!parsed || parsed->records.empty()) break;
-      records.insert(records.end(), parsed->records.begin(), parsed->records.end());
-    }
-    return records;
-  }
-
- private:
-  VantrelLibrary& vantrel_;
-  vt_engine* engine_;
-};
+constexpr std::uint32_t kKindAdded = 7;
 
 CheckLine check_watcher(VantrelLibrary& vantrel) {
   const std::string area = "watcher";
@@ -144,24 +47,6 @@ CheckLine check_watcher(VantrelLibrary& vantrel) {
   return {area, CheckResult::failed, "a file made in the watched folder was not reported within 5 s"};
 }
 
-// Runs cmd.exe to write one file; its process id, or 0 when it did not run.
-DWORD write_with_child(const std::u16string& path) {
-  wchar_t system[MAX_PATH + 1] = {};
-  GetSystemDirectoryW(system, MAX_PATH + 1);
-  const std::u16string program = std::u16string(utf16(system)) + u"\\cmd.exe";
-  std::u16string command = u"\"" + program + u"\" /d /c \"echo mirrow> \"" + path + u"\"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION created{};
-  if (!CreateProcessW(wide(program.c_str()), wide(command.data()), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &created))
-    return 0;
-  const UniqueHandle process(created.hProcess);
-  const UniqueHandle thread(created.hThread);
-  WaitForSingleObject(process.get(), 10000);
-  return created.dwProcessId;
-}
-
 // Listed before the check's own capture starts, whose sweep would stop the
 // orphans before they could be named.
 CheckLine check_trace_sessions() {
@@ -172,40 +57,6 @@ CheckLine check_trace_sessions() {
     found.push_back({std::move(name), orphaned});
   }
   return judge_trace_sessions(listed.status, found);
-}
-
-std::vector<CheckLine> check_capture(VantrelLibrary& vantrel, const Machine& machine) {
-  CaptureEvidence evidence;
-  std::uint32_t session_status = 0;
-  std::vector<std::u16string> left;
-  if (!capture_unavailable_reason(machine)) {
-    ScratchFolder folder;
-    {
-      CheckEngine engine(vantrel);
-      engine.add_root(folder.path());
-      evidence.start_status = engine.start(true);
-      if (evidence.start_status == 0) {
-        Sleep(1000);
-        evidence.capture_live = engine.statistics()[kCaptureLiveSlot] != 0;
-        const DWORD child = write_with_child(folder / u"check-capture.txt");
-        Sleep(kFlushWaitMs);
-        evidence.diagnostics = engine.diagnostics();
-        engine.stop();
-        const Statistics after = engine.statistics();
-        evidence.events_lost = after[kEventsLostSlot];
-        evidence.buffers_lost = after[kBuffersLostSlot];
-        for (const ActivityRecord& record : engine.drain())
-          if (child != 0 && record.pid == child && (record.kind == kKindWrite || record.kind == kKindNewFile) &&
-              ends_with(record.path, u"\\check-capture.txt"))
-            evidence.child_write_attributed = true;
-      }
-    }
-    const TraceSessionList sessions = list_trace_sessions();
-    session_status = sessions.status;
-    left = engine_session_names(sessions.names);
-  }
-  return {judge_capture(machine, evidence), judge_startup_names(machine, evidence),
-          judge_session_cleanup(machine, session_status, left)};
 }
 
 CheckLine check_scanner(VantrelLibrary& vantrel) {
@@ -286,8 +137,11 @@ int run_check(const Request& request) {
   };
   run("watcher", [&] { lines.push_back(check_watcher(*vantrel)); });
   run("trace sessions", [&] { lines.push_back(check_trace_sessions()); });
+  std::string capture_diagnostics;
   run("capture", [&] {
-    for (CheckLine& line : check_capture(*vantrel, machine)) lines.push_back(std::move(line));
+    CaptureCheck capture = check_capture(*vantrel, machine);
+    for (CheckLine& line : capture.lines) lines.push_back(std::move(line));
+    capture_diagnostics = std::move(capture.diagnostics);
   });
   run("scanner", [&] { lines.push_back(check_scanner(*vantrel)); });
   run("snapshot", [&] {
@@ -299,7 +153,10 @@ int run_check(const Request& request) {
   run("crash events", [&] { lines.push_back(judge_crash_events(machine, report_of(telvyn->tl_crashes).value_or(""))); });
   run("guard", [&] { lines.push_back(check_guard()); });
 
-  write_out(request.json ? check_json(lines) + "\n" : check_text(lines));
+  if (request.json)
+    write_out((request.diagnostics ? check_json(lines, capture_diagnostics) : check_json(lines)) + "\n");
+  else
+    write_out(check_text(lines) + (request.diagnostics ? capture_diagnostics_text(capture_diagnostics) : ""));
   return check_exit_code(lines) == 0 ? kExitOk : kExitFailed;
 }
 

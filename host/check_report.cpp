@@ -29,10 +29,33 @@ std::string summary_counts(const std::vector<CheckLine>& lines) {
          std::to_string(count_of(lines, CheckResult::unavailable)) + " unavailable";
 }
 
+// The document as it came when it is one JSON object, so that it can stand
+// inside another JSON text; null otherwise.
+std::string embeddable(std::string_view document) {
+  const auto value = parse_json(document);
+  return value && value->is_object() ? std::string(document) : std::string("null");
+}
+
 const JsonValue* process_named(const JsonValue& processes, std::u16string_view name) {
   for (const JsonValue& process : processes.items)
     if (process["name"].as_text() == name) return &process;
   return nullptr;
+}
+
+// "; the engine counted 2 unsupported and 1 malformed events" when either
+// count of the capture's diagnostics is not zero, and nothing otherwise. A
+// file event of a version the engine does not take shows up there before
+// anything else does, so the capture line carries it whatever its result.
+std::string counted_bad_events(std::string_view diagnostics) {
+  const auto document = parse_json(diagnostics);
+  if (!document || !document->is_object()) return {};
+  std::string counted;
+  for (const char* name : {"unsupported", "malformed"}) {
+    const std::uint64_t count = (*document)[name].as_u64().value_or(0);
+    if (count == 0) continue;
+    counted += (counted.empty() ? "" : " and ") + std::to_string(count) + " " + name;
+  }
+  return counted.empty() ? counted : "; the engine counted " + counted + " events";
 }
 
 const JsonValue* process_with_pid(const JsonValue& processes, std::uint32_t pid) {
@@ -77,6 +100,18 @@ std::string check_json(const std::vector<CheckLine>& lines) {
   return out;
 }
 
+std::string check_json(const std::vector<CheckLine>& lines, std::string_view capture_diagnostics) {
+  std::string out = check_json(lines);
+  // The writer has no value for a ready-made document: it goes in before
+  // the object's closing brace.
+  out.pop_back();
+  return out + ",\"capture_diagnostics\":" + embeddable(capture_diagnostics) + "}";
+}
+
+std::string capture_diagnostics_text(std::string_view capture_diagnostics) {
+  return "capture diagnostics: " + embeddable(capture_diagnostics) + "\n";
+}
+
 int check_exit_code(const std::vector<CheckLine>& lines) { return count_of(lines, CheckResult::failed) == 0 ? 0 : 1; }
 
 std::optional<std::string> capture_unavailable_reason(const Machine& machine) {
@@ -98,13 +133,15 @@ CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence)
   if (evidence.start_status != 0)
     return line(area, CheckResult::failed, "the capture session did not start (error " +
                                                std::to_string(evidence.start_status) + ")");
-  if (!evidence.capture_live) return line(area, CheckResult::failed, "the capture thread was not in its event loop");
+  const std::string counted = counted_bad_events(evidence.diagnostics);
+  if (!evidence.capture_live)
+    return line(area, CheckResult::failed, "the capture thread was not in its event loop" + counted);
   if (evidence.events_lost != 0 || evidence.buffers_lost != 0)
     return line(area, CheckResult::failed, std::to_string(evidence.events_lost) + " events and " +
-                                               std::to_string(evidence.buffers_lost) + " buffers lost");
+                                               std::to_string(evidence.buffers_lost) + " buffers lost" + counted);
   if (!evidence.child_write_attributed)
-    return line(area, CheckResult::failed, "the file a child process made was not attributed to it");
-  return line(area, CheckResult::passed, "a file made by a child process was attributed to its process id");
+    return line(area, CheckResult::failed, "the file a child process made was not attributed to it" + counted);
+  return line(area, CheckResult::passed, "a file made by a child process was attributed to its process id" + counted);
 }
 
 CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence) {

@@ -29,6 +29,15 @@ std::string check_text(const std::vector<CheckLine>& lines);
 // {"checks":[{"area":..,"result":..,"reason":..},...],"passed":N,"failed":M,"unavailable":K}
 std::string check_json(const std::vector<CheckLine>& lines);
 
+// The same with one more member, "capture_diagnostics": the engine's
+// diagnostics document from the capture check as it came, or null when
+// capture did not run (an empty document) or the document is no JSON object.
+std::string check_json(const std::vector<CheckLine>& lines, std::string_view capture_diagnostics);
+
+// "capture diagnostics: " and that document (or null, as above), for the
+// end of the text report.
+std::string capture_diagnostics_text(std::string_view capture_diagnostics);
+
 // 0 when no line failed, 1 otherwise.
 int check_exit_code(const std::vector<CheckLine>& lines);
 
@@ -55,6 +64,8 @@ struct CaptureEvidence {
   std::string diagnostics;
 };
 
+// Once capture started, the reason ends with the diagnostics' "unsupported"
+// and "malformed" counts when they are not zero, whatever the result.
 CheckLine judge_capture(const Machine& machine, const CaptureEvidence& evidence);
 // From the same run: whether the startup names session ran and stopped cleanly.
 CheckLine judge_startup_names(const Machine& machine, const CaptureEvidence& evidence);

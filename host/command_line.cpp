@@ -101,6 +101,7 @@ class Parser {
     using enum Subcommand;
     if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover}) && (request_.json = true);
     if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
+    if (name == u"--diagnostics") return allowed(name, {check}) && (request_.diagnostics = true);
     if (name == u"--capture") return allowed(name, {watch}) && (request_.capture = true);
     if (name == u"--exclude") {
       if (!allowed(name, {scan, watch})) return false;

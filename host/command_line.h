@@ -25,6 +25,7 @@ struct Request {
   std::uint32_t lease = 0;
   std::u16string journal;
   bool dry_run = false;  // recover: list the stranded freezes, resume nothing
+  bool diagnostics = false;  // check: add the engine's diagnostics document of the capture check
 };
 
 struct UsageError {

@@ -44,13 +44,14 @@ std::string usage_text(Subcommand command) {
       return "usage: mirrowctl selftest\n"
              "  Runs FreezeGuard.exe --self-test (it freezes only its own helper child) and summarises it.\n";
     case Subcommand::check:
-      return "usage: mirrowctl check [--json]\n"
+      return "usage: mirrowctl check [--json] [--diagnostics]\n"
              "  Tries every area on this machine in a minute or so: watcher, trace sessions (failing for\n"
              "  any left running by a host that ended while capturing), capture and attribution, startup\n"
              "  names, session clean-up, scanner, snapshot and verdicts, memory, load, crash events and\n"
              "  the guard's self-test. One line each: passed, failed or unavailable (with\n"
              "  the reason, such as not elevated or no real-time tracing on Wine), then a summary.\n"
-             "  Exit code 0 when nothing failed. --json prints the same as one object.\n";
+             "  Exit code 0 when nothing failed. --json prints the same as one object. --diagnostics\n"
+             "  adds the engine's diagnostics document from the capture check (null when it did not run).\n";
     case Subcommand::recover:
       return "usage: mirrowctl recover [--dry-run] [--json]\n"
              "  Goes through the journals that freeze keeps in %LOCALAPPDATA%\\Mirrow\\freezes and resumes\n"

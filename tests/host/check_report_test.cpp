@@ -65,6 +65,26 @@ TEST(CheckReport, json_is_one_object_with_every_line_and_the_counts) {
   EXPECT_TRUE(parse_json(json).has_value());
 }
 
+TEST(CheckReport, the_capture_diagnostics_join_the_json_object_as_a_document_or_null) {
+  const std::vector<CheckLine> lines{{"watcher", CheckResult::passed, "seen"}};
+  const auto with = parse_json(check_json(lines, "{\"unsupported\":2,\"unknown_samples\":[]}"));
+  ASSERT_TRUE(with.has_value());
+  EXPECT_EQ((*with)["checks"].items.size(), 1u);
+  EXPECT_EQ((*with)["passed"].as_u64(), 1u);
+  EXPECT_EQ((*with)["capture_diagnostics"]["unsupported"].as_u64(), 2u);
+  for (const char* absent : {"", "{broken", "[1]"}) {
+    const auto without = parse_json(check_json(lines, absent));
+    ASSERT_TRUE(without.has_value()) << absent;
+    EXPECT_TRUE((*without)["capture_diagnostics"].is_null()) << absent;
+  }
+}
+
+TEST(CheckReport, the_capture_diagnostics_line_shows_the_document_as_it_came_or_null) {
+  EXPECT_EQ(capture_diagnostics_text("{\"malformed\":1}"), "capture diagnostics: {\"malformed\":1}\n");
+  EXPECT_EQ(capture_diagnostics_text(""), "capture diagnostics: null\n");
+  EXPECT_EQ(capture_diagnostics_text("not json"), "capture diagnostics: null\n");
+}
+
 TEST(CheckReport, capture_is_unavailable_on_wine_and_without_rights_whatever_the_evidence) {
   for (const Machine& machine : {wine, windows_plain}) {
     EXPECT_EQ(judge_capture(machine, CaptureEvidence{}).result, CheckResult::unavailable);
@@ -90,6 +110,31 @@ TEST(CheckReport, capture_passes_only_when_live_lossless_and_the_child_write_is_
   CaptureEvidence unattributed = good_capture();
   unattributed.child_write_attributed = false;
   EXPECT_EQ(judge_capture(windows_elevated, unattributed).result, CheckResult::failed);
+}
+
+TEST(CheckReport, capture_names_the_unsupported_and_malformed_events_the_engine_counted_whatever_the_result) {
+  CaptureEvidence passed = good_capture();
+  passed.diagnostics = "{\"unsupported\":2,\"malformed\":1,\"system_names_enabled\":true}";
+  const CheckLine both = judge_capture(windows_elevated, passed);
+  EXPECT_EQ(both.result, CheckResult::passed);
+  EXPECT_EQ(both.reason, "a file made by a child process was attributed to its process id; "
+                         "the engine counted 2 unsupported and 1 malformed events");
+
+  CaptureEvidence unattributed = passed;
+  unattributed.child_write_attributed = false;
+  unattributed.diagnostics = "{\"unsupported\":3,\"malformed\":0}";
+  EXPECT_EQ(judge_capture(windows_elevated, unattributed).reason,
+            "the file a child process made was not attributed to it; the engine counted 3 unsupported events");
+  unattributed.diagnostics = "{\"unsupported\":0,\"malformed\":4}";
+  EXPECT_THAT(judge_capture(windows_elevated, unattributed).reason, HasSubstr("; the engine counted 4 malformed events"));
+}
+
+TEST(CheckReport, capture_says_nothing_of_bad_events_when_none_were_counted_or_the_diagnostics_are_unreadable) {
+  CaptureEvidence clean = good_capture();
+  clean.diagnostics = "{\"unsupported\":0,\"malformed\":0}";
+  EXPECT_EQ(judge_capture(windows_elevated, clean).reason, "a file made by a child process was attributed to its process id");
+  clean.diagnostics = "not json";
+  EXPECT_EQ(judge_capture(windows_elevated, clean).reason, "a file made by a child process was attributed to its process id");
 }
 
 TEST(CheckReport, startup_names_follow_the_diagnostics_flag_and_name_the_error) {

@@ -86,11 +86,14 @@ TEST(CommandLine, help_needs_no_other_argument_but_a_mistake_before_it_is_report
   EXPECT_EQ(freeze_help.command, Subcommand::freeze);
 }
 
-TEST(CommandLine, check_takes_json_and_nothing_else) {
+TEST(CommandLine, check_takes_json_and_diagnostics_and_nothing_else) {
   const Request check = request_of({u"check", u"--json"});
   EXPECT_EQ(check.command, Subcommand::check);
   EXPECT_TRUE(check.json);
+  EXPECT_FALSE(check.diagnostics);
   EXPECT_FALSE(request_of({u"check"}).json);
+  EXPECT_TRUE(request_of({u"check", u"--diagnostics"}).diagnostics);
+  EXPECT_EQ(error_of({u"watch", u"d", u"--diagnostics"}), "--diagnostics is not an option of watch");
   EXPECT_THAT(error_of({u"check", u"C:\\"}), HasSubstr("unexpected argument"));
   EXPECT_THAT(error_of({u"check", u"--capture"}), HasSubstr("--capture is not an option of check"));
 }

@@ -206,18 +206,20 @@ TEST_F(MirrowctlTest, selftest_runs_the_guard_self_test_and_passes) {
   EXPECT_THAT(outcome.out, Not(HasSubstr("guard: guard:")));
 }
 
-TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine_can_do) {
+TEST_F(MirrowctlTest, check_gives_every_area_a_line_passes_what_this_machine_can_do_and_adds_its_diagnostics) {
   const char* const areas[] = {"watcher",      "trace sessions",        "capture and attribution",
                                "startup names", "session clean-up",     "scanner",
                                "snapshot and verdicts", "memory",       "load",
                                "crash events",  "guard self-test"};
-  const Outcome text = run_mirrowctl({L"check"}, 180000);
+  const Outcome text = run_mirrowctl({L"check", L"--diagnostics"}, 180000);
   EXPECT_EQ(text.exit_code, 0u) << text.out << text.err;
   for (const char* area : areas) EXPECT_THAT(text.out, HasSubstr("\n" + std::string(area) + "  ")) << area;
   EXPECT_THAT(text.out, HasSubstr("watcher                  passed"));
   EXPECT_THAT(text.out, HasSubstr(" 0 failed, "));
+  EXPECT_THAT(text.out, HasSubstr(" unavailable\ncapture diagnostics: "));
   if (running_under_wine()) {
     EXPECT_THAT(text.out, HasSubstr("capture and attribution  unavailable  no real-time tracing on Wine\n"));
+    EXPECT_THAT(text.out, HasSubstr("\ncapture diagnostics: null\n"));
   }
 
   const Outcome json = run_mirrowctl({L"check", L"--json"}, 180000);
@@ -231,6 +233,7 @@ TEST_F(MirrowctlTest, check_gives_every_area_a_line_and_passes_what_this_machine
     EXPECT_NE(checks[i]["result"].as_text(), u"failed") << areas[i] << ": " << utf8_from_utf16(checks[i]["reason"].as_text());
   }
   EXPECT_EQ((*report)["failed"].as_u64(), 0u);
+  for (const auto& member : report->members) EXPECT_NE(member.first, "capture_diagnostics") << "only --diagnostics adds it";
   if (running_under_wine()) {
     EXPECT_EQ(checks[2]["result"].as_text(), u"unavailable");
   }

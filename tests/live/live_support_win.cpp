@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
@@ -151,6 +152,34 @@ HANDLE token_without_administrators() {
   HANDLE restricted = nullptr;
   if (!CreateRestrictedToken(token.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, &restricted)) return nullptr;
   return restricted;
+}
+
+std::optional<std::string> cannot_read_and_execute(HANDLE token, const std::wstring& path) {
+  const std::string file = utf8_from_utf16(utf16(path.c_str()));
+  const auto failed = [](const std::string& what) {
+    return what + " (error " + std::to_string(GetLastError()) + ")";
+  };
+  constexpr SECURITY_INFORMATION kParts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                          DACL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  GetFileSecurityW(path.c_str(), kParts, nullptr, 0, &size);
+  std::vector<BYTE> descriptor(size);
+  if (size == 0 || !GetFileSecurityW(path.c_str(), kParts, descriptor.data(), size, &size))
+    return failed("the security of " + file + " cannot be read");
+  // AccessCheck takes an impersonation token; the restricted one is primary.
+  UniqueHandle impersonation;
+  if (!DuplicateToken(token, SecurityImpersonation, impersonation.put()))
+    return failed("the restricted token cannot be duplicated for an access check");
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  std::vector<BYTE> privileges(256);  // room for any privileges the check reports
+  DWORD privileges_size = static_cast<DWORD>(privileges.size());
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  if (!AccessCheck(descriptor.data(), impersonation.get(), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, &mapping,
+                   reinterpret_cast<PPRIVILEGE_SET>(privileges.data()), &privileges_size, &granted, &allowed))
+    return failed("the access check on " + file + " failed");
+  if (allowed) return std::nullopt;
+  return "a token without the Administrators group may not read and execute " + file;
 }
 
 }  // namespace mirrow::live

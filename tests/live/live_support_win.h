@@ -64,4 +64,11 @@ std::optional<Finished> run_to_end(const std::wstring& program, const std::vecto
 // A copy of this process's token whose Administrators group is deny-only.
 HANDLE token_without_administrators();
 
+// Why `token` may not read and execute the file at `path`, or nothing when it
+// may: the system's own access check against the file's security. A copy
+// run under such a token reads the programs beside it only where their
+// folder grants that to a group the token keeps (Users), which a folder
+// made by an administrator need not do.
+std::optional<std::string> cannot_read_and_execute(HANDLE token, const std::wstring& path);
+
 }  // namespace mirrow::live
