@@ -115,7 +115,7 @@ std::optional<std::size_t> decompress_plain_lz77(std::span<const std::uint8_t> i
       if (run > 0) {
         const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(run), in.left());
         if (n > capacity - written) return std::nullopt;
-        std::memcpy(out + written, in.here(), n);
+        if (n > 0) std::memcpy(out + written, in.here(), n);  // an empty output may have no storage
         in.skip(n);
         written += n;
         if (n < static_cast<std::size_t>(run)) return written;  // the input ends among literals

@@ -99,9 +99,9 @@ class PlainLz77Writer {
 inline std::vector<std::uint8_t> encode_plain_lz77(std::span<const std::uint8_t> data, bool literals_only = false) {
   std::vector<std::uint8_t> out;
   PlainLz77Writer writer(out);
-  std::vector<std::int64_t> last(1 << 16, -1);
+  std::vector<std::int64_t> last(1 << 12, -1);
   const auto hash = [&](std::size_t at) {
-    return (static_cast<std::uint32_t>(data[at]) * 2654435761u ^ data[at + 1] * 40503u ^ data[at + 2]) & 0xFFFF;
+    return (static_cast<std::uint32_t>(data[at]) * 2654435761u ^ data[at + 1] * 40503u ^ data[at + 2]) & 0xFFF;
   };
   std::size_t at = 0;
   while (at < data.size()) {
