@@ -64,6 +64,16 @@ SessionProperties capture_session_properties() {
           .enable_flags = 0};
 }
 
+SessionProperties recording_session_properties() {
+  constexpr std::uint32_t sequential_file = 0x00000001;
+  constexpr std::uint32_t real_time = 0x00000100;
+  SessionProperties recording = capture_session_properties();
+  const SessionProperties names = names_session_properties();
+  recording.log_file_mode = (names.log_file_mode & ~real_time) | sequential_file;
+  recording.enable_flags = names.enable_flags;
+  return recording;
+}
+
 std::vector<std::uint8_t> event_id_filter_body(bool track_missing_opens) {
   const std::uint16_t count = static_cast<std::uint16_t>(std::size(capture_event_ids) + (track_missing_opens ? 1 : 0));
   std::vector<std::uint8_t> body{1, 0};

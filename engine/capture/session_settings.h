@@ -50,6 +50,16 @@ struct SessionProperties {
 SessionProperties names_session_properties();
 // Long-running real-time session for the kernel file provider.
 SessionProperties capture_session_properties();
+// A recording to a file of what both sessions receive: the capture
+// session's buffers, the names session's kernel flags in the system
+// logger's mode, written sequentially to the file instead of in real time.
+SessionProperties recording_session_properties();
+
+// A recording's property block: the fixed part, the session name, then the
+// log file name, each with room for 1024 characters.
+inline constexpr std::uint32_t recording_block_bytes = logger_name_offset + 2 * 2 * 1024;
+inline constexpr std::uint32_t recording_file_name_offset = logger_name_offset + 2 * 1024;
+inline constexpr std::size_t max_recording_file_units = 1023;
 
 // The kernel file provider and how it is enabled.
 inline constexpr SessionGuid kernel_file_provider{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};

@@ -36,15 +36,18 @@ struct PropertyBlock {
 
 // Zero-filled block with only its size and the name offset set: what stop
 // and query calls need.
-void prepare_block(std::uint8_t* bytes) {
-  std::memset(bytes, 0, property_block_bytes);
+void prepare_block(std::uint8_t* bytes, std::uint32_t block_bytes = property_block_bytes) {
+  std::memset(bytes, 0, block_bytes);
   auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes);
-  props->Wnode.BufferSize = property_block_bytes;
+  props->Wnode.BufferSize = block_bytes;
   props->LoggerNameOffset = logger_name_offset;
 }
 
-void fill_session_block(std::uint8_t* bytes, const SessionProperties& values, const GUID& guid) {
-  prepare_block(bytes);
+}  // namespace
+
+void fill_session_block(std::uint8_t* bytes, const SessionProperties& values, const GUID& guid,
+                        std::uint32_t block_bytes) {
+  prepare_block(bytes, block_bytes);
   auto* props = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes);
   props->Wnode.Flags = values.wnode_flags;
   props->Wnode.Guid = guid;
@@ -56,6 +59,8 @@ void fill_session_block(std::uint8_t* bytes, const SessionProperties& values, co
   props->LogFileMode = values.log_file_mode;
   props->EnableFlags = values.enable_flags;
 }
+
+namespace {
 
 SessionLosses losses_of(const std::uint8_t* bytes) {
   const auto* props = reinterpret_cast<const EVENT_TRACE_PROPERTIES*>(bytes);
@@ -210,28 +215,12 @@ void abandon_capture_session(Engine& engine) {
 }
 
 std::uint32_t enable_kernel_file_provider(Engine& engine) {
-  const std::vector<std::uint8_t> filter_body = event_id_filter_body(engine.track_missing_opens);
-  EVENT_FILTER_DESCRIPTOR filter{};
-  filter.Ptr = reinterpret_cast<ULONGLONG>(filter_body.data());
-  filter.Size = static_cast<ULONG>(filter_body.size());
-  filter.Type = event_id_filter_type;
-
-  ENABLE_TRACE_PARAMETERS parameters{};
-  parameters.Version = ENABLE_TRACE_PARAMETERS_VERSION_2;
-  parameters.EnableFilterDesc = &filter;
-  parameters.FilterDescCount = 1;
-
-  const GUID provider = to_guid(kernel_file_provider);
-  return engine.capture.calls->enable_trace(engine.capture.session_handle.load(), &provider,
-                                            EVENT_CONTROL_CODE_ENABLE_PROVIDER, provider_level_information,
-                                            capture_match_any_keywords, 0, 0, &parameters);
+  return enable_kernel_file_events(*engine.capture.calls, engine.capture.session_handle.load(),
+                                   engine.track_missing_opens);
 }
 
 std::uint32_t request_capture_state(Engine& engine) {
-  const GUID provider = to_guid(kernel_file_provider);
-  return engine.capture.calls->enable_trace(engine.capture.session_handle.load(), &provider,
-                                            EVENT_CONTROL_CODE_CAPTURE_STATE, provider_level_information,
-                                            capture_state_keywords, 0, capture_state_timeout_ms, nullptr);
+  return request_kernel_file_state(*engine.capture.calls, engine.capture.session_handle.load());
 }
 
 // The consumer is the engine's from here on: if the thread cannot be made,
@@ -274,6 +263,29 @@ EventView view_of(const EVENT_RECORD& record) {
 }
 
 }  // namespace
+
+std::uint32_t enable_kernel_file_events(const TraceCalls& calls, TRACEHANDLE session, bool track_missing_opens) {
+  const std::vector<std::uint8_t> filter_body = event_id_filter_body(track_missing_opens);
+  EVENT_FILTER_DESCRIPTOR filter{};
+  filter.Ptr = reinterpret_cast<ULONGLONG>(filter_body.data());
+  filter.Size = static_cast<ULONG>(filter_body.size());
+  filter.Type = event_id_filter_type;
+
+  ENABLE_TRACE_PARAMETERS parameters{};
+  parameters.Version = ENABLE_TRACE_PARAMETERS_VERSION_2;
+  parameters.EnableFilterDesc = &filter;
+  parameters.FilterDescCount = 1;
+
+  const GUID provider = to_guid(kernel_file_provider);
+  return calls.enable_trace(session, &provider, EVENT_CONTROL_CODE_ENABLE_PROVIDER, provider_level_information,
+                            capture_match_any_keywords, 0, 0, &parameters);
+}
+
+std::uint32_t request_kernel_file_state(const TraceCalls& calls, TRACEHANDLE session) {
+  const GUID provider = to_guid(kernel_file_provider);
+  return calls.enable_trace(session, &provider, EVENT_CONTROL_CODE_CAPTURE_STATE, provider_level_information,
+                            capture_state_keywords, 0, capture_state_timeout_ms, nullptr);
+}
 
 void WINAPI receive_event_record(PEVENT_RECORD record) {
   if (record == nullptr || record->UserContext == nullptr) return;

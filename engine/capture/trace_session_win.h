@@ -83,6 +83,17 @@ std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept;
 // Stops a session by its name alone, with a property block of its own.
 ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) noexcept;
 
+// Fills a session's property block of `block_bytes` with the settings, the
+// session GUID and the offset of the session name that follows the fixed part.
+void fill_session_block(std::uint8_t* bytes, const SessionProperties& values, const GUID& guid,
+                        std::uint32_t block_bytes = property_block_bytes);
+
+// Enables the kernel file provider on a session with the capture's level,
+// keywords and event-id filter; 0 or the call's status.
+std::uint32_t enable_kernel_file_events(const TraceCalls& calls, TRACEHANDLE session, bool track_missing_opens);
+// Asks the kernel file provider for the names of the files already open.
+std::uint32_t request_kernel_file_state(const TraceCalls& calls, TRACEHANDLE session);
+
 // The record callback of both consumers; the record's context is the Engine.
 void WINAPI receive_event_record(PEVENT_RECORD record);
 

@@ -28,6 +28,15 @@ TEST(EventIdFilter, adds_operation_end_last_when_tracking_missing_opens) {
   EXPECT_EQ(event_id_filter_body(true), expected);
 }
 
+TEST(SessionProperties, a_recording_takes_the_capture_buffers_and_the_names_kernel_flags_into_a_file) {
+  const SessionProperties recording = recording_session_properties();
+  EXPECT_EQ(recording.log_file_mode, 0x02000001u);  // system logger, sequential file, not real time
+  EXPECT_EQ(recording.enable_flags, names_session_properties().enable_flags);
+  EXPECT_EQ(recording.minimum_buffers, capture_session_properties().minimum_buffers);
+  EXPECT_EQ(recording.client_context, 1u);
+  EXPECT_EQ(recording_file_name_offset + 2 * (max_recording_file_units + 1), recording_block_bytes);
+}
+
 TEST(SessionProperties, differ_only_in_buffers_mode_and_kernel_flags) {
   const SessionProperties names = names_session_properties();
   const SessionProperties capture = capture_session_properties();
