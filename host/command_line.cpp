@@ -15,7 +15,7 @@ struct NamedSubcommand {
   Subcommand command;
 };
 
-constexpr std::array<NamedSubcommand, 10> kSubcommands{{
+constexpr std::array<NamedSubcommand, 12> kSubcommands{{
     {u"scan", "scan", Subcommand::scan},
     {u"watch", "watch", Subcommand::watch},
     {u"ps", "ps", Subcommand::ps},
@@ -26,6 +26,8 @@ constexpr std::array<NamedSubcommand, 10> kSubcommands{{
     {u"selftest", "selftest", Subcommand::selftest},
     {u"check", "check", Subcommand::check},
     {u"recover", "recover", Subcommand::recover},
+    {u"replay", "replay", Subcommand::replay},
+    {u"record", "record", Subcommand::record},
 }};
 
 // Plain decimal digits only: a sign, a space or a suffix is a mistake the
@@ -97,14 +99,37 @@ class Parser {
     return true;
   }
 
+  // A non-empty path option that may be given again.
+  bool path_value(std::u16string_view option, std::vector<std::u16string>& into) {
+    const auto path = value_of(option);
+    if (!path) return false;
+    if (path->empty()) return fail(utf8_from_utf16(option) + " needs a non-empty path");
+    into.push_back(*path);
+    return true;
+  }
+
   bool option(std::u16string_view name) {
     using enum Subcommand;
-    if (name == u"--json") return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover}) && (request_.json = true);
+    if (name == u"--json")
+      return allowed(name, {scan, watch, ps, mem, load, crashes, check, recover, replay}) && (request_.json = true);
     if (name == u"--dry-run") return allowed(name, {recover}) && (request_.dry_run = true);
     if (name == u"--diagnostics") return allowed(name, {check}) && (request_.diagnostics = true);
     if (name == u"--capture") return allowed(name, {watch}) && (request_.capture = true);
+    if (name == u"--root") return allowed(name, {replay}) && path_value(name, request_.roots);
+    if (name == u"--missing") return allowed(name, {replay, record}) && path_value(name, request_.missing);
+    if (name == u"--device") {
+      if (!allowed(name, {replay})) return false;
+      const auto entry = value_of(name);
+      if (!entry) return false;
+      const std::size_t equals = entry->rfind(u'=');
+      if (equals == 0 || equals == std::u16string::npos || equals + 1 == entry->size())
+        return fail("--device takes DEVICE=DRIVE, such as \\Device\\HarddiskVolume2=C:, not \"" +
+                    utf8_from_utf16(*entry) + "\"");
+      request_.devices.push_back(*entry);
+      return true;
+    }
     if (name == u"--exclude") {
-      if (!allowed(name, {scan, watch})) return false;
+      if (!allowed(name, {scan, watch, replay})) return false;
       const auto path = value_of(name);
       if (!path) return false;
       if (path->empty()) return fail("--exclude needs a non-empty path");
@@ -112,7 +137,7 @@ class Parser {
       return true;
     }
     if (name == u"--top") return allowed(name, {scan}) && number(name, 1, 10000, request_.top);
-    if (name == u"--seconds") return allowed(name, {watch}) && number(name, 1, 86400, request_.seconds);
+    if (name == u"--seconds") return allowed(name, {watch, record}) && number(name, 1, 86400, request_.seconds);
     if (name == u"--samples") return allowed(name, {load}) && number(name, 1, 3600, request_.samples);
     if (name == u"--lease") {
       std::uint64_t lease = 0;
@@ -140,6 +165,12 @@ class Parser {
       case watch:
         if (values.empty()) return fail("watch needs at least one directory");
         request_.directories = values;
+        return true;
+      case replay:
+      case record:
+        if (values.size() != 1) return fail(std::string(subcommand_name(request_.command)) + " takes exactly one trace file");
+        request_.trace_file = values[0];
+        if (request_.command == record && request_.seconds == 0) return fail("record needs --seconds N");
         return true;
       case freeze: {
         if (values.size() != 1) return fail("freeze takes exactly one process id");

@@ -9,7 +9,7 @@
 
 namespace mirrow::host {
 
-enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, check, recover };
+enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selftest, check, recover, replay, record };
 
 struct Request {
   Subcommand command = Subcommand::none;
@@ -26,6 +26,10 @@ struct Request {
   std::u16string journal;
   bool dry_run = false;  // recover: list the stranded freezes, resume nothing
   bool diagnostics = false;  // check: add the engine's diagnostics document of the capture check
+  std::u16string trace_file;              // replay, record: the .etl file
+  std::vector<std::u16string> roots;      // replay: --root; none means every drive
+  std::vector<std::u16string> missing;    // replay, record: --missing
+  std::vector<std::u16string> devices;    // replay: --device DEV=DRIVE
 };
 
 struct UsageError {

@@ -11,6 +11,8 @@ int run_freeze(const Request& request);
 int run_self_test(const Request& request);
 int run_check(const Request& request);
 int run_recover(const Request& request);
+int run_replay(const Request& request);
+int run_record(const Request& request);
 
 // Prints "mirrowctl: <problem>" on standard error and returns `code`.
 int fail_with(int code, const std::string& problem);

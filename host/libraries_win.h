@@ -3,9 +3,13 @@
 // export bound by name: the types come from the public headers, nothing is
 // linked.
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 
 #include "common/unique_handle.h"
+#include "host/activity_lines.h"
+#include "host/drain_rounds.h"
 #include "host/engine_health.h"
 #include "telvyn.h"
 #include "vantrel.h"
@@ -30,6 +34,20 @@ struct TelvynLibrary {
 // missing (UTF-8, one sentence).
 std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem);
 std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem);
+
+// Drains batch after batch for as long as the round asks for another; each
+// batch that holds records goes to `take`, as the library gave it and parsed.
+template <typename Take>
+void drain_round(const VantrelLibrary& vantrel, vt_engine* engine, DrainRound round, Take&& take) {
+  for (;;) {
+    std::uint64_t length = 0;
+    const char* text = vantrel.vt_drain(engine, &length);
+    const auto parsed = text == nullptr ? std::nullopt : parse_drain(std::string_view(text, length));
+    if (parsed && !parsed->records.empty()) take(std::string_view(text, length), *parsed);
+    const std::uint64_t entries = parsed ? parsed->records.size() + parsed->malformed : 0;
+    if (!round.another_after(parsed.has_value(), entries)) return;
+  }
+}
 
 // The engine's statistics slots (zeros when vt_stats fails) and its
 // diagnostics document (empty when there is none).

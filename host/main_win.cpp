@@ -30,6 +30,8 @@ int dispatch(const Request& request) {
     case Subcommand::selftest: return run_self_test(request);
     case Subcommand::check: return run_check(request);
     case Subcommand::recover: return run_recover(request);
+    case Subcommand::replay: return run_replay(request);
+    case Subcommand::record: return run_record(request);
     case Subcommand::none: break;
   }
   return kExitUsage;

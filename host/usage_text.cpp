@@ -58,6 +58,21 @@ std::string usage_text(Subcommand command) {
              "  every process whose guard was killed while it was frozen (FreezeGuard.exe --recover), then\n"
              "  prints pid, image and outcome for each. --dry-run only lists them; --json prints one JSON\n"
              "  object per process. Nothing is deleted.\n";
+    case Subcommand::replay:
+      return "usage: mirrowctl replay FILE.etl [--root DIR]... [--exclude PATH]... [--missing PATH]...\n"
+             "                        [--device DEVICE=DRIVE]... [--json]\n"
+             "  Feeds a trace recorded on any Windows machine (mirrowctl record, or any recording with\n"
+             "  the kernel file events) through a Vantrel engine configured like watch, then prints its\n"
+             "  activity as watch does and the engine's statistics and diagnostics. Without --root every\n"
+             "  drive is a root. The recording names files by its machine's device paths: --device maps\n"
+             "  one (\\Device\\HarddiskVolume2=C:); without it the map the recording holds is used, else\n"
+             "  this machine's. --json prints one object with the activity, statistics and diagnostics.\n";
+    case Subcommand::record:
+      return "usage: mirrowctl record FILE.etl --seconds N [--missing PATH]...\n"
+             "  Records for N seconds exactly what live capture asks the system for (the kernel file\n"
+             "  events and the file names) into FILE.etl, for mirrowctl replay on any machine. Needs\n"
+             "  administrator rights on Windows; --missing also records the failed opens that tracking\n"
+             "  missing paths needs. Prints the device map to replay the file with elsewhere.\n";
     case Subcommand::none:
       break;
   }
@@ -72,6 +87,8 @@ std::string usage_text(Subcommand command) {
          "  selftest       FreezeGuard's self-test\n"
          "  check          a quick check of every area on this machine\n"
          "  recover        resume processes left frozen by a guard that was killed\n"
+         "  replay FILE    a recorded trace through the engine, as if it ran live\n"
+         "  record FILE    record what live capture sees into a trace file\n"
          "Vantrel.dll, Telvyn.dll and FreezeGuard.exe must lie beside mirrowctl.exe.\n";
 }
 

@@ -25,14 +25,8 @@ class Watch {
   // Drains batch after batch until one comes back empty or the round's
   // batch limit is reached.
   void drain(DrainRound round) {
-    for (;;) {
-      std::uint64_t length = 0;
-      const char* text = vantrel_.vt_drain(engine_, &length);
-      const auto parsed = text == nullptr ? std::nullopt : parse_drain(std::string_view(text, length));
-      if (parsed && !parsed->records.empty()) print(std::string_view(text, length), *parsed);
-      const std::uint64_t entries = parsed ? parsed->records.size() + parsed->malformed : 0;
-      if (!round.another_after(parsed.has_value(), entries)) return;
-    }
+    drain_round(vantrel_, engine_, round,
+                [this](std::string_view batch, const DrainBatch& parsed) { print(batch, parsed); });
   }
 
   Statistics statistics() const { return engine_statistics(vantrel_, engine_); }

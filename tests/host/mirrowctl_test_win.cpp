@@ -8,6 +8,10 @@
 #include "common/utf16.h"
 #include "host/json_value.h"
 #include "host/system_facts_win.h"
+#include "support/child_process_win.h"
+#include "support/event_payloads.h"
+#include "support/trace_file_builder.h"
+#include "support/trace_fixture.h"
 #include "tests/host/mirrowctl_run_win.h"
 
 namespace mirrow::host::testing {
@@ -263,6 +267,57 @@ TEST_F(MirrowctlTest, without_the_libraries_beside_it_each_subcommand_says_what_
     const Outcome outcome = run.finish(30000);
     EXPECT_EQ(outcome.exit_code, 3u) << missing;
     EXPECT_THAT(outcome.err, HasSubstr(missing + " must lie beside mirrowctl.exe"));
+  }
+}
+
+TEST_F(MirrowctlTest, replay_of_the_recording_reports_its_figures_device_map_and_the_engine_counters) {
+  const std::wstring fixture = mirrow::testing::trace_fixture_path().wstring();
+  const Outcome text = run_mirrowctl({L"replay", fixture, L"--root", L"C:\\"});
+  EXPECT_EQ(text.exit_code, 0u) << text.err;
+  EXPECT_THAT(text.out, AllOf(HasSubstr(": 179474 events read, 0 skipped\n"),
+                              HasSubstr("device map from the recording: \\device\\harddiskvolume2 = c:"),
+                              HasSubstr("events                  562\n"), HasSubstr("malformed                  0\n")));
+
+  const Outcome json = run_mirrowctl({L"replay", fixture, L"--json"});
+  EXPECT_EQ(json.exit_code, 0u) << json.err;
+  const auto parsed = parse_json(json.out);
+  ASSERT_TRUE(parsed) << json.out;
+  std::vector<std::string> members;
+  for (const auto& [key, value] : parsed->members) members.push_back(key);
+  EXPECT_THAT(members, ::testing::ElementsAre("file", "events_read", "events_skipped", "device_map", "activity",
+                                              "statistics", "diagnostics"));
+  EXPECT_EQ((*parsed)["events_read"].as_u64(), 179474u);
+  EXPECT_EQ((*parsed)["statistics"]["events"].as_u64(), 562u);
+  EXPECT_EQ((*parsed)["diagnostics"]["classic_names"].as_u64(), 3084u);
+}
+
+TEST_F(MirrowctlTest, replay_prints_a_recordings_activity_as_watch_does) {
+  mirrow::testing::TraceFileBuilder builder;
+  builder.perfinfo(4, 0, mirrow::testing::TraceFileBuilder::start_clock + 1,
+                   mirrow::test::name_event(8, 0xA0, u"\\Device\\HarddiskVolume5\\Data\\Report.txt"));
+  builder.event(16, 1, 4100, mirrow::testing::TraceFileBuilder::start_clock + 2, mirrow::test::io_event(8, 1, 0xB0, 0xA0));
+  const std::vector<std::uint8_t> bytes = builder.bytes();
+  const std::wstring file = directory_ + L"\\made.etl";
+  guard::testing::write_file(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  const Outcome outcome =
+      run_mirrowctl({L"replay", file, L"--root", L"E:\\Data", L"--device", L"\\Device\\HarddiskVolume5=E:"});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("device map from --device: \\device\\harddiskvolume5 = e:"),
+                                 HasSubstr("4100  e:\\data\\report.txt  \xc3\x97""1")));
+}
+
+TEST_F(MirrowctlTest, replay_of_what_is_no_trace_and_record_under_wine_fail_saying_why) {
+  const Outcome missing = run_mirrowctl({L"replay", directory_ + L"\\missing.etl"});
+  EXPECT_EQ(missing.exit_code, 1u);
+  EXPECT_THAT(missing.err, HasSubstr("missing.etl: no such file"));
+  guard::testing::write_file(directory_ + L"\\notes.txt", "nothing of a trace");
+  const Outcome junk = run_mirrowctl({L"replay", directory_ + L"\\notes.txt"});
+  EXPECT_EQ(junk.exit_code, 1u);
+  EXPECT_THAT(junk.err, HasSubstr("notes.txt: not a trace file"));
+  if (running_under_wine()) {
+    const Outcome record = run_mirrowctl({L"record", directory_ + L"\\r.etl", L"--seconds", L"1"});
+    EXPECT_EQ(record.exit_code, 1u);
+    EXPECT_THAT(record.err, HasSubstr("Wine does not have"));
   }
 }
 
