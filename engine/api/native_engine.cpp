@@ -160,4 +160,18 @@ NativeEngineSizes NativeEngine::sizes() const {
   return sizes;
 }
 
+TraceReading read_trace_file(std::span<const std::uint8_t> bytes) {
+  trace_file::Reader reader(bytes);
+  TraceReading reading;
+  reading.readable = reader.problem().empty();
+  std::uint64_t touched = 0;
+  reader.read([&](const trace_file::Event& event) { touched += event.user_data_length; });
+  const trace_file::Figures& figures = reader.figures();
+  reading.events = figures.events;
+  reading.buffers = figures.buffers;
+  reading.decompressed_bytes = figures.decompressed_bytes;
+  reading.skipped = figures.skipped;
+  return reading;
+}
+
 }  // namespace mirrow

@@ -99,6 +99,17 @@ class NativeEngine {
   std::unique_ptr<EngineCore> core_;
 };
 
+// What reading a trace file's bytes found, as vt_replay_file's reader reads
+// them, with the events delivered nowhere.
+struct TraceReading {
+  bool readable = false;
+  std::uint64_t events = 0;
+  std::uint64_t buffers = 0;
+  std::uint64_t decompressed_bytes = 0;
+  std::uint64_t skipped = 0;
+};
+TraceReading read_trace_file(std::span<const std::uint8_t> bytes);
+
 // NativeEngine::counter for any engine core.
 std::uint64_t counter_by_key(const EngineCore& core, std::string_view key);
 
