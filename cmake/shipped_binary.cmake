@@ -1,10 +1,12 @@
-# mirrow_shipped_binary(target DESCRIPTION text): what each binary a host
-# ships carries beside its code.
+# mirrow_shipped_binary(target DESCRIPTION text [MANIFEST]): what each binary a
+# host ships carries beside its code.
 # - A version resource with the project's version, product name "Mirrow",
 #   `text` as the file description and the file's own name, from the one
 #   template cmake/version.rc.in.
+# - MANIFEST (the two programs): cmake/application.manifest as the
+#   application manifest (RT_MANIFEST 1).
 function(mirrow_shipped_binary target)
-  cmake_parse_arguments(S "" "DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(S "MANIFEST" "DESCRIPTION" "" ${ARGN})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY")
     set(MIRROW_FILE_TYPE VFT_DLL)
@@ -20,7 +22,18 @@ function(mirrow_shipped_binary target)
   set(MIRROW_INTERNAL_NAME ${name})
   set(MIRROW_FILE_NAME ${name}${suffix})
   set(MIRROW_FILE_DESCRIPTION "${S_DESCRIPTION}")
+  set(MIRROW_MANIFEST_RESOURCE "")
+  set(manifest ${CMAKE_SOURCE_DIR}/cmake/application.manifest)
+  if(S_MANIFEST)
+    # 1 is CREATEPROCESS_MANIFEST_RESOURCE_ID, 24 is RT_MANIFEST.
+    set(MIRROW_MANIFEST_RESOURCE "1 24 \"${manifest}\"")
+  endif()
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
   target_sources(${target} PRIVATE ${rc})
+  if(S_MANIFEST)
+    # The resource compiler reports no dependencies; a changed manifest must
+    # still rebuild the resource.
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${manifest})
+  endif()
 endfunction()
