@@ -5,6 +5,11 @@
 #   template cmake/version.rc.in.
 # - MANIFEST (the two programs): cmake/application.manifest as the
 #   application manifest (RT_MANIFEST 1).
+# - A PDB beside the binary (<name>.pdb), made by lld from clang's CodeView
+#   records, which the binary's debug directory names without a folder, so
+#   a debugger finds it beside the binary or on a symbol path. The DWARF
+#   that the static runtime libraries bring along is stripped from the
+#   binary afterwards: the PDB is its only debug information.
 function(mirrow_shipped_binary target)
   cmake_parse_arguments(S "MANIFEST" "DESCRIPTION" "" ${ARGN})
   get_target_property(type ${target} TYPE)
@@ -36,4 +41,20 @@ function(mirrow_shipped_binary target)
     # still rebuild the resource.
     set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${manifest})
   endif()
+
+  mirrow_pdbs(pdb ${target})
+  target_link_options(${target} PRIVATE "LINKER:--pdb=${pdb}" "LINKER:--Xlink=-pdbaltpath:%_PDB%")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_STRIP} --strip-debug $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
+# mirrow_pdbs(out target...): the PDB files of shipped binaries, for the
+# install rules and the tests.
+function(mirrow_pdbs out)
+  set(pdbs)
+  foreach(target IN LISTS ARGN)
+    list(APPEND pdbs $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
+  endforeach()
+  set(${out} ${pdbs} PARENT_SCOPE)
 endfunction()

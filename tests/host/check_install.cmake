@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix and checks the tree a host ships
-# from: every product in bin/, both headers in include/ compiling as C and as
-# C++ (each alone and together), both .def files in lib/.
+# from: every product in bin/ with its PDB in symbols/, both headers in
+# include/ compiling as C and as C++ (each alone and together), both .def
+# files in lib/.
 # Arguments: BUILD_DIR, PREFIX, C_COMPILER, CXX_COMPILER, SOURCE_DIR, and
 # C_FLAGS, CXX_FLAGS (the build's target and standard-header flags).
 file(REMOVE_RECURSE "${PREFIX}")
@@ -12,6 +13,7 @@ endif()
 
 set(expected
   bin/Vantrel.dll bin/Telvyn.dll bin/FreezeGuard.exe bin/mirrowctl.exe
+  symbols/Vantrel.pdb symbols/Telvyn.pdb symbols/FreezeGuard.pdb symbols/mirrowctl.pdb
   include/vantrel.h include/telvyn.h
   lib/vantrel.def lib/telvyn.def)
 foreach(file IN LISTS expected)
