@@ -11,6 +11,7 @@ int run_freeze(const Request& request);
 int run_self_test(const Request& request);
 int run_check(const Request& request);
 int run_recover(const Request& request);
+int run_version();
 
 // Prints "mirrowctl: <problem>" on standard error and returns `code`.
 int fail_with(int code, const std::string& problem);

@@ -2,7 +2,9 @@
 // Vantrel.dll and Telvyn.dll, loaded from mirrowctl's own folder with every
 // export bound by name: the types come from the public headers, nothing is
 // linked.
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -30,6 +32,11 @@ struct TelvynLibrary {
 // missing (UTF-8, one sentence).
 std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem);
 std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem);
+
+// The interface version (vt_abi) of the Vantrel.dll beside mirrowctl, bound
+// alone so that a library of another version still answers; nothing with
+// `problem` set when it cannot be asked.
+std::optional<std::uint32_t> vantrel_interface(std::string& problem);
 
 // The engine's statistics slots (zeros when vt_stats fails) and its
 // diagnostics document (empty when there is none).
