@@ -208,6 +208,12 @@ ParsedCommandLine parse_command_line(const std::vector<std::u16string>& argument
     request.help = true;
     return request;
   }
+  if (first == u"--version") {
+    if (arguments.size() > 1) return UsageError{Subcommand::none, "--version takes no arguments"};
+    Request request;
+    request.version = true;
+    return request;
+  }
   for (const auto& named : kSubcommands)
     if (first == named.word) return Parser(named.command, arguments).run();
   return UsageError{Subcommand::none, "unknown subcommand \"" + utf8_from_utf16(first) + "\""};

@@ -14,6 +14,7 @@ enum class Subcommand { none, scan, watch, ps, mem, load, crashes, freeze, selft
 struct Request {
   Subcommand command = Subcommand::none;
   bool help = false;  // --help: print the usage of `command` (or the overview) and stop
+  bool version = false;  // --version alone: print the versions of mirrowctl and the files beside it
   bool json = false;
   std::vector<std::u16string> directories;  // scan: exactly one; watch: one or more
   std::vector<std::u16string> exclusions;

@@ -13,6 +13,7 @@ int run_check(const Request& request);
 int run_recover(const Request& request);
 int run_replay(const Request& request);
 int run_record(const Request& request);
+int run_version();
 
 // Prints "mirrowctl: <problem>" on standard error and returns `code`.
 int fail_with(int code, const std::string& problem);

@@ -3,6 +3,9 @@
 #include <charconv>
 
 namespace mirrow::host {
+
+JsonValue::JsonValue() = default;
+
 namespace {
 
 constexpr int kMaxDepth = 64;

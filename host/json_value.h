@@ -21,6 +21,11 @@ struct JsonValue {
   std::vector<JsonValue> items;
   std::vector<std::pair<std::string, JsonValue>> members;
 
+  // Defined where JsonValue is complete: clang, deciding whether a member
+  // pair is implicitly default-constructible, would otherwise need this
+  // constructor while it is still being defined.
+  JsonValue();
+
   bool is_null() const { return kind == Kind::null; }
   bool is_array() const { return kind == Kind::array; }
   bool is_object() const { return kind == Kind::object; }

@@ -4,6 +4,7 @@
 
 #include "common/utf16.h"
 #include "host/console_win.h"
+#include "host/version_report.h"
 
 namespace mirrow::host {
 namespace {
@@ -47,11 +48,20 @@ std::unique_ptr<VantrelLibrary> load_vantrel(std::string& problem) {
 #undef HOST_EXPORT
     return bound;
   });
-  if (library && library->vt_abi() != 1) {
-    problem = "Vantrel.dll speaks interface version " + std::to_string(library->vt_abi()) + ", mirrowctl expects 1";
+  if (library && library->vt_abi() != kVantrelInterface) {
+    problem = "Vantrel.dll speaks interface version " + std::to_string(library->vt_abi()) + ", mirrowctl expects " +
+              std::to_string(kVantrelInterface);
     return nullptr;
   }
   return library;
+}
+
+std::optional<std::uint32_t> vantrel_interface(std::string& problem) {
+  UniqueModule module;
+  if (!load_beside_program(u"Vantrel.dll", module, problem)) return std::nullopt;
+  decltype(&::vt_abi) abi = nullptr;
+  if (!bind(module.get(), abi, "vt_abi", u"Vantrel.dll", problem)) return std::nullopt;
+  return abi();
 }
 
 std::unique_ptr<TelvynLibrary> load_telvyn(std::string& problem) {

@@ -2,6 +2,7 @@
 // Vantrel.dll and Telvyn.dll, loaded from mirrowctl's own folder with every
 // export bound by name: the types come from the public headers, nothing is
 // linked.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -48,6 +49,11 @@ void drain_round(const VantrelLibrary& vantrel, vt_engine* engine, DrainRound ro
     if (!round.another_after(parsed.has_value(), entries)) return;
   }
 }
+
+// The interface version (vt_abi) of the Vantrel.dll beside mirrowctl, bound
+// alone so that a library of another version still answers; nothing with
+// `problem` set when it cannot be asked.
+std::optional<std::uint32_t> vantrel_interface(std::string& problem);
 
 // The engine's statistics slots (zeros when vt_stats fails) and its
 // diagnostics document (empty when there is none).

@@ -48,6 +48,7 @@ int run(const std::vector<std::u16string>& arguments) {
     write_out(usage_text(request.command));
     return kExitOk;
   }
+  if (request.version) return run_version();
   return dispatch(request);
 }
 

@@ -4,6 +4,7 @@
 #include <evntrace.h>
 
 #include <array>
+#include <cstddef>
 
 #include "common/trace_session_owner.h"
 #include "common/unique_handle.h"

@@ -77,6 +77,7 @@ std::string usage_text(Subcommand command) {
       break;
   }
   return "usage: mirrowctl <subcommand> [options]    (mirrowctl <subcommand> --help for details)\n"
+         "       mirrowctl --version    the versions of mirrowctl and of the files beside it\n"
          "  scan DIR       folder sizes: files, bytes, largest folders and files\n"
          "  watch DIR...   file activity in the directories, live\n"
          "  ps             processes and whether each may be frozen\n"

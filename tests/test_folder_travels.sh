@@ -19,6 +19,7 @@ folder="$work/moved"
 missing=0
 for program in $(cat "$build/test-programs.txt") \
     Vantrel.dll Telvyn.dll FreezeGuard.exe mirrowctl.exe run-tests.ps1 \
+    Vantrel.pdb Telvyn.pdb FreezeGuard.pdb mirrowctl.pdb \
     guard_test_child.exe guard_confirming.exe live_test_child.exe mark_holder_child.exe; do
   if [ ! -f "$folder/$program" ]; then echo "the test folder lacks $program"; missing=1; fi
 done

@@ -5,6 +5,11 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+# The Windows build: clang and lld 16 over the cross GCC's libstdc++; llvm
+# brings llvm-windres, llvm-ar, llvm-readobj and llvm-pdbutil.
+[ -x /usr/lib/llvm-16/bin/clang++ ] || need+=(clang-16)
+[ -x /usr/lib/llvm-16/bin/ld.lld ] || need+=(lld-16)
+[ -x /usr/lib/llvm-16/bin/llvm-pdbutil ] || need+=(llvm-16)
 command -v wine >/dev/null || command -v wine-stable >/dev/null || [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v g++ >/dev/null || need+=(g++)

@@ -100,7 +100,8 @@ struct BenchTracing {
     *out = GUID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
     return S_OK;
   }
-  static constexpr TraceCalls calls{&start, &enable, &open, &process, &control, &close, &guid};
+  // Not constexpr: the members left to their defaults are imported functions.
+  static inline const TraceCalls calls{&start, &enable, &open, &process, &control, &close, &guid};
 };
 
 template <typename AnyEngine>

@@ -97,7 +97,9 @@ class DirectoryWatch {
 }  // namespace
 
 const WatchCalls& system_watch_calls() noexcept {
-  static constexpr WatchCalls calls{&::ReadDirectoryChangesW, &::GetOverlappedResult, &::CancelIoEx};
+  // The addresses of imported functions are known only once the loader
+  // has filled the import table, so the table is made on first use.
+  static const WatchCalls calls{&::ReadDirectoryChangesW, &::GetOverlappedResult, &::CancelIoEx};
   return calls;
 }
 

@@ -1,7 +1,9 @@
 # Installs the build into a fresh prefix and checks the tree a host ships
-# from: every product in bin/, both headers in include/ compiling as C and as
-# C++ (each alone and together), both .def files in lib/.
-# Arguments: BUILD_DIR, PREFIX, C_COMPILER, CXX_COMPILER, SOURCE_DIR.
+# from: every product in bin/ with its PDB in symbols/, both headers in
+# include/ compiling as C and as C++ (each alone and together), both .def
+# files in lib/.
+# Arguments: BUILD_DIR, PREFIX, C_COMPILER, CXX_COMPILER, SOURCE_DIR, and
+# C_FLAGS, CXX_FLAGS (the build's target and standard-header flags).
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE installed OUTPUT_QUIET)
@@ -11,6 +13,7 @@ endif()
 
 set(expected
   bin/Vantrel.dll bin/Telvyn.dll bin/FreezeGuard.exe bin/mirrowctl.exe
+  symbols/Vantrel.pdb symbols/Telvyn.pdb symbols/FreezeGuard.pdb symbols/mirrowctl.pdb
   include/vantrel.h include/telvyn.h
   lib/vantrel.def lib/telvyn.def)
 foreach(file IN LISTS expected)
@@ -54,11 +57,13 @@ foreach(headers "vantrel.h" "telvyn.h" "vantrel.h;telvyn.h" "telvyn.h;vantrel.h"
     if(language STREQUAL "c")
       set(compiler "${C_COMPILER}")
       set(file "${work}/check.c")
-      set(flags -std=c99)
+      separate_arguments(flags UNIX_COMMAND "${C_FLAGS}")
+      list(APPEND flags -std=c99)
     else()
       set(compiler "${CXX_COMPILER}")
       set(file "${work}/check.cpp")
-      set(flags -std=c++20)
+      separate_arguments(flags UNIX_COMMAND "${CXX_FLAGS}")
+      list(APPEND flags -std=c++20)
     endif()
     file(WRITE "${file}" "${source}")
     execute_process(

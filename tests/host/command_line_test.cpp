@@ -86,6 +86,16 @@ TEST(CommandLine, help_needs_no_other_argument_but_a_mistake_before_it_is_report
   EXPECT_EQ(freeze_help.command, Subcommand::freeze);
 }
 
+TEST(CommandLine, version_stands_alone_in_place_of_a_subcommand) {
+  const Request version = request_of({u"--version"});
+  EXPECT_TRUE(version.version);
+  EXPECT_EQ(version.command, Subcommand::none);
+  EXPECT_FALSE(request_of({u"ps"}).version);
+  EXPECT_THAT(error_of({u"--version", u"--json"}), HasSubstr("--version takes no arguments"));
+  EXPECT_THAT(error_of({u"ps", u"--version"}), HasSubstr("unknown option --version"));
+  EXPECT_THAT(usage_text(Subcommand::none), HasSubstr("mirrowctl --version"));
+}
+
 TEST(CommandLine, check_takes_json_and_diagnostics_and_nothing_else) {
   const Request check = request_of({u"check", u"--json"});
   EXPECT_EQ(check.command, Subcommand::check);

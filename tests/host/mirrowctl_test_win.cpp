@@ -20,6 +20,7 @@ namespace {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 std::string narrow(const std::wstring& text) {
   std::string out;
@@ -254,6 +255,33 @@ TEST_F(MirrowctlTest, bad_arguments_give_a_message_the_usage_and_exit_code_two) 
   const Outcome help = run_mirrowctl({L"watch", L"--help"});
   EXPECT_EQ(help.exit_code, 0u);
   EXPECT_THAT(help.out, HasSubstr("usage: mirrowctl watch DIR..."));
+}
+
+TEST_F(MirrowctlTest, version_shows_the_project_version_of_every_file_beside_it_and_vt_abi) {
+  const std::string version = std::to_string(MIRROW_VERSION_MAJOR) + "." + std::to_string(MIRROW_VERSION_MINOR) + "." +
+                              std::to_string(MIRROW_VERSION_PATCH);
+  const Outcome outcome = run_mirrowctl({L"--version"});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.out;
+  EXPECT_THAT(
+      outcome.out,
+      AllOf(StartsWith("mirrowctl " + version + "\n"), HasSubstr("Vantrel.dll      " + version + "\n"),
+            HasSubstr("Telvyn.dll       " + version + "\n"), HasSubstr("FreezeGuard.exe  " + version + "\n"),
+            HasSubstr("vt_abi: 1\n"), HasSubstr("every file beside mirrowctl.exe is of version " + version + "\n")));
+}
+
+TEST_F(MirrowctlTest, version_says_plainly_which_file_beside_it_is_stale_or_missing) {
+  // Telvyn.dll replaced by a program of no release, FreezeGuard.exe gone.
+  for (const wchar_t* name : {L"mirrowctl.exe", L"Vantrel.dll"})
+    ASSERT_TRUE(
+        CopyFileW(mirrow::testing::beside_this_program(name).c_str(), (directory_ + L"\\" + name).c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(mirrow::testing::beside_this_program(L"guard_test_child.exe").c_str(),
+                        (directory_ + L"\\Telvyn.dll").c_str(), FALSE));
+  Mirrowctl run({L"--version"}, directory_ + L"\\mirrowctl.exe");
+  const Outcome outcome = run.finish(30000);
+  EXPECT_EQ(outcome.exit_code, 3u) << outcome.out;
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("Telvyn.dll       no version resource\n"), HasSubstr("vt_abi: 1\n"),
+                                 HasSubstr("mismatch: Telvyn.dll has no version resource\n"),
+                                 HasSubstr("mismatch: FreezeGuard.exe is missing beside mirrowctl.exe\n")));
 }
 
 TEST_F(MirrowctlTest, without_the_libraries_beside_it_each_subcommand_says_what_is_missing) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -151,10 +152,10 @@ std::uint64_t total_count(const std::string& text) {
 // Each drainer counts inside its formatter, while its batch is still its
 // own: a drained text lasts only until the next drain of the engine, which
 // the other drainer may already be running.
-thread_local std::uint64_t drainer_total = 0;
+std::atomic<std::uint64_t> formatted_total{0};
 
 void count_into_drainer(GroupSpan batch, std::string& out) {
-  for (const ActivityGroup& group : batch) drainer_total += group.count;
+  for (const ActivityGroup& group : batch) formatted_total += group.count;
   out = "[]";
 }
 
@@ -171,15 +172,14 @@ TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_noth
     });
   }
   // A second drainer at once: each batch must go to exactly one of them.
-  std::uint64_t drained_elsewhere = 0;
+  formatted_total = 0;
   std::thread second_drainer([&] {
     for (int i = 0; i < 200; ++i) drain_activity(*engine, count_into_drainer);
-    drained_elsewhere = drainer_total;
   });
   for (int i = 0; i < 200; ++i) drain_activity(*engine, count_into_drainer);
   for (std::thread& w : writers) w.join();
   second_drainer.join();
-  std::uint64_t drained = drainer_total + drained_elsewhere;
+  std::uint64_t drained = formatted_total;
   for (std::string text = drain(*engine); text != "[]"; text = drain(*engine)) drained += total_count(text);
   EXPECT_EQ(drained + engine->counters.get(Counter::dropped), 2u * per_thread);
 }

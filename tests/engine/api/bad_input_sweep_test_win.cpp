@@ -121,7 +121,7 @@ std::array<uint64_t, 13> stats(vt_engine* engine) {
   return out;
 }
 
-constexpr std::size_t events = 0, errors = 1, dropped = 5, capture_live = 8, healthy = 9, probe_seen = 10;
+constexpr std::size_t events = 0, errors = 1, capture_live = 8, healthy = 9, probe_seen = 10;
 
 uint32_t replay(vt_engine* engine, uint16_t id, uint8_t version, const Bytes& bytes, double t = t0,
                 uint32_t pointer_size = 8, uint32_t process_id = pid) {
