@@ -14,10 +14,17 @@ namespace {
 
 constexpr std::uint32_t result_not_a_trace = 13;  // ERROR_INVALID_DATA
 
-// The class of the configuration events that tools merging kernel traces
-// add; its opcode 35 pairs a device path with the path it is reached by.
+// Volume mappings pair a device path with the path it is reached by, as
+// opcode 35 of two classes: the configuration events that tools merging
+// kernel traces add, and the kernel's own system-configuration group.
 constexpr trace_file::Guid system_config_ex{0x9B79EE91, 0xB5FD, 0x41C0, {0xA2, 0x43, 0x42, 0x48, 0xE2, 0x66, 0xE9, 0xD0}};
+constexpr std::uint8_t system_config_group = 0x0B;
 constexpr std::uint8_t volume_mapping_opcode = 35;
+
+bool is_volume_mapping(const trace_file::Event& event) {
+  if (event.opcode != volume_mapping_opcode) return false;
+  return event.provider == system_config_ex || event.provider == trace_file::kernel_group_guid(system_config_group);
+}
 
 constexpr std::u16string_view device_prefix = u"\\device\\";
 
@@ -50,7 +57,7 @@ std::u16string text_in(const trace_file::Event& event, std::size_t& at) {
 }
 
 std::optional<DeviceMapping> volume_mapping(const trace_file::Event& event) {
-  if (event.provider != system_config_ex || event.opcode != volume_mapping_opcode) return std::nullopt;
+  if (!is_volume_mapping(event)) return std::nullopt;
   std::size_t at = 0;
   const std::u16string nt_path = text_in(event, at);
   const std::u16string dos_path = text_in(event, at);

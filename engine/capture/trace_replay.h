@@ -23,9 +23,10 @@ struct EngineCore;
 // reason in `problem`, when an entry names no device path or no drive.
 std::optional<DeviceMap> parse_device_entries(std::u16string_view text, std::string& problem);
 
-// The drive mappings a recording holds: the volume-mapping events that the
-// tools which merge and relog kernel traces add to a file (a device path
-// and the drive it is reached by). Empty when it holds none.
+// The drive mappings a recording holds: its volume-mapping events (a
+// device path and the drive it is reached by), which the tools that merge
+// and relog kernel traces add to a file and the kernel's system
+// configuration group carries. Empty when it holds none.
 DeviceMap recorded_device_map(trace_file::Reader& reader);
 
 // How the live intake sees a recorded event.

@@ -215,6 +215,38 @@ TEST(TraceReplay, a_file_without_a_volume_map_is_mapped_with_this_machines_own) 
   EXPECT_THAT(std::string(engine.drain()), ::testing::HasSubstr("c:\\\\data\\\\report.txt"));
 }
 
+TEST(TraceReplay, a_volume_mapping_of_the_kernels_configuration_group_maps_too_and_the_later_one_wins) {
+  // A full 64-bit system header of group 0x0B, type 35: the device path and
+  // the drive, each ended by a 0 unit.
+  const auto mapping = [](std::u16string_view device, std::u16string_view drive) {
+    Bytes record(32);
+    record[0] = 2;
+    record[2] = 0x02;
+    record[3] = 0xC0;
+    record[6] = 35;
+    record[7] = 0x0B;
+    const std::int64_t clock = TraceFileBuilder::start_clock + 1;
+    std::memcpy(&record[16], &clock, 8);
+    for (const std::u16string_view text : {device, drive}) {
+      for (const char16_t unit : text) record.insert(record.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+      record.insert(record.end(), {0, 0});
+    }
+    const auto size = static_cast<std::uint16_t>(record.size());
+    std::memcpy(&record[4], &size, 2);
+    return record;
+  };
+  TraceFileBuilder builder;
+  builder.raw_record(mapping(u"\\Device\\HarddiskVolume4\\", u"F:\\"));
+  builder.raw_record(mapping(u"\\Device\\HarddiskVolume4\\", u"G:\\"));
+  builder.raw_record(mapping(u"\\SystemRoot\\", u"C:\\Windows\\"));
+  const Bytes file = builder.bytes();
+  trace_file::Reader reader(file);
+  const DeviceMap map = recorded_device_map(reader);
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(map[0].device, u"\\device\\harddiskvolume4");
+  EXPECT_EQ(map[0].drive, u"g:");
+}
+
 TEST(TraceReplay, what_is_no_trace_or_a_bad_device_entry_is_refused_with_a_report_saying_why) {
   NativeEngine engine;
   std::string report;
