@@ -290,10 +290,11 @@ class ExpiryBesideParking : public BindingTest {
   ~ExpiryBesideParking() override {
     if (decoding.joinable()) decoding.join();
     racing = nullptr;
+    decoding_thread = std::thread::id{};
   }
 
   static std::uint64_t host_reading_lets_a_read_park_first() {
-    if (on_decoding_thread) return scripted_now_ms + 1;
+    if (std::this_thread::get_id() == decoding_thread.load()) return scripted_now_ms + 1;
     if (racing->park_on_next_reading.exchange(false)) racing->park_on_decoding_thread();
     return scripted_now_ms;
   }
@@ -303,7 +304,7 @@ class ExpiryBesideParking : public BindingTest {
   // the read is parked when the host lets go.
   void park_on_decoding_thread() {
     decoding = std::thread([this] {
-      on_decoding_thread = true;
+      decoding_thread = std::this_thread::get_id();
       std::mutex& lock = engine.bindings.pending_lock;
       const bool lock_free = lock.try_lock();
       if (lock_free) lock.unlock();
@@ -315,7 +316,9 @@ class ExpiryBesideParking : public BindingTest {
   }
 
   static inline ExpiryBesideParking* racing = nullptr;
-  static inline thread_local bool on_decoding_thread = false;
+  // Which thread reads the clock; the Windows build cannot describe
+  // emulated thread-local data in its symbols, so no thread_local.
+  static inline std::atomic<std::thread::id> decoding_thread{};
   std::atomic<bool> park_on_next_reading{false};
   std::promise<void> host_may_go_on;
   std::thread decoding;
