@@ -25,6 +25,11 @@ struct Request {
   std::uint32_t lease = 0;
   std::u16string journal;
   bool dry_run = false;  // recover: list the stranded freezes, resume nothing
+  // scan: an image file read as the volume of DIR's drive, from this offset on
+  std::u16string ntfs_image;
+  std::uint64_t ntfs_image_offset = 0;
+  bool walk = false;     // scan: always walk the folders, never read the table
+  bool batches = false;  // scan: print every batch as it came instead of the summary
 };
 
 struct UsageError {
