@@ -5,19 +5,20 @@
 # under <build>/fuzz/artifacts/.
 #
 # Each target runs a fixed number of inputs; its time limit is only a guard
-# for a slow machine (all five together take about 35 s of processor time).
+# for a slow machine (all six together take about 35 s of processor time).
 # MIRROW_FUZZ_BUILD: build folder (build/fuzz); MIRROW_FUZZ_RUNS and
 # MIRROW_FUZZ_TIME: inputs and seconds for every target instead of the table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MIRROW_FUZZ_BUILD:-build/fuzz}
-# target:seed folder:inputs:guard seconds
+# target:seed folder:inputs:guard seconds[:longest input, 512 unless given]
 targets=(
   decode_fuzz:decode:200000:25
   change_buffer_fuzz:change_buffer:200000:25
   paths_fuzz:paths:200000:25
   classic_name_fuzz:classic_name:200000:15
   cim_datetime_fuzz:cim_datetime:200000:15
+  ntfs_record_fuzz:ntfs_record:200000:25:4400
 )
 
 cmake --preset fuzz -B "$build" >/dev/null
@@ -29,13 +30,13 @@ artifacts=$build/fuzz/artifacts
 mkdir -p "$artifacts"
 status=0
 for entry in "${targets[@]}"; do
-  IFS=: read -r target seeds runs guard <<<"$entry"
+  IFS=: read -r target seeds runs guard max_len <<<"$entry"
   runs=${MIRROW_FUZZ_RUNS:-$runs}
   guard=${MIRROW_FUZZ_TIME:-$guard}
   work=$(mktemp -d)
   cp "fuzz/corpus/$seeds"/* "$work"/
   echo "== $target: $runs inputs"
-  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len=512 -rss_limit_mb=1024 \
+  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len="${max_len:-512}" -rss_limit_mb=1024 \
       -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work" >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     status=1
