@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/number_format.h"
+#include "common/lowercase.h"
 #include "common/paths.h"
 #include "scanner/child_path.h"
 
@@ -57,7 +58,10 @@ const std::string& TableScan::step() {
   }
   report_step();
   ledger_.finish(batch_, done());
-  if (done() && table_) table_.reset();
+  if (done() && table_) {
+    table_.reset();
+    order_.release();
+  }
   return batch_;
 }
 
@@ -205,22 +209,16 @@ void TableScan::open_next_folder() {
   entry.flags |= FileEntry::entered;
   cursor_ = table_->children_begin(folder);
   listing_end_ = table_->children_end(folder);
-  const FileTable& table = *table_;
-  const ntfs::Collation& collation = source_.collation();
-  std::sort(cursor_, listing_end_, [&](std::uint32_t a, std::uint32_t b) {
-    const NameEntry& na = table.name(a);
-    const NameEntry& nb = table.name(b);
-    return collation.compare(table.text_of(na), na.length, table.text_of(nb), nb.length) < 0;
-  });
+  order_.sort(cursor_, listing_end_, *table_, source_.collation());
   listing_open_ = cursor_ != listing_end_;
 }
 
 void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
   const NameEntry& name = table_->name(name_index);
   const FileEntry& owner = table_->entry(name.owner);
-  append_child(entry_spelling_, current_spelling_, name_view(*table_, name));
-  entry_path_.assign(entry_spelling_);
-  normalize_path_in_place(entry_path_);
+  const std::u16string_view text = name_view(*table_, name);
+  append_child(entry_spelling_, current_spelling_, text);
+  normalised_child(text);
   if (excluded(entry_path_)) return;
   if (owner.flags & (FileEntry::reparse_point | FileEntry::offline)) {
     ledger_.skip(entry_path_);
@@ -233,6 +231,19 @@ void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
   } else {
     ledger_.report_file(batch_, entry_path_, owner.size, owner.write_time, owner.creation_time, counts);
   }
+}
+
+// The normalised folder with the name appended and lower-cased is the
+// normalised entry path, unless the name holds a separator, which the whole
+// rules must see.
+void TableScan::normalised_child(std::u16string_view name) {
+  if (name.find_first_of(u"\\/") != std::u16string_view::npos) {
+    entry_path_.assign(entry_spelling_);
+    normalize_path_in_place(entry_path_);
+    return;
+  }
+  append_child(entry_path_, current_dir_, name);
+  lower_tail_in_place(entry_path_, entry_path_.size() - name.size());
 }
 
 bool TableScan::excluded(std::u16string_view path) const {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scanner/ntfs/file_table.h"
+#include "scanner/ntfs/folder_order.h"
 #include "scanner/ntfs/table_source.h"
 #include "scanner/scan_ledger.h"
 
@@ -72,6 +73,7 @@ class TableScan {
   void report_step();
   void open_next_folder();
   void examine(std::uint32_t name_index, StepCounts& counts);
+  void normalised_child(std::u16string_view name);
   bool excluded(std::u16string_view path) const;
   void note_memory();
 
@@ -82,6 +84,7 @@ class TableScan {
   ntfs::TableProblems problems_;
   ntfs::AlignedBuffer slice_;
   ntfs::RecordFacts facts_;
+  ntfs::FolderOrder order_;
   Phase phase_ = Phase::reading;
   std::string refusal_;
   std::uint64_t next_record_ = 0;

@@ -128,7 +128,7 @@ RecordProblem peek_record(const std::uint8_t* record, std::size_t size) {
 RecordProblem parse_record(std::uint8_t* record, std::size_t size, RecordFacts& facts) {
   if (const RecordProblem peeked = peek_record(record, size); peeked != RecordProblem::none) return peeked;
   if (!apply_fixups(record, size)) return RecordProblem::fixup;
-  facts = RecordFacts{};
+  facts.clear();
   facts.sequence = le16(record + 0x10);
   facts.flags = le16(record + 0x16);
   facts.base_reference = le64(record + 0x20);

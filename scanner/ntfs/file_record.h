@@ -69,6 +69,23 @@ struct RecordFacts {
   std::size_t name_count = 0;
   NameFact names[max_names_per_record];
 
+  // Back to no facts; the names' slots are left as they are (name_count says
+  // how many hold anything), so that a record costs no 1.5 KiB of clearing.
+  void clear() {
+    sequence = 0;
+    flags = 0;
+    base_reference = 0;
+    has_information = false;
+    creation_time = write_time = 0;
+    file_attributes = 0;
+    has_size = false;
+    size = 0;
+    data = {};
+    attribute_list = {};
+    reparse_point = false;
+    name_count = 0;
+  }
+
   bool in_use() const { return (flags & 0x0001) != 0; }
   bool directory() const { return (flags & 0x0002) != 0; }
   bool is_base() const { return record_number_of(base_reference) == 0; }
