@@ -13,23 +13,7 @@
 #include "scanner/scan_driver.h"
 #include "support/volume_images.h"
 
-namespace {
-
 using namespace mirrow;
-
-// No listing is ever needed when the table serves; a walk finds nothing.
-ListingHandle no_listing(void*, const std::u16string&, ScanEntry&, std::uint32_t& error) {
-  error = 3;  // path not found
-  return nullptr;
-}
-bool no_entry(void*, ListingHandle, ScanEntry&, std::uint32_t& error) {
-  error = 18;
-  return false;
-}
-void no_close(void*, ListingHandle) {}
-bool no_attributes(void*, const std::u16string&, std::uint32_t&) { return false; }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -50,8 +34,7 @@ int main(int argc, char** argv) {
   testing::FixedVolumeAccess fixed;
   fixed.reader = volume.reader();
   const VolumeAccess access = fixed.access();
-  static const ScanPlatform nothing{nullptr, no_listing, no_entry, no_close, no_attributes};
-  ScanDriver driver(utf16_from_utf8(argv[2]), nothing, &access);
+  ScanDriver driver(utf16_from_utf8(argv[2]), testing::nothing_to_list(), &access);
   for (int i = 3; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--exclude") driver.exclude(utf16_from_utf8(argv[i + 1]));
   }

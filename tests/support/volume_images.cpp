@@ -46,7 +46,23 @@ bool open_fixed(void* context, std::u16string_view, ntfs::VolumeReader& reader, 
 
 void close_fixed(void* context, ntfs::VolumeReader&) { ++static_cast<FixedVolumeAccess*>(context)->closes; }
 
+ListingHandle no_listing(void*, const std::u16string&, ScanEntry&, std::uint32_t& error) {
+  error = 3;  // path not found
+  return nullptr;
+}
+bool no_entry(void*, ListingHandle, ScanEntry&, std::uint32_t& error) {
+  error = 18;
+  return false;
+}
+void no_close(void*, ListingHandle) {}
+bool no_attributes(void*, const std::u16string&, std::uint32_t&) { return false; }
+
 }  // namespace
+
+const ScanPlatform& nothing_to_list() {
+  static const ScanPlatform platform{nullptr, no_listing, no_entry, no_close, no_attributes};
+  return platform;
+}
 
 ntfs::VolumeReader MemoryVolume::reader() { return {this, read_memory, bytes.size()}; }
 

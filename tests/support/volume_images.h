@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scanner/ntfs/volume_reader.h"
+#include "scanner/scan_platform.h"
 #include "scanner/volume_access.h"
 
 namespace mirrow::testing {
@@ -45,6 +46,10 @@ struct FixedVolumeAccess {
 
   VolumeAccess access();
 };
+
+// Listing calls that find nothing, for a scanner that is meant to read the
+// table: a walk after a refusal finds its root missing.
+const ScanPlatform& nothing_to_list();
 
 // Reads a whole file; empty when it cannot.
 std::vector<std::uint8_t> read_whole_file(const std::string& path);
