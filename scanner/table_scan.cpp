@@ -237,10 +237,12 @@ void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
 // normalised entry path, unless the name holds a separator, which the whole
 // rules must see.
 void TableScan::normalised_child(std::u16string_view name) {
-  if (name.find_first_of(u"\\/") != std::u16string_view::npos) {
-    entry_path_.assign(entry_spelling_);
-    normalize_path_in_place(entry_path_);
-    return;
+  for (const char16_t unit : name) {
+    if (unit == u'\\' || unit == u'/') {
+      entry_path_.assign(entry_spelling_);
+      normalize_path_in_place(entry_path_);
+      return;
+    }
   }
   append_child(entry_path_, current_dir_, name);
   lower_tail_in_place(entry_path_, entry_path_.size() - name.size());
