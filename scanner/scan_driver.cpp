@@ -1,5 +1,6 @@
 #include "scanner/scan_driver.h"
 
+#include <new>
 #include <utility>
 
 #include "common/json_writer.h"
@@ -65,10 +66,18 @@ void ScanDriver::choose() {
   if (!volumes_->open(volumes_->context, std::u16string_view(root_).substr(0, 3), reader_, refusal))
     return walk_because(refusal);
   volume_open_ = true;
-  table_ = std::make_unique<TableScan>(root_, reader_);
-  for (const std::u16string& exclusion : exclusions_) table_->exclude(exclusion);
-  for (std::uint64_t i = 0; i < outside_errors_; ++i) table_->count_error();
-  if (const char* refused = table_->open()) return walk_because(refused);
+  // Out of memory while the table is set up, the walk serves instead (and
+  // the volume is closed, never opened a second time).
+  const char* refused = nullptr;
+  try {
+    table_ = std::make_unique<TableScan>(root_, reader_);
+    for (const std::u16string& exclusion : exclusions_) table_->exclude(exclusion);
+    for (std::uint64_t i = 0; i < outside_errors_; ++i) table_->count_error();
+    refused = table_->open();
+  } catch (const std::bad_alloc&) {
+    refused = "not enough memory for the table";
+  }
+  if (refused) return walk_because(refused);
   way_ = ScanWay::table;
 }
 

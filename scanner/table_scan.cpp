@@ -5,8 +5,8 @@
 #include <new>
 #include <utility>
 
-#include "common/number_format.h"
 #include "common/lowercase.h"
+#include "common/number_format.h"
 #include "common/paths.h"
 #include "scanner/child_path.h"
 
@@ -217,13 +217,14 @@ void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
   const NameEntry& name = table_->name(name_index);
   const FileEntry& owner = table_->entry(name.owner);
   const std::u16string_view text = name_view(*table_, name);
-  append_child(entry_spelling_, current_spelling_, text);
   normalised_child(text);
   if (excluded(entry_path_)) return;
   if (owner.flags & (FileEntry::reparse_point | FileEntry::offline)) {
     ledger_.skip(entry_path_);
   } else if (owner.flags & FileEntry::directory) {
     if (pending_.size() < scan_pending_cap) {
+      // Only a folder needs its spelling: the system is never handed a file's.
+      append_child(entry_spelling_, current_spelling_, text);
       pending_.push_back({name.owner, entry_spelling_});
     } else {
       ledger_.refuse_pending(entry_path_);
@@ -239,7 +240,7 @@ void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
 void TableScan::normalised_child(std::u16string_view name) {
   for (const char16_t unit : name) {
     if (unit == u'\\' || unit == u'/') {
-      entry_path_.assign(entry_spelling_);
+      append_child(entry_path_, current_spelling_, name);
       normalize_path_in_place(entry_path_);
       return;
     }
