@@ -40,6 +40,7 @@ const char* TableScan::open() {
       source_.record_count() > table_memory_limit / table_bytes_per_record)
     return "the table would need more than 1 GiB";
   table_ = std::make_unique<FileTable>(source_.record_count());
+  opened_in_this_step_ = true;
   return nullptr;
 }
 
@@ -49,7 +50,7 @@ const std::string& TableScan::step() {
     // A slice half taken cannot be taken again: out of memory, the table
     // gives way to the walk.
     try {
-      if (!refused()) read_slice();
+      if (!refused() && !std::exchange(opened_in_this_step_, false)) read_slice();
     } catch (const std::bad_alloc&) {
       refuse("not enough memory for the table");
     }

@@ -86,6 +86,7 @@ class TableScan {
   ntfs::RecordFacts facts_;
   ntfs::FolderOrder order_;
   Phase phase_ = Phase::reading;
+  bool opened_in_this_step_ = false;  // the first reads were this step's slice
   std::string refusal_;
   std::uint64_t next_record_ = 0;
   std::uint64_t peak_bytes_ = 0;
