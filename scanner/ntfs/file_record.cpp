@@ -100,7 +100,10 @@ bool take_attribute(const Attribute& attribute, RecordFacts& facts) {
     case attribute_data:
       if (attribute.name_length == 0) take_data(attribute, facts);
       return true;
-    case attribute_reparse_point_type: facts.reparse_point = true; return true;
+    case attribute_reparse_point_type:
+      facts.reparse_point = true;
+      if (attribute.resident && attribute.value_length >= 4) facts.reparse_tag = le32(attribute.value);
+      return true;
     default: return true;
   }
 }

@@ -65,7 +65,8 @@ struct RecordFacts {
   std::uint64_t size = 0;     // its logical size
   AttributeValue data;        // the first unnamed data attribute in this record
   AttributeValue attribute_list;
-  bool reparse_point = false;
+  bool reparse_point = false;      // a $REPARSE_POINT attribute is here
+  std::uint32_t reparse_tag = 0;   // its tag, when its value is resident
   std::size_t name_count = 0;
   NameFact names[max_names_per_record];
 
@@ -83,6 +84,7 @@ struct RecordFacts {
     data = {};
     attribute_list = {};
     reparse_point = false;
+    reparse_tag = 0;
     name_count = 0;
   }
 

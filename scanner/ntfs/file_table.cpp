@@ -8,10 +8,24 @@ namespace {
 constexpr std::uint32_t attribute_bit_reparse_point = 0x400;
 constexpr std::uint32_t attribute_bit_offline = 0x1000;
 
+// Reparse points that the system's own filters keep out of sight: a file
+// compressed by the overlay filter (WOF, as CompactOS compresses System32)
+// or deduplicated reads and lists as a plain file, so a listing reports it.
+bool listed_as_plain_file(std::uint32_t tag) {
+  constexpr std::uint32_t tag_wof = 0x80000017;
+  constexpr std::uint32_t tag_dedup = 0x80000013;
+  return tag == tag_wof || tag == tag_dedup;
+}
+
+bool reparse_point_of(const RecordFacts& facts) {
+  if (facts.reparse_point) return !listed_as_plain_file(facts.reparse_tag);
+  return (facts.file_attributes & attribute_bit_reparse_point) != 0;
+}
+
 std::uint8_t flags_of(const RecordFacts& facts) {
   std::uint8_t flags = 0;
   if (facts.directory()) flags |= FileEntry::directory;
-  if (facts.reparse_point || (facts.file_attributes & attribute_bit_reparse_point)) flags |= FileEntry::reparse_point;
+  if (reparse_point_of(facts)) flags |= FileEntry::reparse_point;
   if (facts.file_attributes & attribute_bit_offline) flags |= FileEntry::offline;
   return flags;
 }

@@ -107,6 +107,18 @@ TEST_F(TableScanTest, reparse_points_and_offline_entries_are_skipped_with_nothin
   EXPECT_EQ(value_of(batches.back(), "skipped"), R"(["n:\\cold","n:\\junction","n:\\link"])");
 }
 
+TEST_F(TableScanTest, a_file_compressed_by_the_overlay_filter_or_deduplicated_is_a_plain_file) {
+  builder.record(16).information(some_time, some_time, 0x420).name(root, u"compact.dll").reparse_point(0x80000017);
+  builder.data(4096).done();
+  builder.record(17).information(some_time, some_time, 0x420).name(root, u"dedup.bin").reparse_point(0x80000013);
+  builder.data(10).done();
+  builder.record(18).information(some_time, some_time, 0x420).name(root, u"app.exe").reparse_point(0x8000001B);
+  builder.data(0, true).done();
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\compact.dll)", R"(n:\\dedup.bin)"));
+  EXPECT_EQ(value_of(batches.back(), "skipped"), R"(["n:\\app.exe"])");
+}
+
 TEST_F(TableScanTest, free_records_and_the_volumes_metadata_are_not_entries) {
   builder.file(16, root, u"kept", 1).file(17, root, u"deleted", 2).free_record(17);
   const auto batches = scan();

@@ -223,8 +223,10 @@ VolumeBuilder& VolumeBuilder::data(std::uint64_t size, bool resident, const std:
   return *this;
 }
 
-VolumeBuilder& VolumeBuilder::reparse_point() {
-  attribute(0xC0, std::vector<std::uint8_t>(16, 0));
+VolumeBuilder& VolumeBuilder::reparse_point(std::uint32_t tag) {
+  std::vector<std::uint8_t> value(16, 0);
+  put32(value, 0, tag);
+  attribute(0xC0, value);
   return *this;
 }
 

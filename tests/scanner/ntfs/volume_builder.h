@@ -38,7 +38,7 @@ class VolumeBuilder {
                       std::uint16_t parent_sequence = 0);
   VolumeBuilder& data(std::uint64_t size, bool resident = false, const std::u16string& stream = u"",
                       std::uint64_t lowest_vcn = 0);
-  VolumeBuilder& reparse_point();
+  VolumeBuilder& reparse_point(std::uint32_t tag = 0xA0000003);
   struct ListItem {
     std::uint32_t type;
     std::uint64_t record;
