@@ -5,13 +5,13 @@
 # under <build>/fuzz/artifacts/.
 #
 # Each target runs a fixed number of inputs; its time limit is only a guard
-# for a slow machine (all six together take about a minute and a half of processor time).
+# for a slow machine (all seven together take about a minute and a half of processor time).
 # MIRROW_FUZZ_BUILD: build folder (build/fuzz); MIRROW_FUZZ_RUNS and
 # MIRROW_FUZZ_TIME: inputs and seconds for every target instead of the table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MIRROW_FUZZ_BUILD:-build/fuzz}
-# target:seed folder:inputs:guard seconds[:longest input, 512 when not given]
+# target:seed folder:inputs:guard seconds[:longest input, 512 unless given]
 targets=(
   decode_fuzz:decode:200000:25
   change_buffer_fuzz:change_buffer:200000:25
@@ -19,6 +19,7 @@ targets=(
   classic_name_fuzz:classic_name:200000:15
   cim_datetime_fuzz:cim_datetime:200000:15
   trace_file_fuzz:trace_file:200000:60:2048
+  ntfs_record_fuzz:ntfs_record:200000:25:4400
 )
 
 cmake --preset fuzz -B "$build" >/dev/null
@@ -31,13 +32,12 @@ mkdir -p "$artifacts"
 status=0
 for entry in "${targets[@]}"; do
   IFS=: read -r target seeds runs guard max_len <<<"$entry"
-  max_len=${max_len:-512}
   runs=${MIRROW_FUZZ_RUNS:-$runs}
   guard=${MIRROW_FUZZ_TIME:-$guard}
   work=$(mktemp -d)
   cp "fuzz/corpus/$seeds"/* "$work"/
   echo "== $target: $runs inputs"
-  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len="$max_len" -rss_limit_mb=1024 \
+  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len="${max_len:-512}" -rss_limit_mb=1024 \
       -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work" >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     status=1

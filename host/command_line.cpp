@@ -137,6 +137,9 @@ class Parser {
       return true;
     }
     if (name == u"--top") return allowed(name, {scan}) && number(name, 1, 10000, request_.top);
+    if (name == u"--walk") return allowed(name, {scan}) && (request_.walk = true);
+    if (name == u"--batches") return allowed(name, {scan}) && (request_.batches = true);
+    if (name == u"--ntfs-image") return allowed(name, {scan}) && ntfs_image(name);
     if (name == u"--seconds") return allowed(name, {watch, record}) && number(name, 1, 86400, request_.seconds);
     if (name == u"--samples") return allowed(name, {load}) && number(name, 1, 3600, request_.samples);
     if (name == u"--lease") {
@@ -155,11 +158,29 @@ class Parser {
     return fail("unknown option " + utf8_from_utf16(name));
   }
 
+  // FILE or FILE@OFFSET: an @ followed by digits alone ends the file name.
+  bool ntfs_image(std::u16string_view option) {
+    const auto text = value_of(option);
+    if (!text) return false;
+    std::u16string file = *text;
+    const std::size_t at = file.rfind(u'@');
+    if (at != std::u16string::npos && at + 1 < file.size()) {
+      if (const auto offset = decimal(std::u16string_view(file).substr(at + 1), std::numeric_limits<std::uint64_t>::max())) {
+        request_.ntfs_image_offset = *offset;
+        file.resize(at);
+      }
+    }
+    if (file.empty()) return fail("--ntfs-image needs a file");
+    request_.ntfs_image = file;
+    return true;
+  }
+
   bool positionals(const std::vector<std::u16string>& values) {
     using enum Subcommand;
     switch (request_.command) {
       case scan:
         if (values.size() != 1) return fail("scan takes exactly one directory");
+        if (request_.walk && !request_.ntfs_image.empty()) return fail("--walk and --ntfs-image exclude each other");
         request_.directories = values;
         return true;
       case watch:

@@ -31,6 +31,11 @@ struct Request {
   std::vector<std::u16string> roots;      // replay: --root; none means every drive
   std::vector<std::u16string> missing;    // replay, record: --missing
   std::vector<std::u16string> devices;    // replay: --device DEV=DRIVE
+  // scan: an image file read as the volume of DIR's drive, from this offset on
+  std::u16string ntfs_image;
+  std::uint64_t ntfs_image_offset = 0;
+  bool walk = false;     // scan: always walk the folders, never read the table
+  bool batches = false;  // scan: print every batch as it came instead of the summary
 };
 
 struct UsageError {

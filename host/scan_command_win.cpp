@@ -41,6 +41,12 @@ class ProgressLine {
   std::size_t width_ = 0;
 };
 
+ScanWayFacts scan_way(const VantrelLibrary& vantrel, vt_scanner* scanner) {
+  std::uint64_t length = 0;
+  const char* text = vantrel.vt_scan_way(scanner, &length);
+  return text ? parse_scan_way(std::string_view(text, length)) : ScanWayFacts{};
+}
+
 }  // namespace
 
 int run_scan(const Request& request) {
@@ -49,7 +55,10 @@ int run_scan(const Request& request) {
   if (!vantrel) return fail_with(kExitMissingLibrary, problem);
 
   const std::u16string root = absolute_path(request.directories.front());
-  vt_scanner* scanner = vantrel->vt_scan_create(wide(root.c_str()));
+  const std::u16string image = request.ntfs_image.empty() ? std::u16string() : absolute_path(request.ntfs_image);
+  vt_scanner* scanner = vantrel->vt_scan_create_with(wide(root.c_str()), request.walk ? 1 : 0,
+                                                     image.empty() ? nullptr : wide(image.c_str()),
+                                                     request.ntfs_image_offset);
   if (scanner == nullptr) return fail_with(kExitFailed, "the scanner could not be created");
   const auto destroy = scope_exit([&] { vantrel->vt_scan_destroy(scanner); });
   for (const auto& exclusion : request.exclusions)
@@ -68,11 +77,20 @@ int run_scan(const Request& request) {
       if (++failed_steps == 100) return fail_with(kExitFailed, "the scanner keeps failing; giving up");
       continue;
     }
-    progress.show(tally, false);
+    if (request.batches) {
+      write_out(std::string(batch, length) + "\n");
+    } else {
+      progress.show(tally, false);
+    }
+  }
+  const std::uint64_t elapsed = tick_ms() - started;
+  const ScanWayFacts way = scan_way(*vantrel, scanner);
+  if (request.batches) {
+    write_err("way: " + scan_way_line(way) + "\n");
+    return kExitOk;
   }
   progress.show(tally, true);
-  const std::uint64_t elapsed = tick_ms() - started;
-  write_out(request.json ? scan_summary_json(tally, elapsed) : scan_summary_text(tally, elapsed));
+  write_out(request.json ? scan_summary_json(tally, elapsed, &way) : scan_summary_text(tally, elapsed, &way));
   return kExitOk;
 }
 

@@ -4,6 +4,7 @@
 #include "common/number_format.h"
 #include "common/utf16.h"
 #include "host/human_units.h"
+#include "host/json_value.h"
 #include "host/text_table.h"
 
 namespace mirrow::host {
@@ -57,13 +58,29 @@ std::string scan_progress_line(std::uint64_t files, std::uint64_t bytes, std::ui
   return "scanning: " + grouped_count(files) + " files, " + human_bytes(bytes) + ", " + human_duration(elapsed_ms);
 }
 
-std::string scan_summary_text(const ScanTally& tally, std::uint64_t elapsed_ms) {
+ScanWayFacts parse_scan_way(std::string_view text) {
+  ScanWayFacts facts;
+  const auto parsed = parse_json(text);
+  if (!parsed) return facts;
+  facts.way = utf8_from_utf16((*parsed)["way"].as_text());
+  facts.reason = utf8_from_utf16((*parsed)["reason"].as_text());
+  return facts;
+}
+
+std::string scan_way_line(const ScanWayFacts& way) {
+  if (way.way == "table") return "the volume's master file table";
+  if (way.way == "walk") return "walked the folders: " + way.reason;
+  return "unknown";
+}
+
+std::string scan_summary_text(const ScanTally& tally, std::uint64_t elapsed_ms, const ScanWayFacts* way) {
   std::string out = utf8_from_utf16(tally.root()) + "\n";
   out += "  files:   " + grouped_count(tally.files()) + "\n";
   out += "  bytes:   " + grouped_count(tally.bytes()) + " (" + human_bytes(tally.bytes()) + ")\n";
   out += "  errors:  " + grouped_count(tally.errors()) + "\n";
   out += "  skipped: " + grouped_count(tally.skipped().size()) + " (reparse points or offline)\n";
   out += "  time:    " + human_duration(elapsed_ms) + "\n";
+  if (way) out += "  way:     " + scan_way_line(*way) + "\n";
   if (!tally.samples().empty()) {
     out += "\nerrors (first " + std::to_string(tally.samples().size()) + "):\n";
     for (const auto& sample : tally.samples()) out += "  " + utf8_from_utf16(sample) + "\n";
@@ -84,7 +101,7 @@ std::string scan_summary_text(const ScanTally& tally, std::uint64_t elapsed_ms) 
   return out;
 }
 
-std::string scan_summary_json(const ScanTally& tally, std::uint64_t elapsed_ms) {
+std::string scan_summary_json(const ScanTally& tally, std::uint64_t elapsed_ms, const ScanWayFacts* way) {
   std::string out = "{\"root\":";
   json_quote(out, tally.root());
   out += ",\"files\":";
@@ -103,6 +120,12 @@ std::string scan_summary_json(const ScanTally& tally, std::uint64_t elapsed_ms) 
   append_sized_array(out, tally.largest_folders(), true);
   out += ",\"largest_files\":";
   append_sized_array(out, tally.largest_files(), false);
+  if (way) {
+    out += ",\"way\":";
+    json_quote(out, utf16_from_utf8(way->way));
+    out += ",\"reason\":";
+    json_quote(out, utf16_from_utf8(way->reason));
+  }
   out += "}\n";
   return out;
 }

@@ -8,10 +8,15 @@ namespace mirrow::host {
 std::string usage_text(Subcommand command) {
   switch (command) {
     case Subcommand::scan:
-      return "usage: mirrowctl scan DIR [--exclude PATH]... [--top N] [--json]\n"
-             "  Walks DIR to the end with Vantrel's scanner, showing progress on stderr, then prints\n"
-             "  the total files and bytes, errors and skipped paths, and the N (default 10) largest\n"
-             "  folders and files. --exclude leaves a subtree out; --json prints the summary as JSON.\n";
+      return "usage: mirrowctl scan DIR [--exclude PATH]... [--top N] [--json] [--batches]\n"
+             "                     [--walk | --ntfs-image FILE[@OFFSET]]\n"
+             "  Scans DIR to the end with Vantrel's scanner, showing progress on stderr, then prints\n"
+             "  the total files and bytes, errors and skipped paths, the N (default 10) largest\n"
+             "  folders and files, and which way the scan went: the volume's master file table, or\n"
+             "  the walk of its folders and why. --exclude leaves a subtree out; --json prints the\n"
+             "  summary as JSON; --batches prints every batch exactly as the scanner returned it, one\n"
+             "  per line, instead (the way goes to stderr). --walk always walks; --ntfs-image reads\n"
+             "  FILE, from byte OFFSET on, as the volume of DIR's drive.\n";
     case Subcommand::watch:
       return "usage: mirrowctl watch DIR... [--seconds N] [--capture] [--exclude PATH]... [--json]\n"
              "  Starts a Vantrel engine on the directories and prints every activity record once a\n"

@@ -116,6 +116,22 @@ void VANTREL_CALL vt_scan_exclude(vt_scanner* scanner, const wchar_t* path);
 const char* VANTREL_CALL vt_scan_next(vt_scanner* scanner, uint64_t* out_length);
 void VANTREL_CALL vt_scan_destroy(vt_scanner* scanner);                 /* null allowed */
 
+/* ---- scanner diagnostics (for tests and for inspecting a copied volume) ---- */
+/* vt_scan_create reads the master file table of a root's local NTFS volume
+ * when the process can open the volume for reading, and walks the tree with
+ * directory listings otherwise; the batches are the same either way.
+ * vt_scan_create_with chooses: way 0 as vt_scan_create, way 1 always the
+ * walk. image, when not null, is a file read from byte image_offset on as the
+ * volume of the root's drive instead of the drive itself (so any drive letter
+ * will do). Null on failure or with another way. */
+vt_scanner* VANTREL_CALL vt_scan_create_with(const wchar_t* root, uint32_t way, const wchar_t* image,
+                                             uint64_t image_offset);
+/* {"way":W,"reason":R}: W "undecided" before the first vt_scan_next, then
+ * "table" or "walk"; R says why the scan walks ("" otherwise). Valid until the
+ * next vt_scan_way, vt_scan_next or vt_scan_destroy on that scanner; null with
+ * *out_length 0 for a null scanner or length. */
+const char* VANTREL_CALL vt_scan_way(vt_scanner* scanner, uint64_t* out_length);
+
 #ifdef __cplusplus
 }
 #endif

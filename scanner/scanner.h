@@ -8,18 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "scanner/scan_batch.h"
+#include "scanner/scan_ledger.h"
 #include "scanner/scan_platform.h"
 
 namespace mirrow {
-
-// Bounds of one step and caps of what the scanner keeps.
-constexpr std::uint32_t scan_passes_per_step = 4096;
-constexpr std::uint32_t scan_records_per_step = 512;
-constexpr std::uint64_t scan_budget_per_step = 0x100000;  // estimated batch bytes
-constexpr std::size_t scan_sample_cap = 8;
-constexpr std::size_t scan_skipped_cap = 10000;
-constexpr std::size_t scan_pending_cap = 1u << 20;
 
 class Scanner {
  public:
@@ -40,18 +32,11 @@ class Scanner {
   const std::string& step();
 
   // Counts a failure that happened outside the walk (a failed step or exclusion).
-  void count_error() noexcept { ++totals_.errors; }
+  void count_error() noexcept { ledger_.count_error(); }
 
   bool done() const noexcept { return listing_ == nullptr && pending_.empty(); }
 
  private:
-  struct StepCounts {
-    std::uint32_t passes = 0;
-    std::uint32_t records = 0;
-    std::uint64_t budget = 0;
-  };
-
-  bool step_should_stop(const StepCounts& counts) const;
   // Opens the next pending directory; false when it could not be opened.
   bool open_next_directory();
   // Moves the fetched entry into current_ and fetches the one after it.
@@ -59,19 +44,13 @@ class Scanner {
   // Fetches the listing's next entry into entry_; closes the listing at its end.
   void fetch_next_entry();
   void examine(const ScanEntry& entry, StepCounts& counts);
-  void report_file(const std::u16string& path, const ScanEntry& entry, StepCounts& counts);
-  void skip(const std::u16string& path);
   void push_directory(const std::u16string& spelling, std::u16string_view path);
   void close_listing() noexcept;
   bool excluded(std::u16string_view path) const;
-  void record_error(std::u16string_view path, std::string_view message);
-  void record_error_code(std::u16string_view path, std::string_view call, std::uint32_t code);
 
   const ScanPlatform& platform_;
   std::vector<std::u16string> pending_;  // spelled as the system gave them
   std::vector<std::u16string> exclusions_;
-  std::vector<std::u16string> samples_;
-  std::vector<std::u16string> skipped_;
   std::u16string current_dir_;       // normalised: for records and errors
   std::u16string current_spelling_;  // as spelled: for the system's calls
   ListingHandle listing_ = nullptr;
@@ -80,7 +59,7 @@ class Scanner {
   ScanEntry current_;  // the entry being examined
   std::u16string entry_spelling_;
   std::u16string entry_path_;
-  ScanTotals totals_;
+  ScanLedger ledger_;
   std::string batch_;
 };
 

@@ -16,6 +16,11 @@ command -v g++ >/dev/null || need+=(g++)
 command -v clang++ >/dev/null || need+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || dpkg -s libclang-rt-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v flock >/dev/null || need+=(util-linux)
+# The scanner's image tests: NTFS images made with mkntfs and the ntfs-3g
+# FUSE driver, streams and attributes set with setfattr, read by sleuthkit.
+command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null || need+=(ntfs-3g)
+command -v setfattr >/dev/null || need+=(attr)
+command -v fls >/dev/null || need+=(sleuthkit)
 # Debian's own Python reads the workflow file; a python3 earlier on PATH
 # (pyenv, say) may lack the yaml module that its package brings.
 [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import yaml' 2>/dev/null || need+=(python3 python3-yaml)

@@ -34,6 +34,19 @@ TEST(CommandLine, scan_takes_one_directory_repeated_exclusions_a_top_count_and_j
   EXPECT_TRUE(request.json);
 }
 
+TEST(CommandLine, scan_takes_an_image_with_an_optional_offset_the_walk_and_batches) {
+  Request request = request_of({u"scan", u"N:\\", u"--ntfs-image", u"Z:\\tmp\\a@b.img@1048576", u"--batches"});
+  EXPECT_EQ(request.ntfs_image, u"Z:\\tmp\\a@b.img");
+  EXPECT_EQ(request.ntfs_image_offset, 1048576u);
+  EXPECT_TRUE(request.batches);
+  request = request_of({u"scan", u"N:\\", u"--ntfs-image", u"plain@x.img"});
+  EXPECT_EQ(request.ntfs_image, u"plain@x.img") << "an @ not followed by digits alone is part of the name";
+  EXPECT_EQ(request.ntfs_image_offset, 0u);
+  EXPECT_TRUE(request_of({u"scan", u"d", u"--walk"}).walk);
+  EXPECT_EQ(error_of({u"scan", u"d", u"--walk", u"--ntfs-image", u"f"}), "--walk and --ntfs-image exclude each other");
+  EXPECT_EQ(error_of({u"ps", u"--batches"}), "--batches is not an option of ps");
+}
+
 TEST(CommandLine, watch_takes_several_directories_and_runs_until_interrupted_by_default) {
   const Request request = request_of({u"watch", u"a", u"b", u"--capture"});
   EXPECT_THAT(request.directories, ElementsAre(u"a", u"b"));

@@ -92,5 +92,14 @@ TEST(ScanReport, the_json_summary_escapes_paths_and_carries_plain_numbers) {
   EXPECT_EQ(scan_progress_line(1234, 2048, 2300), "scanning: 1,234 files, 2.0 KiB, 2.3 s");
 }
 
+TEST(ScanReport, the_summary_says_which_way_the_scan_went_and_why_it_walked) {
+  ScanTally tally(u"c:\\d", 5);
+  ASSERT_TRUE(tally.add_batch(batch("", true)));
+  const ScanWayFacts walked = parse_scan_way(R"({"way":"walk","reason":"not an NTFS volume"})");
+  EXPECT_THAT(scan_summary_text(tally, 1, &walked), HasSubstr("  way:     walked the folders: not an NTFS volume\n"));
+  EXPECT_THAT(scan_summary_json(tally, 1, &walked), HasSubstr(R"(,"way":"walk","reason":"not an NTFS volume"})"));
+  EXPECT_EQ(scan_way_line(parse_scan_way(R"({"way":"table","reason":""})")), "the volume's master file table");
+}
+
 }  // namespace
 }  // namespace mirrow::host

@@ -269,6 +269,12 @@ std::vector<Row> null_handle_rows() {
        }},
       {"vt_scan_next_of_a_null_scanner_is_null_with_length_0", [] { expect_no_text_for_null(dll().vt_scan_next); }},
       {"vt_scan_destroy_of_null_does_nothing", [] { dll().vt_scan_destroy(nullptr); }},
+      {"vt_scan_create_with_of_a_null_root_or_an_unknown_way_is_null",
+       [] {
+         EXPECT_EQ(dll().vt_scan_create_with(nullptr, 0, nullptr, 0), nullptr);
+         EXPECT_EQ(dll().vt_scan_create_with(L"c:\\x", 2, nullptr, 0), nullptr);
+       }},
+      {"vt_scan_way_of_a_null_scanner_is_null_with_length_0", [] { expect_no_text_for_null(dll().vt_scan_way); }},
   };
 }
 

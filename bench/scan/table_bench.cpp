@@ -1,0 +1,109 @@
+// Times full scans of an NTFS image through the scanner's table reader,
+// natively (the image in the page cache after the first run).
+// Usage: table_bench IMAGE [RUNS]. Prints one line per scan and then
+//   table_records_per_second=<best> per_processor_second=<the same over processor time> records=<n> ...
+//   peak_bytes_per_file=<beside names' text> text_bytes=<names' text> max_rss_mib=<process peak>
+// Goals: at least 3 million table records a second; at most 64 bytes per
+// in-use file record beside the names' text.
+#include <sys/resource.h>
+
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "scanner/scan_driver.h"
+#include "support/volume_images.h"
+
+namespace {
+
+using namespace mirrow;
+
+struct Run {
+  double seconds = 0;
+  double reading_seconds = 0;  // until the table is read and grouped
+  double cpu_seconds = 0;      // the process's processor time: on a shared machine, the steadier figure
+  std::uint64_t records = 0;
+  std::uint64_t in_use = 0;
+  std::uint64_t peak = 0;
+  std::uint64_t text = 0;
+  std::string totals;
+  bool table = false;
+};
+
+double cpu_now() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+Run scan(const ntfs::VolumeReader& reader) {
+  testing::FixedVolumeAccess fixed;
+  fixed.reader = reader;
+  const VolumeAccess access = fixed.access();
+  Run run;
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = cpu_now();
+  ScanDriver driver(u"N:\\", testing::nothing_to_list(), &access);
+  std::uint64_t peak = 0;
+  for (;;) {
+    const std::string& batch = driver.step();
+    if (const TableScan* table = driver.table()) {
+      if (run.reading_seconds == 0 && !table->reading())
+        run.reading_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      run.records = table->records_read();
+      run.in_use = table->in_use_files();
+      run.peak = table->peak_bytes();
+      run.text = table->peak_text_bytes();
+      peak = run.peak;
+    }
+    if (batch.find("\"done\":true") != std::string::npos) {
+      const std::size_t at = batch.rfind("\"errors\"");
+      run.totals = batch.substr(at, batch.find(",\"done\"") - at);
+      break;
+    }
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpu_seconds = cpu_now() - cpu_start;
+  run.table = driver.way() == ScanWay::table;
+  (void)peak;
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: table_bench IMAGE [RUNS]\n");
+    return 2;
+  }
+  testing::FileVolume volume;
+  if (!volume.open(argv[1])) {
+    std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 1;
+  }
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  Run best;
+  for (int i = 0; i < runs; ++i) {
+    const Run run = scan(volume.reader());
+    if (!run.table) {
+      std::fprintf(stderr, "the scan walked instead of reading the table\n");
+      return 1;
+    }
+    std::printf("scan %d: %.3f s (table read in %.3f s; %.3f s of processor time), %.2f million table records/s, %s\n",
+                i + 1, run.seconds, run.reading_seconds, run.cpu_seconds, run.records / run.seconds / 1e6,
+                run.totals.c_str());
+    if (i == 0 || run.seconds < best.seconds) best = run;
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("table_records_per_second=%.0f per_processor_second=%.0f records=%llu in_use_files=%llu %s\n", best.records / best.seconds,
+              best.records / best.cpu_seconds, static_cast<unsigned long long>(best.records), static_cast<unsigned long long>(best.in_use),
+              best.totals.c_str());
+  std::printf("peak_bytes_per_file=%.1f text_bytes=%llu max_rss_mib=%.1f (goals: >= 3e6 records/s, <= 64 bytes)\n",
+              double(best.peak) / double(best.in_use ? best.in_use : 1), static_cast<unsigned long long>(best.text),
+              usage.ru_maxrss / 1024.0);
+  return 0;
+}
