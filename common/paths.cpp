@@ -216,7 +216,12 @@ void map_network_redirector_in_place(std::u16string& p) {
     skip_session_components();
   }
   if (at >= p.size()) return;
-  p.replace(0, at, u"\\\\");
+  // A server named "?" would make a prefix (\\?\) of what is left, not a
+  // network path: only a result already in the normal form replaces the
+  // device path.
+  std::u16string network = u"\\\\" + p.substr(at);
+  if (normalize_path(network) != network) return;
+  p = std::move(network);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "common/lowercase.h"
@@ -155,6 +156,34 @@ void check_long_path_refusal(const std::u16string& n) {
   }
 }
 
+// The network redirectors' forms by their components: after the
+// redirector, components that start with ';' (a provider, a logon
+// session) go, and under \device\mup a first component followed by one
+// of them (the DFS client) goes with them; what is left, if anything, is
+// \\server\share\...
+std::u16string network_form(const std::u16string& n) {
+  if (n.empty() || n[0] != u'\\') return n;
+  std::vector<std::u16string> parts;
+  for (std::size_t at = 1; at <= n.size();) {
+    const std::size_t end = std::min(n.find(u'\\', at), n.size());
+    parts.push_back(n.substr(at, end - at));
+    at = end + 1;
+  }
+  const bool mup = parts.size() >= 2 && parts[0] == u"device" && parts[1] == u"mup";
+  const bool lanman = parts.size() >= 2 && parts[0] == u"device" && parts[1] == u"lanmanredirector";
+  if (!mup && !lanman) return n;
+  std::size_t first = 2;
+  while (first < parts.size() && parts[first].starts_with(u';')) ++first;
+  if (mup && first + 1 < parts.size() && parts[first + 1].starts_with(u';')) {
+    ++first;
+    while (first < parts.size() && parts[first].starts_with(u';')) ++first;
+  }
+  if (first >= parts.size()) return n;
+  std::u16string out = u"\\";
+  for (std::size_t i = first; i < parts.size(); ++i) out += u"\\" + parts[i];
+  return mirrow::normalize_path(out) == out ? out : n;
+}
+
 void check_device_rewrite(const std::u16string& raw, const std::u16string& n) {
   const DeviceMap& map = device_map();
   const std::u16string mapped = mirrow::map_device_prefix(map, n);
@@ -162,9 +191,11 @@ void check_device_rewrite(const std::u16string& raw, const std::u16string& n) {
   for (const auto& m : map)
     if (mirrow::is_under(n, m.device) && (!longest || m.device.size() > longest->device.size())) longest = &m;
   if (!longest) {
-    require(mapped == n);
+    require(mapped == network_form(n));
   } else {
-    require(mapped == longest->drive + n.substr(longest->device.size()));
+    // The device itself is its drive's root folder.
+    const std::u16string rest = n.substr(longest->device.size());
+    require(mapped == longest->drive + (rest.empty() ? u"\\" : rest));
   }
   const std::u16string once = intern_form(raw);
   require(once == mapped);

@@ -185,6 +185,8 @@ TEST(DeviceMap, the_network_redirectors_forms_are_network_paths_unless_a_mapped_
       {u"\\device\\mup", u"\\device\\mup"},
       {u"\\device\\mup\\;lanmanredirector", u"\\device\\mup\\;lanmanredirector"},
       {u"\\device\\mupx\\server\\share", u"\\device\\mupx\\server\\share"},
+      // A server named "?" would turn the rest into a prefix, not a share.
+      {u"\\device\\lanmanredirector\\;z:0000000000012345\\?\\x", u"\\device\\lanmanredirector\\;z:0000000000012345\\?\\x"},
   };
   for (const auto& [device_path, expected] : rows) {
     EXPECT_EQ(map_device_prefix(map, std::u16string(device_path)), expected)
