@@ -225,15 +225,27 @@ Guid kernel_group_guid(std::uint8_t group) {
   return {};
 }
 
+namespace {
+
+// A time far outside any real recording (a damaged header or time stamp)
+// stays at the end of the range instead of wrapping around.
+std::int64_t clamped(__int128 value) {
+  if (value > INT64_MAX) return INT64_MAX;
+  if (value < INT64_MIN) return INT64_MIN;
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
 std::int64_t to_file_time(const LogHeader& header, std::int64_t raw) {
   const __int128 elapsed = static_cast<__int128>(raw) - header.start_clock;
   if (header.clock_type == 2) return raw;  // already system time
   if (header.clock_type == 3) {
     if (header.cpu_mhz == 0) return header.start_time;
-    return header.start_time + static_cast<std::int64_t>(elapsed * 10 / header.cpu_mhz);
+    return clamped(header.start_time + elapsed * 10 / header.cpu_mhz);
   }
   if (header.perf_frequency <= 0) return header.start_time;
-  return header.start_time + static_cast<std::int64_t>(elapsed * 10000000 / header.perf_frequency);
+  return clamped(header.start_time + elapsed * 10000000 / header.perf_frequency);
 }
 
 Reader::Reader(std::span<const std::uint8_t> file) : file_(file) {

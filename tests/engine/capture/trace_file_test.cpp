@@ -313,6 +313,11 @@ TEST(TraceFileTimes, each_clock_type_converts_as_its_unit_says) {
   header.clock_type = 3;
   header.cpu_mhz = 3000;
   EXPECT_EQ(to_file_time(header, 500 + 3000000), 1000000000 + 10000);
+  // A damaged header or stamp ends at the range's end rather than wrapping.
+  header.clock_type = 1;
+  header.perf_frequency = 1;
+  EXPECT_EQ(to_file_time(header, INT64_MAX), INT64_MAX);
+  EXPECT_EQ(to_file_time(header, INT64_MIN), INT64_MIN);
 }
 
 }  // namespace
