@@ -127,12 +127,15 @@ std::optional<std::size_t> decompress_plain_lz77(std::span<const std::uint8_t> i
       std::uint32_t match = 0;
       if (!in.u16(match)) return std::nullopt;
       const std::size_t offset = (match >> 3) + 1;
-      std::uint32_t length = match & 7;
-      if (length == 7 && !read_long_length(in, shared_nibble_at, length)) return std::nullopt;
-      length += 3;
+      std::uint32_t stored = match & 7;
+      if (stored == 7 && !read_long_length(in, shared_nibble_at, stored)) return std::nullopt;
+      // The field holds the length less three: near the top of the 32-bit
+      // form the whole length needs more than 32 bits, and a wrapped one
+      // would misdecode the block instead of refusing it.
+      const std::uint64_t length = std::uint64_t{stored} + 3;
       if (offset > written || length > capacity - written) return std::nullopt;
-      copy_match(out, written, capacity, offset, length);
-      written += length;
+      copy_match(out, written, capacity, offset, static_cast<std::size_t>(length));
+      written += static_cast<std::size_t>(length);
     }
   }
 }

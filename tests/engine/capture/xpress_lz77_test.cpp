@@ -79,5 +79,16 @@ TEST(PlainLz77, output_beyond_its_buffer_a_match_before_the_start_or_a_cut_lengt
   EXPECT_FALSE(decode({0x00, 0x00}, 64));  // a flags word cut
 }
 
+// The 32-bit length form holds the match length less three: near its top the
+// full length no longer fits in 32 bits, and a length that wrapped around to
+// a few bytes would copy them and go on as if the block were sound.
+TEST(PlainLz77, a_32_bit_length_too_long_for_any_output_fails_instead_of_wrapping) {
+  for (const std::uint32_t stored : {0xFFFFFFFDu, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+    Bytes input = {0xFF, 0xFF, 0xFF, 0x7F, 'a', 0x07, 0x00, 0x0F, 0xFF, 0x00, 0x00};
+    for (int shift = 0; shift < 32; shift += 8) input.push_back(static_cast<std::uint8_t>(stored >> shift));
+    EXPECT_FALSE(decode(input, 64)) << stored;
+  }
+}
+
 }  // namespace
 }  // namespace mirrow
