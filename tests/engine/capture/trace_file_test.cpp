@@ -16,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing::TraceFileBuilder;
+using testing::TraceHeader;
 
 constexpr Guid kernel_file{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
 constexpr std::uint8_t file_io_group = 4;
@@ -133,6 +134,144 @@ TEST(TraceFile, a_perfinfo_header_is_a_classic_event_of_its_groups_class_without
   EXPECT_EQ(Bytes(e.user_data, e.user_data + e.user_data_length), payload);
 }
 
+// The fields one record of each header kind gives, as ProcessTrace hands
+// them over. Classic headers (system, compact, PerfInfo, full) carry the
+// classic-header flag, and those of the kernel name no provider but a group
+// whose event class stands for it; PerfInfo headers name no thread or
+// process; the compact and PerfInfo forms leave out the CPU times.
+struct KindRow {
+  TraceHeader header;
+  HeaderKind kind;
+  bool group_class;  // the provider is the kernel group's event class
+  std::uint16_t id;
+  std::uint8_t level;
+  std::uint16_t flags;
+  std::uint32_t thread_id;
+  std::uint32_t process_id;
+  std::uint32_t kernel_time;
+  std::uint32_t user_time;
+};
+
+constexpr std::uint16_t classic32 = flag_classic_header | flag_32bit_header;
+constexpr std::uint16_t classic64 = flag_classic_header | flag_64bit_header;
+constexpr std::uint32_t none = 0xFFFFFFFFu;
+const KindRow kind_rows[] = {
+    {TraceHeader::system32, HeaderKind::system32, true, 0, 0, classic32, 4343, 4100, 11, 22},
+    {TraceHeader::system64, HeaderKind::system64, true, 0, 0, classic64, 4343, 4100, 11, 22},
+    {TraceHeader::compact32, HeaderKind::compact32, true, 0, 0, classic32, 4343, 4100, 0, 0},
+    {TraceHeader::compact64, HeaderKind::compact64, true, 0, 0, classic64, 4343, 4100, 0, 0},
+    {TraceHeader::perfinfo32, HeaderKind::perfinfo32, true, 0, 0, classic32, none, none, 0, 0},
+    {TraceHeader::perfinfo64, HeaderKind::perfinfo64, true, 0, 0, classic64, none, none, 0, 0},
+    {TraceHeader::full32, HeaderKind::full32, false, 0, 5, classic32, 4343, 4100, 11, 22},
+    {TraceHeader::full64, HeaderKind::full64, false, 0, 5, classic64, 4343, 4100, 11, 22},
+    {TraceHeader::event32, HeaderKind::event32, false, 12, 5, flag_extended_info | flag_32bit_header, 4343, 4100, 11, 22},
+    {TraceHeader::event64, HeaderKind::event64, false, 12, 5, flag_extended_info | flag_64bit_header, 4343, 4100, 11, 22},
+};
+
+constexpr testing::TraceGuid some_provider{0x0BADF00D, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr Guid some_provider_read{0x0BADF00D, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+// Every field set, so that a field read from another place shows.
+testing::TraceRecord record_of_kind(TraceHeader header, const Bytes& payload, const Bytes& stack) {
+  testing::TraceRecord record;
+  record.header = header;
+  record.provider = some_provider;
+  record.group = file_io_group;
+  record.id = 12;
+  record.version = 3;
+  record.opcode = 36;
+  record.level = 5;
+  record.task = 7;
+  record.keyword = 0x8000000000000010;
+  record.thread_id = 4343;
+  record.process_id = 4100;
+  record.clock = TraceFileBuilder::start_clock + 77;
+  record.kernel_time = 11;
+  record.user_time = 22;
+  record.payload = payload;
+  record.stack = stack;
+  return record;
+}
+
+// Each kind in a file of either pointer size: the record's own kind, not
+// the file's, says how wide its writer's pointers were (a 32-bit process
+// logs 32-bit headers into a 64-bit system's file).
+TEST(TraceFileHeaderKinds, every_kind_gives_the_event_record_fields_in_a_file_of_either_pointer_size) {
+  const Bytes payload = mirrow::test::name_event(4, 0xA0, u"\\Device\\HarddiskVolume1\\k.txt");
+  const Bytes stack(16, 0xAB);
+  for (const std::uint32_t file_pointers : {4u, 8u}) {
+    for (const KindRow& row : kind_rows) {
+      const auto label = ::testing::Message() << "kind 0x" << std::hex << int(row.kind) << " in a file of "
+                                              << std::dec << file_pointers << "-byte pointers";
+      Bytes file = TraceFileBuilder(4096, false, file_pointers).record(record_of_kind(row.header, payload, stack)).bytes();
+      Reader reader(file);
+      const std::vector<Event> events = events_of(reader);
+      ASSERT_EQ(events.size(), 2u) << label;
+      EXPECT_EQ(reader.figures().skipped, 0u) << label;
+      const Event& e = events[1];
+      EXPECT_EQ(e.kind, row.kind) << label;
+      EXPECT_EQ(e.provider, row.group_class ? kernel_group_guid(file_io_group) : some_provider_read) << label;
+      EXPECT_EQ(e.id, row.id) << label;
+      EXPECT_EQ(e.opcode, 36) << label;
+      EXPECT_EQ(e.version, 3) << label;
+      EXPECT_EQ(e.level, row.level) << label;
+      EXPECT_EQ(e.task, row.id != 0 ? 7 : 0) << label;
+      EXPECT_EQ(e.keyword, row.id != 0 ? 0x8000000000000010u : 0u) << label;
+      EXPECT_EQ(e.flags, row.flags) << label;
+      EXPECT_EQ(e.thread_id, row.thread_id) << label;
+      EXPECT_EQ(e.process_id, row.process_id) << label;
+      EXPECT_EQ(e.kernel_time, row.kernel_time) << label;
+      EXPECT_EQ(e.user_time, row.user_time) << label;
+      EXPECT_EQ(e.raw_timestamp, TraceFileBuilder::start_clock + 77) << label;
+      EXPECT_EQ(e.timestamp, TraceFileBuilder::start_time + 77) << label;
+      EXPECT_EQ(Bytes(e.user_data, e.user_data + e.user_data_length), payload) << label;
+      const bool has_items = (row.flags & flag_extended_info) != 0;
+      ASSERT_EQ(e.extended_count, has_items ? 1 : 0) << label;
+      if (has_items) {
+        EXPECT_EQ(e.extended[0].type, row.kind == HeaderKind::event32 ? 5 : 6) << label;
+        EXPECT_EQ(Bytes(e.extended[0].data, e.extended[0].data + e.extended[0].size), stack) << label;
+      }
+    }
+  }
+}
+
+// The two name pointers in the middle of the log file header are as wide as
+// the writer's pointers, so every field after them sits four bytes later in
+// a 64-bit file.
+TEST(TraceFileHeaderKinds, the_log_file_header_reads_alike_in_its_32_and_64_bit_layouts) {
+  for (const std::uint32_t file_pointers : {4u, 8u}) {
+    Bytes file = TraceFileBuilder(4096, false, file_pointers).bytes();
+    Reader reader(file);
+    ASSERT_EQ(reader.problem(), "") << file_pointers;
+    const LogHeader& h = reader.header();
+    EXPECT_EQ(h.buffer_size, 4096u) << file_pointers;
+    EXPECT_EQ(h.version, TraceFileBuilder::os_version) << file_pointers;
+    EXPECT_EQ(h.provider_version, TraceFileBuilder::provider_version) << file_pointers;
+    EXPECT_EQ(h.processors, TraceFileBuilder::processors) << file_pointers;
+    EXPECT_EQ(h.end_time, TraceFileBuilder::end_time) << file_pointers;
+    EXPECT_EQ(h.log_file_mode, 1u) << file_pointers;
+    EXPECT_EQ(h.buffers_written, 1u) << file_pointers;
+    EXPECT_EQ(h.pointer_size, file_pointers);
+    EXPECT_EQ(h.events_lost, TraceFileBuilder::events_lost) << file_pointers;
+    EXPECT_EQ(h.cpu_mhz, TraceFileBuilder::cpu_mhz) << file_pointers;
+    EXPECT_EQ(h.boot_time, TraceFileBuilder::boot_time) << file_pointers;
+    EXPECT_EQ(h.perf_frequency, TraceFileBuilder::frequency) << file_pointers;
+    EXPECT_EQ(h.start_time, TraceFileBuilder::start_time) << file_pointers;
+    EXPECT_EQ(h.clock_type, TraceFileBuilder::clock_type) << file_pointers;
+    EXPECT_EQ(h.buffers_lost, TraceFileBuilder::buffers_lost) << file_pointers;
+    EXPECT_EQ(h.start_clock, TraceFileBuilder::start_clock) << file_pointers;
+    EXPECT_EQ(h.logger_name, TraceFileBuilder::logger_name) << file_pointers;
+    EXPECT_EQ(h.log_file_name, TraceFileBuilder::log_file_name) << file_pointers;
+    // The header is an event too, with its own pointer size.
+    const std::vector<Event> events = events_of(reader);
+    ASSERT_EQ(events.size(), 1u) << file_pointers;
+    EXPECT_EQ(events[0].kind, file_pointers == 4 ? HeaderKind::system32 : HeaderKind::system64);
+    EXPECT_EQ(events[0].flags, file_pointers == 4 ? classic32 : classic64);
+    EXPECT_EQ(events[0].provider, kernel_group_guid(0));
+    EXPECT_EQ(events[0].timestamp, TraceFileBuilder::start_time);
+  }
+}
+
 // Each processor's buffers are in time order; the file interleaves them as
 // they were flushed.
 TEST(TraceFile, events_of_several_processors_come_in_time_order_whatever_the_order_of_their_buffers) {
@@ -219,7 +358,7 @@ TEST(TraceFileBadInput, a_broken_record_or_buffer_is_skipped_with_its_offset_and
 
 TEST(TraceFileBadInput, a_record_too_short_for_its_header_or_of_a_kind_never_asked_for_is_skipped_alone) {
   const Bytes payload(16, 7);
-  for (const std::uint8_t kind : {std::uint8_t{0x13}, std::uint8_t{0x15}}) {
+  for (const std::uint8_t kind : {std::uint8_t{0x13}, std::uint8_t{0x0B}, std::uint8_t{0x15}}) {
     // Long enough for an instance header, too short for an event header.
     Bytes odd(48, 0);
     odd[0] = 48;
@@ -232,6 +371,7 @@ TEST(TraceFileBadInput, a_record_too_short_for_its_header_or_of_a_kind_never_ask
     Reader* reader = nullptr;
     std::unique_ptr<Reader> keep;
     EXPECT_EQ(pids_read(file, reader, keep), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(reader->figures().skipped, 1u);
     EXPECT_THAT(skipped_whats(*reader), ::testing::ElementsAre(kind == 0x13 ? "a record shorter than its header"
                                                                             : "an instance record, which the engine never asks for"));
   }
