@@ -112,12 +112,16 @@ std::vector<RecordedCreate> recorded_creates() {
   return creates;
 }
 
-// The path a name of the recording has on its drive or share.
+// The path a name of the recording has on its drive or share: the
+// recording names shares through the DFS client and, in its rundown,
+// directly under the multiple UNC provider.
 std::u16string expected_path(const std::u16string& raw) {
   constexpr std::u16string_view volume2 = u"\\Device\\HarddiskVolume2";
   constexpr std::u16string_view dfs = u"\\Device\\Mup\\DfsClient\\;Z:0000000000020d40";
+  constexpr std::u16string_view mup = u"\\Device\\Mup";
   if (raw.starts_with(volume2)) return normalize_path(u"C:" + raw.substr(volume2.size()));
   if (raw.starts_with(dfs)) return normalize_path(u"\\" + raw.substr(dfs.size()));
+  if (raw.starts_with(mup)) return normalize_path(u"\\" + raw.substr(mup.size()));
   return {};
 }
 
@@ -148,6 +152,82 @@ TEST_F(FixtureReplay, a_read_after_each_recorded_create_is_attributed_to_the_pat
   ASSERT_EQ(engine.replay_trace_file(file, report, &devices), 0u) << report;
   EXPECT_EQ(expected.size(), 501u + 61u);
   EXPECT_EQ(network, 61);
+  std::map<std::uint64_t, std::u16string> attributed;
+  for (std::string batch(engine.drain()); batch != "[]"; batch = std::string(engine.drain()))
+    for (auto& [p, path] : paths_by_pid(batch)) attributed[p] = path;
+  EXPECT_EQ(attributed, expected);
+  EXPECT_EQ(engine.counter("malformed"), 0u);
+}
+
+// The recording's classic name events of the file-I/O class (create, delete
+// and rundown), each read from its payload bytes here rather than by the
+// decoder: the file key, one pointer wide, then the name.
+struct RecordedName {
+  std::uint8_t opcode = 0;
+  std::uint64_t file_key = 0;
+  std::u16string name;
+};
+
+std::vector<RecordedName> recorded_names() {
+  constexpr std::uint8_t file_io_group = 4;
+  std::vector<RecordedName> names;
+  trace_file::Reader reader(trace_fixture());
+  reader.read([&](const trace_file::Event& e) {
+    if (e.provider != trace_file::kernel_group_guid(file_io_group)) return;
+    if (e.opcode != 0 && e.opcode != 32 && e.opcode != 35 && e.opcode != 36) return;
+    const std::size_t pointer = (e.flags & trace_file::flag_32bit_header) != 0 ? 4 : 8;
+    if (e.user_data_length < pointer) return;
+    RecordedName name;
+    name.opcode = e.opcode;
+    std::memcpy(&name.file_key, e.user_data, pointer);
+    for (std::size_t at = pointer; at + 2 <= e.user_data_length; at += 2) {
+      char16_t unit;
+      std::memcpy(&unit, e.user_data + at, 2);
+      if (unit == 0) break;
+      name.name.push_back(unit);
+    }
+    names.push_back(std::move(name));
+  });
+  return names;
+}
+
+// Whether a normalised path lies under one of the fixture's two roots.
+bool under_a_fixture_root(const std::u16string& path) {
+  for (const std::u16string& root : {normalize_path(u"C:\\"), normalize_path(u"\\\\clrmain\\public")}) {
+    if (path == root) return true;
+    if (path.starts_with(root) && (root.ends_with(u'\\') || path[root.size()] == u'\\')) return true;
+  }
+  return false;
+}
+
+TEST_F(FixtureReplay, a_read_on_a_key_a_classic_name_event_named_is_attributed_to_that_events_own_path) {
+  const std::vector<RecordedName> names = recorded_names();
+  ASSERT_EQ(names.size(), 16u + 14u + 3054u);
+  // The last name each key had; a delete ends the key's binding.
+  std::map<std::uint64_t, const RecordedName*> last;
+  for (const RecordedName& name : names) last[name.file_key] = &name;
+  replay();
+  drain_all(engine);
+  // Every key on a share and every tenth on a drive, each read by a process
+  // of its own on a file object the recording never names, so that only the
+  // key can answer.
+  std::map<std::uint64_t, std::u16string> expected;
+  std::uint32_t pid = 200000;
+  std::uint64_t file_object = 0x10;
+  std::size_t nth = 0;
+  int network = 0;
+  for (const auto& [file_key, name] : last) {
+    const std::u16string path = expected_path(name->name);
+    const bool on_a_share = path.starts_with(u"\\\\");
+    const bool sampled = nth++ % 10 == 0;
+    if (name->opcode == 35 || !(on_a_share || sampled) || !under_a_fixture_root(path)) continue;
+    network += on_a_share;
+    const Bytes read = mirrow::test::io_event(8, 1, file_object += 0x10, file_key);
+    engine.replay(15, 1, ++pid, seconds, read.data(), read.size());
+    expected[pid] = path;
+  }
+  EXPECT_GE(expected.size(), 300u);
+  EXPECT_EQ(network, 5);
   std::map<std::uint64_t, std::u16string> attributed;
   for (std::string batch(engine.drain()); batch != "[]"; batch = std::string(engine.drain()))
     for (auto& [p, path] : paths_by_pid(batch)) attributed[p] = path;
