@@ -1,13 +1,17 @@
 // The master file table's record, attribute-list and data-run parsers on
 // any bytes.
 //
-// Input: one byte choosing the record size (even: 1024, odd: 4096), then
-// the record's bytes (cut or padded with zeros to that size); the bytes
-// after the record are also read as a run list and an attribute list.
+// Input: one byte choosing the record size (bit 0 clear: 1024, set: 4096)
+// and its place in the table (bit 1 clear: the number the record carries,
+// set: the next one), then the record's bytes (cut or padded with zeros to
+// that size); the bytes after the record are also read as a run list and
+// an attribute list.
 //
-// Checked: nothing is read outside the record; every fact a parsed record
-// hands out points inside it; decoded runs lie within the volume given and
-// follow one another; the attribute list is read to its end or refused.
+// Checked: nothing is read outside the record; a record placed elsewhere
+// than its own number says is accepted only in the older layout, which
+// carries no number; every fact a parsed record hands out points inside
+// it; decoded runs lie within the volume given and follow one another; the
+// attribute list is read to its end or refused.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 
 #include "scanner/ntfs/attribute_list.h"
 #include "scanner/ntfs/file_record.h"
+#include "scanner/ntfs/little_endian.h"
 #include "scanner/ntfs/run_list.h"
 
 namespace {
@@ -56,15 +61,22 @@ void check_value(const AttributeValue& value, const std::uint8_t* record, std::s
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t record_size = (data[0] & 1) ? 4096 : 1024;
+  const bool placed_elsewhere = (data[0] & 2) != 0;
   ++data;
   --size;
   // An exact heap copy: a read past the record is caught.
   auto record = std::make_unique<std::uint8_t[]>(record_size);
   std::memset(record.get(), 0, record_size);
   std::memcpy(record.get(), data, std::min(size, record_size));
+  // The number field and the update sequence offset lie before the first
+  // stride's end, where fixups change nothing.
+  const std::uint64_t own_number = le32(record.get() + 0x2C);
+  const bool older_layout = le16(record.get() + 4) < 0x30;
   auto facts = std::make_unique<RecordFacts>();
-  const RecordProblem problem = parse_record(record.get(), record_size, *facts);
+  const RecordProblem problem =
+      parse_record(record.get(), record_size, placed_elsewhere ? own_number + 1 : own_number, *facts);
   if (problem == RecordProblem::none) {
+    require(!placed_elsewhere || older_layout);
     require(facts->name_count <= max_names_per_record);
     for (std::size_t i = 0; i < facts->name_count; ++i) {
       const NameFact& name = facts->names[i];

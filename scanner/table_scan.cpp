@@ -85,13 +85,13 @@ void TableScan::read_slice() {
     next_record_ += count;
   }
   note_memory();
-  if (peak_bytes_ + peak_text_bytes_ > table_memory_limit) return refuse("the table would need more than 1 GiB");
+  if (over_memory_limit()) return refuse("the table would need more than 1 GiB");
   if (next_record_ == source_.record_count()) finish_reading();
 }
 
 void TableScan::take_record(std::uint64_t number, std::uint8_t* bytes) {
   const std::size_t size = source_.geometry().record_size;
-  const ntfs::RecordProblem problem = ntfs::parse_record(bytes, size, facts_);
+  const ntfs::RecordProblem problem = ntfs::parse_record(bytes, size, number, facts_);
   if (problem == ntfs::RecordProblem::not_in_use) return;
   // Records the table has never used may still be zeros.
   if (problem == ntfs::RecordProblem::bad_signature && zero_filled(bytes)) return;
@@ -100,10 +100,15 @@ void TableScan::take_record(std::uint64_t number, std::uint8_t* bytes) {
   table_->add(number, facts_, problems_);
 }
 
+// The record index and the extensions go with build(); what reporting holds
+// (entries, names, text, grouping, and the sort scratch of the largest
+// folder) is known from here on and must fit the bound too.
 void TableScan::finish_reading() {
-  table_->build(problems_);
-  note_memory();
   slice_.resize(0);
+  table_->build(problems_);
+  sort_scratch_bytes_ = ntfs::FolderOrder::scratch_bytes(table_->largest_folder());
+  note_memory();
+  if (over_memory_limit()) return refuse("the table would need more than 1 GiB");
   if (problems_.count > tolerated_problems(in_use_files_)) {
     std::string reason = "too many damaged records in the table: ";
     append_u64(reason, problems_.count);
@@ -182,9 +187,11 @@ void TableScan::refuse(std::string reason) {
 
 void TableScan::note_memory() {
   if (!table_) return;
-  peak_bytes_ = std::max<std::uint64_t>(peak_bytes_, table_->memory_bytes());
+  peak_bytes_ = std::max<std::uint64_t>(peak_bytes_, table_->memory_bytes() + sort_scratch_bytes_);
   peak_text_bytes_ = std::max<std::uint64_t>(peak_text_bytes_, table_->text_bytes());
 }
+
+bool TableScan::over_memory_limit() const { return peak_bytes_ + peak_text_bytes_ > table_memory_limit; }
 
 // ---- reporting ----
 

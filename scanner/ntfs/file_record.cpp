@@ -9,6 +9,11 @@ namespace mirrow::ntfs {
 namespace {
 
 constexpr std::size_t header_size = 0x30;
+// The record's own number (its low 32 bits) sits at 0x2C, in records whose
+// update sequence array starts at 0x30 or later; in the older layout the
+// array starts at 0x2A and these bytes are part of it.
+constexpr std::size_t own_number_offset = 0x2C;
+constexpr std::size_t own_number_header_end = 0x30;
 constexpr std::size_t resident_header = 0x18;
 constexpr std::size_t non_resident_header = 0x40;
 constexpr std::size_t information_size = 0x24;  // times and attributes
@@ -23,6 +28,7 @@ struct Attribute {
   std::size_t value_length = 0;
   std::uint64_t lowest_vcn = 0;
   std::uint64_t data_size = 0;
+  std::uint64_t initialized_size = 0;
 };
 
 bool read_attribute(const std::uint8_t* at, std::size_t room, Attribute& out) {
@@ -43,6 +49,7 @@ bool read_attribute(const std::uint8_t* at, std::size_t room, Attribute& out) {
     out.value_length = value_length;
     out.lowest_vcn = 0;
     out.data_size = value_length;
+    out.initialized_size = value_length;
     return true;
   }
   if (length < non_resident_header) return false;
@@ -52,12 +59,18 @@ bool read_attribute(const std::uint8_t* at, std::size_t room, Attribute& out) {
   out.value_length = length - runs_offset;
   out.lowest_vcn = le64(at + 0x10);
   out.data_size = le64(at + 0x30);
+  out.initialized_size = le64(at + 0x38);
   return true;
 }
 
 AttributeValue value_of(const Attribute& attribute) {
-  return {true, attribute.resident, attribute.value, attribute.value_length, attribute.lowest_vcn,
-          attribute.data_size};
+  return {true,
+          attribute.resident,
+          attribute.value,
+          attribute.value_length,
+          attribute.lowest_vcn,
+          attribute.data_size,
+          attribute.initialized_size};
 }
 
 bool take_information(const Attribute& attribute, RecordFacts& facts) {
@@ -108,6 +121,13 @@ bool take_attribute(const Attribute& attribute, RecordFacts& facts) {
   }
 }
 
+// Windows refuses such a record as corrupt: it is another record's copy (a
+// misdirected write, or a table laid over an older one).
+bool carries_other_number(const std::uint8_t* record, std::uint64_t number) {
+  if (le16(record + 4) < own_number_header_end) return false;
+  return le32(record + own_number_offset) != static_cast<std::uint32_t>(number);
+}
+
 }  // namespace
 
 const char* record_problem_text(RecordProblem problem) {
@@ -118,6 +138,7 @@ const char* record_problem_text(RecordProblem problem) {
     case RecordProblem::fixup: return "update sequence mismatch";
     case RecordProblem::bad_header: return "bad record header";
     case RecordProblem::bad_attribute: return "an attribute runs past its record";
+    case RecordProblem::wrong_number: return "its record number disagrees with its place in the table";
   }
   return "bad record";
 }
@@ -128,9 +149,10 @@ RecordProblem peek_record(const std::uint8_t* record, std::size_t size) {
   return RecordProblem::none;
 }
 
-RecordProblem parse_record(std::uint8_t* record, std::size_t size, RecordFacts& facts) {
+RecordProblem parse_record(std::uint8_t* record, std::size_t size, std::uint64_t number, RecordFacts& facts) {
   if (const RecordProblem peeked = peek_record(record, size); peeked != RecordProblem::none) return peeked;
   if (!apply_fixups(record, size)) return RecordProblem::fixup;
+  if (carries_other_number(record, number)) return RecordProblem::wrong_number;
   facts.clear();
   facts.sequence = le16(record + 0x10);
   facts.flags = le16(record + 0x16);

@@ -43,7 +43,9 @@ struct NameFact {
 };
 
 // An attribute's value: the bytes of a resident one, or the run list of a
-// non-resident one with its first cluster number and logical size.
+// non-resident one with its first cluster number, logical size and the
+// part of it ever written (the initialised size: beyond it the value reads
+// as zeros whatever its clusters hold).
 struct AttributeValue {
   bool present = false;
   bool resident = false;
@@ -51,6 +53,7 @@ struct AttributeValue {
   std::size_t length = 0;
   std::uint64_t lowest_vcn = 0;
   std::uint64_t data_size = 0;
+  std::uint64_t initialized_size = 0;
 };
 
 struct RecordFacts {
@@ -100,6 +103,7 @@ enum class RecordProblem {
   fixup,            // update sequence mismatch: a torn write
   bad_header,       // sizes or offsets of the header out of range
   bad_attribute,    // an attribute runs past its record or has bad fields
+  wrong_number,     // the record names another number than its place in the table
 };
 
 const char* record_problem_text(RecordProblem problem);
@@ -109,7 +113,11 @@ const char* record_problem_text(RecordProblem problem);
 RecordProblem peek_record(const std::uint8_t* record, std::size_t size);
 
 // Applies the fixups in place and fills facts; for a free record it stops
-// at not_in_use without touching the bytes.
-RecordProblem parse_record(std::uint8_t* record, std::size_t size, RecordFacts& facts);
+// at not_in_use without touching the bytes. number is the record's place in
+// the table: a record that carries its own number (the layout of NTFS 3.1
+// on, whose header is long enough to hold it before the update sequence)
+// and names another is a stray copy, not this table's record, and gives
+// wrong_number. Older records carry no number and are taken at their place.
+RecordProblem parse_record(std::uint8_t* record, std::size_t size, std::uint64_t number, RecordFacts& facts);
 
 }  // namespace mirrow::ntfs

@@ -1,5 +1,7 @@
 #include "scanner/ntfs/file_table.h"
 
+#include <algorithm>
+
 #include "scanner/ntfs/table_source.h"
 
 namespace mirrow::ntfs {
@@ -17,9 +19,17 @@ bool listed_as_plain_file(std::uint32_t tag) {
   return tag == tag_wof || tag == tag_dedup;
 }
 
+// A record without the $REPARSE_POINT attribute may still be one whose
+// attribute lies in an extension record: its attribute bit says so until
+// the extension is applied.
 bool reparse_point_of(const RecordFacts& facts) {
   if (facts.reparse_point) return !listed_as_plain_file(facts.reparse_tag);
   return (facts.file_attributes & attribute_bit_reparse_point) != 0;
+}
+
+std::uint8_t with_reparse_tag(std::uint8_t flags, std::uint32_t tag) {
+  flags &= static_cast<std::uint8_t>(~FileEntry::reparse_point);
+  return listed_as_plain_file(tag) ? flags : static_cast<std::uint8_t>(flags | FileEntry::reparse_point);
 }
 
 std::uint8_t flags_of(const RecordFacts& facts) {
@@ -63,11 +73,28 @@ void FileTable::add_base(std::uint64_t number, const RecordFacts& facts, TablePr
   add_names(number, facts, problems);
 }
 
+// The base may come later in the table than its extension, so what the
+// extension adds waits for build(); its names go in with the rest, as a run
+// that build() can drop as a whole.
 void FileTable::add_extension(std::uint64_t number, const RecordFacts& facts, TableProblems& problems) {
   const std::uint64_t base = record_number_of(facts.base_reference);
   if (base >= entry_of_record_.size() || base == number) return problems.add(number, "extension of no record");
+  Extension extension;
+  extension.record = static_cast<std::uint32_t>(number);
+  extension.base = static_cast<std::uint32_t>(base);
+  extension.base_sequence = sequence_of(facts.base_reference);
+  extension.first_name = static_cast<std::uint32_t>(names_.size());
   add_names(base, facts, problems);
-  if (facts.has_size) pending_sizes_.push_back({static_cast<std::uint32_t>(base), facts.size});
+  extension.name_count = static_cast<std::uint32_t>(names_.size()) - extension.first_name;
+  if (facts.has_size) {
+    extension.flags |= Extension::has_size;
+    extension.size = facts.size;
+  }
+  if (facts.reparse_point) {
+    extension.flags |= Extension::reparse_point;
+    extension.reparse_tag = facts.reparse_tag;
+  }
+  if (extension.name_count != 0 || extension.flags != 0) extensions_.push_back(extension);
 }
 
 void FileTable::add_names(std::uint64_t owner, const RecordFacts& facts, TableProblems& problems) {
@@ -87,12 +114,27 @@ void FileTable::add_names(std::uint64_t owner, const RecordFacts& facts, TablePr
   }
 }
 
-bool FileTable::resolve(NameEntry& name, TableProblems& problems) const {
-  const std::uint32_t owner = entry_of(name.owner);
-  if (owner == none) {
-    problems.add(name.owner, "extension of a record not in use");
-    return false;
+// An extension whose base is free, or holds another file now (its sequence
+// number moved on when the record was reused), is left over from a file
+// that is gone: nothing of it may attach to the record's current file.
+void FileTable::apply_extensions(TableProblems& problems) {
+  for (const Extension& extension : extensions_) {
+    const std::uint32_t owner = entry_of(extension.base);
+    if (owner == none || (extension.base_sequence != 0 && entries_[owner].sequence != extension.base_sequence)) {
+      problems.add(extension.record, "extension of a record not in use");
+      for (std::uint32_t i = 0; i < extension.name_count; ++i) names_[extension.first_name + i].owner = none;
+      continue;
+    }
+    FileEntry& entry = entries_[owner];
+    if (extension.flags & Extension::has_size) entry.size = extension.size;
+    if (extension.flags & Extension::reparse_point) entry.flags = with_reparse_tag(entry.flags, extension.reparse_tag);
   }
+}
+
+bool FileTable::resolve(NameEntry& name, TableProblems& problems) const {
+  // No owner: the name was dropped with its extension, and counted there.
+  const std::uint32_t owner = entry_of(name.owner);
+  if (owner == none) return false;
   if (name.owner < first_user_record) return false;  // the volume's metadata: in no listing
   const std::uint32_t parent = name.parent == none ? none : entry_of(name.parent);
   if (parent == none || (name.parent_sequence != 0 && entries_[parent].sequence != name.parent_sequence)) {
@@ -109,14 +151,7 @@ bool FileTable::resolve(NameEntry& name, TableProblems& problems) const {
 }
 
 void FileTable::build(TableProblems& problems) {
-  for (const PendingSize& pending : pending_sizes_) {
-    const std::uint32_t owner = entry_of(pending.base);
-    if (owner == none) {
-      problems.add(pending.base, "extension of a record not in use");
-    } else {
-      entries_[owner].size = pending.size;
-    }
-  }
+  apply_extensions(problems);
   std::uint32_t valid = 0;
   for (std::size_t i = 0; i < names_.size(); ++i) {
     NameEntry& name = names_[i];
@@ -127,7 +162,7 @@ void FileTable::build(TableProblems& problems) {
     }
   }
   std::vector<std::uint32_t>().swap(entry_of_record_);
-  std::vector<PendingSize>().swap(pending_sizes_);
+  std::vector<Extension>().swap(extensions_);
   group_by_folder(valid);
 }
 
@@ -141,6 +176,7 @@ void FileTable::group_by_folder(std::uint32_t valid_names) {
   }
   std::uint32_t end = 0;
   for (std::size_t e = 0; e < entries_.size(); ++e) {
+    largest_folder_ = std::max<std::size_t>(largest_folder_, entries_[e].first_child);
     end += entries_[e].first_child;
     entries_[e].first_child = end;
   }
@@ -159,7 +195,7 @@ std::uint32_t* FileTable::children_end(std::uint32_t directory) {
 
 std::size_t FileTable::memory_bytes() const {
   return entry_of_record_.capacity() * sizeof(std::uint32_t) + entries_.memory_bytes() + names_.memory_bytes() +
-         pending_sizes_.capacity() * sizeof(PendingSize) + children_.capacity() * sizeof(std::uint32_t);
+         extensions_.capacity() * sizeof(Extension) + children_.capacity() * sizeof(std::uint32_t);
 }
 
 void FileTable::release() {
@@ -167,9 +203,10 @@ void FileTable::release() {
   entries_.clear();
   names_.clear();
   text_.clear();
-  std::vector<PendingSize>().swap(pending_sizes_);
+  std::vector<Extension>().swap(extensions_);
   std::vector<std::uint32_t>().swap(children_);
   root_entry_ = none;
+  largest_folder_ = 0;
 }
 
 }  // namespace mirrow::ntfs

@@ -1,10 +1,14 @@
 #pragma once
 // The in-use files of a volume as the scanner keeps them while it reads
 // the table: per base record its size, times and kind (32 bytes), per name
-// its folder and text (16 bytes plus the text), and per record number one
-// index (4 bytes) to join names to folders. After the last record, build()
-// checks each name's folder and groups the names by folder, so a folder's
-// entries are found without a listing.
+// its folder and text (16 bytes plus the text), per record number one
+// index (4 bytes) to join names to folders, and per extension record what
+// it adds to its base (names, size, reparse tag) until the base is known.
+// After the last record, build() applies the extensions that belong to
+// their base's current use, checks each name's folder, groups the names by
+// folder (4 bytes a name), so a folder's entries are found without a
+// listing, and releases what only the reading needed: the record index and
+// the extensions.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -66,9 +70,11 @@ class FileTable {
   // the record left out.
   void add(std::uint64_t number, const RecordFacts& facts, TableProblems& problems);
 
-  // After the last record: names whose owner or folder is not an in-use
-  // record of the right kind are counted and dropped, the rest grouped by
-  // folder. The record index is released.
+  // After the last record: extensions of a record not in use, or of an
+  // earlier use of it (another sequence number), are counted and dropped
+  // with their names; names whose folder is not an in-use record of the
+  // right kind are counted and dropped; the rest are grouped by folder. The
+  // record index and the extensions are released.
   void build(TableProblems& problems);
 
   // The entry of a record number (before build), or none.
@@ -87,6 +93,8 @@ class FileTable {
 
   std::size_t entry_count() const { return entries_.size(); }
   std::size_t name_count() const { return names_.size(); }
+  // After build: the entries of the largest folder.
+  std::size_t largest_folder() const { return largest_folder_; }
   // Bytes held beside the names' text, and the text's own.
   std::size_t memory_bytes() const;
   std::size_t text_bytes() const { return text_.memory_bytes(); }
@@ -94,14 +102,28 @@ class FileTable {
   void release();
 
  private:
-  struct PendingSize {
-    std::uint32_t base = 0;
+  // What an extension record adds to its base: its names (a run of the
+  // names), the unnamed data's size and the reparse point, if it holds them.
+  struct Extension {
+    static constexpr std::uint8_t has_size = 1;
+    static constexpr std::uint8_t reparse_point = 2;
+
     std::uint64_t size = 0;
+    std::uint32_t record = 0;
+    std::uint32_t base = 0;
+    std::uint32_t first_name = 0;
+    std::uint32_t name_count = 0;
+    std::uint32_t reparse_tag = 0;
+    std::uint16_t base_sequence = 0;  // 0: not checked
+    std::uint8_t flags = 0;
   };
 
   void add_base(std::uint64_t number, const RecordFacts& facts, TableProblems& problems);
   void add_extension(std::uint64_t number, const RecordFacts& facts, TableProblems& problems);
   void add_names(std::uint64_t owner, const RecordFacts& facts, TableProblems& problems);
+  // Brings each extension's size and reparse point to its base, or drops
+  // its names when the base is not the file it was written for.
+  void apply_extensions(TableProblems& problems);
   // Checks a name's owner and folder; false (counted when it is a fault) to drop it.
   bool resolve(NameEntry& name, TableProblems& problems) const;
   void group_by_folder(std::uint32_t valid_names);
@@ -110,9 +132,10 @@ class FileTable {
   ChunkedArray<FileEntry> entries_;
   ChunkedArray<NameEntry> names_;
   NameText text_;
-  std::vector<PendingSize> pending_sizes_;  // sizes found in extension records
-  std::vector<std::uint32_t> children_;     // name indices grouped by folder
+  std::vector<Extension> extensions_;
+  std::vector<std::uint32_t> children_;  // name indices grouped by folder
   std::uint32_t root_entry_ = none;
+  std::size_t largest_folder_ = 0;
 };
 
 }  // namespace mirrow::ntfs

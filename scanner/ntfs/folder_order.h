@@ -4,6 +4,7 @@
 // long beginning ("file0001.dat", ...): each is given a key of the four
 // upper-cased units after the part all share, and only names whose keys tie
 // are compared whole.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,13 @@ class FolderOrder {
 
   // The scratch space, as large as the largest folder sorted so far.
   void release() { std::vector<Item>().swap(items_); }
+
+  // Bytes the sort of a folder of that many entries holds at its peak: the
+  // items kept for the next folder, and each name's text and length while
+  // the shared beginning is found.
+  static constexpr std::size_t scratch_bytes(std::size_t entries) {
+    return entries * (sizeof(Item) + sizeof(const char16_t*) + sizeof(std::uint32_t));
+  }
 
  private:
   struct Item {

@@ -37,11 +37,15 @@ const char* TableSource::read_extents() {
   if (!read_volume(reader_, volume_size_, geometry_.table_offset, record.data(), record.size()))
     return "the table's first record cannot be read";
   RecordFacts facts;
-  if (parse_record(record.data(), record.size(), facts) != RecordProblem::none || !facts.is_base())
+  if (parse_record(record.data(), record.size(), record_table, facts) != RecordProblem::none || !facts.is_base())
     return "the table's first record is damaged";
   if (!facts.data.present || facts.data.resident || facts.data.lowest_vcn != 0 || !facts.has_size)
     return "the table's first record has no data runs";
   table_size_ = facts.size;
+  // Records past the initialised size were never written in this table:
+  // whatever its clusters still hold (an older table's records after a
+  // quick format) is no record of it, and Windows reads them as zeros.
+  initialized_size_ = std::min(facts.size, facts.data.initialized_size);
   if (decode_runs(facts.data.bytes, facts.data.length, 0, geometry_.total_clusters, max_table_extents, extents_) !=
       RunProblem::none)
     return "the table's data runs are damaged or lie past the volume's end";
@@ -56,7 +60,7 @@ const char* TableSource::read_extents() {
     clusters += extent.clusters;
   }
   if (table_size_ / geometry_.cluster_size > clusters) return "the table is larger than its data runs";
-  record_count_ = table_size_ / geometry_.record_size;
+  record_count_ = initialized_size_ / geometry_.record_size;
   if (record_count_ <= first_user_record) return "the table is too short";
   return nullptr;
 }
@@ -76,9 +80,10 @@ const char* TableSource::add_listed_extents(const std::vector<std::uint8_t>& lis
   for (const ListEntry& entry : entries) {
     const std::uint64_t next_vcn = extents_.empty() ? 0 : extents_.back().first_vcn + extents_.back().clusters;
     if (entry.lowest_vcn != next_vcn) return "the table's attribute list leaves a gap";
-    if (!read_record(record_number_of(entry.reference), record)) return "a record of the table's runs cannot be read";
+    const std::uint64_t number = record_number_of(entry.reference);
+    if (!read_record(number, record)) return "a record of the table's runs cannot be read";
     RecordFacts facts;
-    if (parse_record(record.data(), record.size(), facts) != RecordProblem::none || !facts.data.present ||
+    if (parse_record(record.data(), record.size(), number, facts) != RecordProblem::none || !facts.data.present ||
         facts.data.resident || facts.data.lowest_vcn != entry.lowest_vcn)
       return "a record of the table's runs is damaged";
     if (decode_runs(facts.data.bytes, facts.data.length, entry.lowest_vcn, geometry_.total_clusters, max_table_extents,
@@ -92,7 +97,7 @@ const char* TableSource::read_upcase() {
   AlignedBuffer record(geometry_.record_size);
   if (!read_record(record_upcase, record)) return "the upper-case table's record cannot be read";
   RecordFacts facts;
-  if (parse_record(record.data(), record.size(), facts) != RecordProblem::none || !facts.data.present)
+  if (parse_record(record.data(), record.size(), record_upcase, facts) != RecordProblem::none || !facts.data.present)
     return "the upper-case table's record is damaged";
   std::vector<std::uint8_t> table;
   if (!read_value(facts.data, 2 * upcase_units, table) || table.size() < 2 * 128)
@@ -156,6 +161,9 @@ bool TableSource::read_value(const AttributeValue& value, std::size_t max, std::
     done += piece;
   }
   if (done < value.data_size) return false;
+  // Beyond the initialised size the value is zeros, whatever the clusters hold.
+  const std::uint64_t written = std::min(value.initialized_size, value.data_size);
+  std::memset(bytes.data() + written, 0, static_cast<std::size_t>(value.data_size - written));
   out.assign(bytes.data(), bytes.data() + value.data_size);
   return true;
 }

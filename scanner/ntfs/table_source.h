@@ -3,7 +3,8 @@
 // geometry from the boot sector, its extents from the data runs of its own
 // first record (and of the records its attribute list names, when the table
 // is fragmented beyond one record), and the volume's upper-case table. The
-// records themselves are read in slices, in order.
+// records themselves are read in slices, in order, up to the table's
+// initialised size: the records past it were never written.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -36,6 +37,7 @@ class TableSource {
   const char* open(const VolumeReader& reader);
 
   const Geometry& geometry() const { return geometry_; }
+  // The records up to the table's initialised size.
   std::uint64_t record_count() const { return record_count_; }
   const Collation& collation() const { return collation_; }
 
@@ -60,6 +62,7 @@ class TableSource {
   std::uint64_t volume_size_ = 0;
   std::vector<Extent> extents_;
   std::uint64_t table_size_ = 0;
+  std::uint64_t initialized_size_ = 0;  // the part of the table ever written
   std::uint64_t record_count_ = 0;
   Collation collation_;
 };

@@ -135,6 +135,41 @@ TEST_F(TableScanTest, an_extension_record_brings_its_names_and_the_size_of_its_d
   EXPECT_EQ(value_of(batches.back(), "bytes"), "1554");
 }
 
+TEST_F(TableScanTest, an_extension_may_come_before_its_base_and_attaches_to_the_same_use_of_it) {
+  builder.record(25).base(31, 3).name(root, u"early-link").done();
+  builder.record(31, false, 3).information().name(root, u"late-base").attribute_list({{0x30, 25}, {0x30, 31}});
+  builder.data(6).done();
+  EXPECT_THAT(paths_of(scan()), ElementsAre(R"(n:\\early-link)", R"(n:\\late-base)"));
+}
+
+TEST_F(TableScanTest, an_extension_written_for_an_earlier_use_of_its_record_adds_nothing_and_is_one_error) {
+  // Record 16 was freed and reused (sequence 2); record 30 still says it
+  // extends the first file kept there.
+  builder.record(16, false, 2).information().name(root, u"reused").data(10).done();
+  builder.record(30).base(16, 1).name(root, u"stale-link").data(777).reparse_point(0xA000000C).done();
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\reused)"));
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "10");
+  EXPECT_EQ(value_of(batches.back(), "skipped"), "[]");
+  EXPECT_EQ(value_of(batches.back(), "samples"), R"(["n:\\: table record 30: extension of a record not in use"])");
+}
+
+TEST_F(TableScanTest, a_reparse_point_held_in_an_extension_record_is_judged_by_its_tag) {
+  // A file with an attribute list whose $REPARSE_POINT lies in an extension:
+  // compressed by the overlay filter, it lists as a plain file...
+  builder.record(16).information(some_time, some_time, 0x420).name(root, u"compact.dll");
+  builder.attribute_list({{0x10, 16}, {0x30, 16}, {0x80, 30}, {0xC0, 30}}).done();
+  builder.record(30).base(16).data(4096).reparse_point(0x80000017).done();
+  // ...while a symbolic link is skipped, even with its attribute bit missing.
+  builder.record(17).information().name(root, u"symlink").attribute_list({{0x10, 17}, {0x30, 17}, {0xC0, 31}});
+  builder.data(0, true).done();
+  builder.record(31).base(17).reparse_point(0xA000000C).done();
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\compact.dll)"));
+  EXPECT_EQ(value_of(batches.back(), "bytes"), "4096");
+  EXPECT_EQ(value_of(batches.back(), "skipped"), R"(["n:\\symlink"])");
+}
+
 TEST_F(TableScanTest, a_subfolder_root_is_found_by_its_names_in_any_case) {
   builder.folder(16, root, u"Users").folder(17, 16, u"Me").file(18, 17, u"note", 3).file(19, 16, u"other", 1);
   const auto batches = scan(u"n:\\USERS\\me");
@@ -183,6 +218,28 @@ TEST_F(TableScanTest, a_table_larger_than_one_slice_is_read_over_several_empty_b
   for (const std::uint64_t bytes : read_per_step) EXPECT_LE(bytes, 4u << 20);
   EXPECT_EQ(read_per_step[4], 0u);
 
+}
+
+TEST_F(TableScanTest, the_peak_memory_counts_the_sort_scratch_of_the_largest_folder) {
+  Shape shape;
+  shape.records = 400;
+  const auto peak_of = [&](std::uint32_t folders) {
+    builder = VolumeBuilder(shape);
+    std::uint64_t next = 16;
+    for (std::uint32_t d = 0; d < folders; ++d) builder.folder(next++, root, u"d" + std::u16string(d + 1, u'x'));
+    for (std::uint32_t f = 0; f < 300; ++f) {
+      const std::uint64_t folder = folders == 0 ? root : 16 + f % folders;
+      builder.file(next++, folder, u"f" + std::u16string(f / 26 + 1, u'x') + std::u16string(1, u'a' + f % 26), 1);
+    }
+    scan();
+    return driver->table()->peak_bytes();
+  };
+  // 300 files in one folder against 30 folders of 10: the same blocks of
+  // entries and names, 30 more names to group, and a sort of 300 against 30.
+  const std::uint64_t one_folder = peak_of(0);
+  const std::uint64_t thirty_folders = peak_of(30);
+  EXPECT_GE(one_folder, thirty_folders + ntfs::FolderOrder::scratch_bytes(300) - ntfs::FolderOrder::scratch_bytes(30) -
+                            30 * sizeof(std::uint32_t));
 }
 
 // ---- volume shapes ----
@@ -257,6 +314,35 @@ TEST_F(TableScanTest, a_folder_reached_twice_through_a_loop_is_listed_once) {
   const auto batches = scan();
   EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\a\\b\\f)"));
   EXPECT_THAT(value_of(batches.back(), "samples"), HasSubstr("folder reached twice: a loop in the table"));
+}
+
+TEST_F(TableScanTest, a_record_naming_another_number_than_its_place_is_a_stray_copy_and_one_error) {
+  builder.file(17, root, u"real", 3).copy_record(17, 20);
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\real)"));
+  EXPECT_EQ(value_of(batches.back(), "samples"),
+            R"(["n:\\: table record 20: its record number disagrees with its place in the table"])");
+}
+
+TEST_F(TableScanTest, a_record_of_the_older_layout_carries_no_number_and_is_read_at_its_place) {
+  // Its update sequence array fills the bytes where a newer record keeps its number.
+  builder.record(20).older_layout().information().name(root, u"old").data(5).done();
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\old)"));
+  EXPECT_EQ(value_of(batches.back(), "errors"), "0");
+}
+
+TEST_F(TableScanTest, records_past_the_tables_initialised_size_are_neither_read_nor_reported) {
+  // An in-use record left in clusters the table holds but never wrote, as
+  // a quick format over an older volume leaves them.
+  Shape shape;
+  shape.initialized_records = 32;
+  builder = VolumeBuilder(shape);
+  builder.file(16, root, u"kept", 1).file(40, root, u"phantom", 2);
+  const auto batches = scan();
+  EXPECT_THAT(paths_of(batches), ElementsAre(R"(n:\\kept)"));
+  EXPECT_EQ(value_of(batches.back(), "errors"), "0");
+  EXPECT_EQ(driver->table()->records_read(), 32u);
 }
 
 struct Refusal {

@@ -1,5 +1,6 @@
 #include "tests/scanner/ntfs/volume_builder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mirrow::ntfs_test {
@@ -55,6 +56,11 @@ std::uint64_t VolumeBuilder::table_clusters() const {
   return (static_cast<std::uint64_t>(shape_.records) * shape_.record_size + shape_.cluster_size - 1) / shape_.cluster_size;
 }
 
+std::uint64_t VolumeBuilder::table_initialized_size() const {
+  const std::uint32_t records = shape_.initialized_records ? shape_.initialized_records : shape_.records;
+  return static_cast<std::uint64_t>(records) * shape_.record_size;
+}
+
 std::uint64_t VolumeBuilder::second_extent_cluster() const { return shape_.table_cluster + table_clusters() + 8; }
 
 std::uint64_t VolumeBuilder::upcase_cluster() const {
@@ -97,13 +103,15 @@ void VolumeBuilder::write_table_record() {
   const std::uint64_t clusters = table_clusters();
   record(0).information().name(5, u"$MFT", 3, 5);
   if (!shape_.fragmented) {
-    non_resident(0x80, u"", 0, table_size, runs_for({{clusters, static_cast<std::int64_t>(shape_.table_cluster)}}));
+    non_resident(0x80, u"", 0, table_size, runs_for({{clusters, static_cast<std::int64_t>(shape_.table_cluster)}}),
+                 table_initialized_size());
     done();
     return;
   }
   const std::uint64_t half = clusters / 2;
   attribute_list({{0x10, 0}, {0x30, 0}, {0x80, 0, 0}, {0x80, 15, half}});
-  non_resident(0x80, u"", 0, table_size, runs_for({{half, static_cast<std::int64_t>(shape_.table_cluster)}}));
+  non_resident(0x80, u"", 0, table_size, runs_for({{half, static_cast<std::int64_t>(shape_.table_cluster)}}),
+               table_initialized_size());
   done();
   record(15).base(0, 1);
   non_resident(0x80, u"", half, table_size,
@@ -146,6 +154,15 @@ VolumeBuilder& VolumeBuilder::record(std::uint64_t number, bool directory, std::
   return *this;
 }
 
+VolumeBuilder& VolumeBuilder::older_layout() {
+  const std::size_t count = shape_.record_size / 512 + 1;
+  put16(current_, 4, 0x2A);
+  put32(current_, 0x2C, 0);
+  used_ = align8(0x2A + 2 * count);
+  put16(current_, 0x14, used_);
+  return *this;
+}
+
 VolumeBuilder& VolumeBuilder::base(std::uint64_t base_record, std::uint16_t base_sequence) {
   put64(current_, 0x20, base_record | (static_cast<std::uint64_t>(base_sequence) << 48));
   return *this;
@@ -168,7 +185,7 @@ void VolumeBuilder::attribute(std::uint32_t type, const std::vector<std::uint8_t
 }
 
 void VolumeBuilder::non_resident(std::uint32_t type, const std::u16string& name, std::uint64_t lowest_vcn,
-                                 std::uint64_t size, const std::vector<std::uint8_t>& runs) {
+                                 std::uint64_t size, const std::vector<std::uint8_t>& runs, std::uint64_t initialized) {
   const std::size_t runs_offset = align8(0x40 + 2 * name.size());
   const std::size_t length = align8(runs_offset + runs.size());
   put32(current_, used_, type);
@@ -182,7 +199,7 @@ void VolumeBuilder::non_resident(std::uint32_t type, const std::u16string& name,
   const std::uint64_t allocated = (size + shape_.cluster_size - 1) / shape_.cluster_size * shape_.cluster_size;
   put64(current_, used_ + 0x28, allocated);
   put64(current_, used_ + 0x30, size);
-  put64(current_, used_ + 0x38, size);
+  put64(current_, used_ + 0x38, std::min(size, initialized));
   for (std::size_t i = 0; i < name.size(); ++i) put16(current_, used_ + 0x40 + 2 * i, name[i]);
   std::memcpy(&current_[used_ + runs_offset], runs.data(), runs.size());
   used_ += length;
@@ -250,12 +267,13 @@ VolumeBuilder& VolumeBuilder::done() {
   used_ += 8;
   put32(current_, 0x18, used_);
   const std::size_t count = shape_.record_size / 512 + 1;
+  const std::size_t array = current_[4] | (current_[5] << 8);
   const std::uint16_t sequence_number = 7;
-  put16(current_, 0x30, sequence_number);
+  put16(current_, array, sequence_number);
   for (std::size_t i = 0; i + 1 < count; ++i) {
     const std::size_t tail = (i + 1) * 512 - 2;
-    current_[0x32 + 2 * i] = current_[tail];
-    current_[0x33 + 2 * i] = current_[tail + 1];
+    current_[array + 2 + 2 * i] = current_[tail];
+    current_[array + 3 + 2 * i] = current_[tail + 1];
     put16(current_, tail, sequence_number);
   }
   std::memcpy(&volume_.bytes[record_offset(number_)], current_.data(), current_.size());
@@ -264,13 +282,20 @@ VolumeBuilder& VolumeBuilder::done() {
 
 VolumeBuilder& VolumeBuilder::table_runs(const std::vector<std::uint8_t>& runs) {
   record(0).information().name(5, u"$MFT", 3, 5);
-  non_resident(0x80, u"", 0, static_cast<std::uint64_t>(shape_.records) * shape_.record_size, runs);
+  non_resident(0x80, u"", 0, static_cast<std::uint64_t>(shape_.records) * shape_.record_size, runs,
+               table_initialized_size());
   return done();
 }
 
 VolumeBuilder& VolumeBuilder::free_record(std::uint64_t number) {
   const std::uint64_t at = record_offset(number);
   volume_.bytes[at + 0x16] &= static_cast<std::uint8_t>(~1);
+  return *this;
+}
+
+VolumeBuilder& VolumeBuilder::copy_record(std::uint64_t from, std::uint64_t to) {
+  auto& bytes = volume_.bytes;
+  std::memmove(&bytes[record_offset(to)], &bytes[record_offset(from)], shape_.record_size);
   return *this;
 }
 

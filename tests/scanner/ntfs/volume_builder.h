@@ -20,6 +20,8 @@ struct Shape {
   std::uint64_t clusters = 512;      // the volume's size in clusters
   std::uint64_t table_cluster = 16;  // where the table starts
   bool fragmented = false;           // the table in two extents, the second named by an attribute list
+  // The table's records ever written (its initialised size); 0: all of them.
+  std::uint32_t initialized_records = 0;
 };
 
 constexpr std::int64_t some_time = 133000000000000000;  // 2022 in file time
@@ -28,8 +30,12 @@ class VolumeBuilder {
  public:
   explicit VolumeBuilder(Shape shape = {});
 
-  // Starts record `number` afresh (in use, sequence 1, the given folder flag).
+  // Starts record `number` afresh (in use, sequence 1, the given folder flag),
+  // in the layout of NTFS 3.1 on, which carries the record's own number.
   VolumeBuilder& record(std::uint64_t number, bool directory = false, std::uint16_t sequence = 1);
+  // Right after record(): the older layout of NTFS 3.0 instead, whose update
+  // sequence array starts at 0x2A, where the number would be.
+  VolumeBuilder& older_layout();
   VolumeBuilder& base(std::uint64_t base_record, std::uint16_t base_sequence = 1);
   VolumeBuilder& information(std::int64_t write_time = some_time, std::int64_t creation_time = some_time - 10000000,
                              std::uint32_t attributes = 0);
@@ -48,6 +54,8 @@ class VolumeBuilder {
   // Writes the record being built into the table.
   VolumeBuilder& done();
   VolumeBuilder& free_record(std::uint64_t number);
+  // Copies record `from`'s bytes, as they are, to record `to`'s place.
+  VolumeBuilder& copy_record(std::uint64_t from, std::uint64_t to);
   // Writes the table's first record again with other data runs.
   VolumeBuilder& table_runs(const std::vector<std::uint8_t>& runs);
 
@@ -68,7 +76,8 @@ class VolumeBuilder {
   void write_root();
   void attribute(std::uint32_t type, const std::vector<std::uint8_t>& value, const std::u16string& name = u"");
   void non_resident(std::uint32_t type, const std::u16string& name, std::uint64_t lowest_vcn, std::uint64_t size,
-                    const std::vector<std::uint8_t>& runs);
+                    const std::vector<std::uint8_t>& runs, std::uint64_t initialized = UINT64_MAX);
+  std::uint64_t table_initialized_size() const;
   std::uint64_t upcase_cluster() const;
   std::uint64_t table_clusters() const;
   std::uint64_t second_extent_cluster() const;
