@@ -82,6 +82,11 @@ def populate_main(root):
         f.write("recalled on demand")
     subprocess.run(["setfattr", "-n", "system.ntfs_attrib_be", "-v", "0x00001020",
                     os.path.join(root, "offline.dat")], check=True)
+    with open(os.path.join(root, "symlink"), "w"):
+        pass
+    subprocess.run(["setfattr", "-n", "system.ntfs_reparse_data",
+                    "-v", "0x" + ntfs_tool.symbolic_link_buffer("links\\a\\linked").hex(),
+                    os.path.join(root, "symlink")], check=True)
     os.makedirs(os.path.join(root, "junction"))
     subprocess.run(["setfattr", "-n", "system.ntfs_reparse_data",
                     "-v", "0x" + ntfs_tool.junction_buffer("C:\\Windows").hex(),
@@ -187,6 +192,25 @@ def compare_with_sleuthkit(name, image, batches):
     print("%s: %d records agree with sleuthkit" % (name, len(table)))
 
 
+def check_symbolic_link(name, image, batches):
+    """The symbolic link (a reparse point of tag 0xA000000C) as each reader
+    sees it. The table skips it as a reparse point, as Windows' listing
+    marks it and the walk skips it. sleuthkit does not interpret reparse
+    points: fls lists it as a plain file of 0 bytes (its unnamed stream is
+    empty), so the comparison leaves it out with the table's skipped
+    entries; istat shows its $REPARSE_POINT, which the Interix link (a plain
+    file to Windows, reported by the table) lacks."""
+    check("n:\\symlink" in batches[-1]["skipped"], name + ": the symbolic link is not skipped")
+    check("n:\\symlink" not in [p for p, *_ in records_of(batches)], name + ": the symbolic link is reported")
+    entries = {path: (inode, kind, size) for path, inode, kind, _, _, size in ntfs_tool.sleuthkit_entries(image)}
+    for path, reparse in (("symlink", True), ("interix-link", False)):
+        inode, kind, size = entries[path]
+        check(kind.startswith("r") and (size == 0) == reparse, "%s: sleuthkit lists %s as %s, %d bytes" %
+              (name, path, kind, size))
+        istat = subprocess.run(["istat", image, inode], capture_output=True, check=True).stdout.decode()
+        check(("$REPARSE_POINT" in istat) == reparse, "%s: istat of %s: %s" % (name, path, istat))
+
+
 def first_difference(a, b):
     for x, y in zip(a, b):
         if x != y:
@@ -195,7 +219,7 @@ def first_difference(a, b):
 
 
 def compare_with_walk(name, table_batches, walk_batches):
-    """Record by record, in the walk's order, with three differences that
+    """Record by record, in the walk's order, with differences that
     are the walk's under Wine, not the table's:
     - an offline file: Wine does not see the offline attribute and reports
       the file; Windows reports the attribute and the walk skips it, as
@@ -206,6 +230,11 @@ def compare_with_walk(name, table_batches, walk_batches):
     - the junction: ntfs-3g cannot resolve a junction to another volume
       (stat fails with EIO), so Wine leaves the entry out of the listing;
       Windows lists a reparse point, which the walk skips as the table does;
+    - the symbolic link (to a file, relative): ntfs-3g shows it as a Linux
+      symbolic link, which Wine follows to its file and reports with that
+      file's size and times (it marks only links to folders as reparse
+      points); Windows lists a reparse point, which the walk skips as the
+      table does;
     - creation times: Wine takes them from what the FUSE mount gives
       (ntfs-3g does not pass the creation time on), the table from the
       file's standard information, as Windows does."""
@@ -213,7 +242,7 @@ def compare_with_walk(name, table_batches, walk_batches):
     walk = records_of(walk_batches)
     table_skipped = table_batches[-1]["skipped"]
     walk_skipped = walk_batches[-1]["skipped"]
-    walk_only = {"n:\\offline.dat"}
+    walk_only = {"n:\\offline.dat", "n:\\symlink"}
     table_only = {"n:\\interix-link"}
     table_paths = {p for p, *_ in table}
     check({p for p, *_ in walk if p not in table_paths} <= walk_only,
@@ -221,7 +250,8 @@ def compare_with_walk(name, table_batches, walk_batches):
     table_kept = [(p, s, m) for p, s, m, _ in table if p not in table_only]
     walk_kept = [(p, s, m) for p, s, m, _ in walk if p not in walk_only]
     check(table_kept == walk_kept, "%s: the table and the walk differ: %s" % (name, first_difference(table_kept, walk_kept)))
-    check(set(table_skipped) - {"n:\\offline.dat", "n:\\junction"} == set(walk_skipped) - {"n:\\interix-link"},
+    check(set(table_skipped) - {"n:\\offline.dat", "n:\\junction", "n:\\symlink"} ==
+          set(walk_skipped) - {"n:\\interix-link"},
           "%s: skipped %r against %r" % (name, table_skipped, walk_skipped))
     ctimes = sum(1 for a, b in zip(table, walk) if a[3] != b[3])
     print("%s: %d records in the walk's order agree with the walk (%d creation times differ, Wine's)" %
@@ -322,7 +352,9 @@ def main():
             walk_batches, walk_way = reader.walk(image, work)
             print("%s: walked in %.1f s" % (name, time.time() - began))
             compare_with_walk(name, batches, walk_batches)
-    paths = [p for p, *_ in records_of(reader.table(images[0][1])[0])]
+    main_batches = reader.table(images[0][1])[0]
+    check_symbolic_link("main", images[0][1], main_batches)
+    paths = [p for p, *_ in records_of(main_batches)]
     check(paths.count("n:\\case") == 3, "main: names that differ only in case")
     check(sum(1 for p in paths if p.startswith("n:\\many\\")) == 121, "main: the names of the file with many")
     check("n:\\deleted\\gone.txt" not in paths and "n:\\deleted\\kept.txt" in paths, "main: deleted files")

@@ -63,6 +63,14 @@ def junction_buffer(target):
     return struct.pack("<IHH", 0xA0000003, len(body), 0) + body
 
 
+def symbolic_link_buffer(target):
+    """A symbolic-link reparse buffer to target, a path relative to the link's folder."""
+    name = target.encode("utf-16-le")
+    relative = 1
+    body = struct.pack("<HHHHI", 0, len(name), len(name), len(name), relative) + name + name
+    return struct.pack("<IHH", 0xA000000C, len(body), 0) + body
+
+
 # ---- sleuthkit ----
 
 def sleuthkit_entries(image, offset=0):
