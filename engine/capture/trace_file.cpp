@@ -402,18 +402,24 @@ class StreamCursor {
       reader_.skip(place_->offset, 0, "a compressed buffer in a file not written compressed");
       return false;
     }
-    scratch_.resize(filled);
-    std::memcpy(scratch_.data(), raw, buffer_header_size);
+    // Left unfilled: the decoder writes every byte up to the filled size or
+    // the buffer is skipped, and zeroing a buffer that a few bytes of a
+    // damaged file claim to fill (up to 16 MiB) cost more than reading it.
+    if (filled > scratch_size_) {
+      scratch_.reset(new std::uint8_t[filled]);
+      scratch_size_ = filled;
+    }
+    std::memcpy(scratch_.get(), raw, buffer_header_size);
     const auto decoded = decompress_plain_lz77(
         std::span(raw + buffer_header_size, place_->size - buffer_header_size),
-        std::span(scratch_.data() + buffer_header_size, filled - buffer_header_size));
+        std::span(scratch_.get() + buffer_header_size, filled - buffer_header_size));
     if (!decoded || *decoded != filled - buffer_header_size) {
       reader_.skip(place_->offset, 0, decoded ? "a compressed buffer that decodes short of its filled size"
                                               : "a compressed buffer that does not decode within its size");
       return false;
     }
     ++reader_.figures_.compressed_buffers;
-    bytes_ = scratch_.data();
+    bytes_ = scratch_.get();
     filled_ = filled;
     return true;
   }
@@ -475,7 +481,8 @@ class StreamCursor {
   std::vector<std::size_t> buffers_;
   std::size_t next_ = 0;
   const Reader::BufferPlace* place_ = nullptr;
-  std::vector<std::uint8_t> scratch_;
+  std::unique_ptr<std::uint8_t[]> scratch_;  // decompressed buffers, scratch_size_ bytes
+  std::size_t scratch_size_ = 0;
   const std::uint8_t* bytes_ = nullptr;
   std::uint32_t filled_ = 0;
   std::uint32_t at_ = 0;
