@@ -10,6 +10,7 @@
 
 #include "common/flat_map.h"
 #include "common/short_lock.h"
+#include "engine/core/caps.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -95,9 +96,9 @@ class ReadyQueue {
 using GroupSpan = std::span<const ActivityGroup>;
 
 struct ActivityStore {
-  static constexpr std::size_t group_cap = 20000;      // open and ready groups together
-  static constexpr std::size_t batch_groups = 1024;    // groups per drain
-  static constexpr std::size_t batch_bytes = 1048576;  // estimated text per drain
+  static constexpr std::size_t group_cap = caps::group_cap;             // open and ready groups together
+  static constexpr std::size_t batch_groups = caps::drain_batch_groups;  // groups per drain
+  static constexpr std::size_t batch_bytes = caps::drain_batch_bytes;    // estimated text per drain
 
   // Taken for every event recorded; held only briefly except by a drain.
   ShortLock activity_lock;

@@ -19,6 +19,7 @@
 
 #include "common/clock.h"
 #include "engine/core/activity_kind.h"
+#include "engine/core/caps.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -28,9 +29,9 @@ struct EngineCore;
 // End of a binding that is still open: it covers every later time, however
 // large the time an event carries.
 constexpr double open_end = std::numeric_limits<double>::infinity();
-constexpr std::size_t binding_map_cap = 100000;
-constexpr std::size_t binding_eviction_batch = 10000;
-constexpr std::size_t pending_io_cap = 4096;
+constexpr std::size_t binding_map_cap = caps::binding_map_cap;
+constexpr std::size_t binding_eviction_batch = caps::binding_eviction_batch;
+constexpr std::size_t pending_io_cap = caps::pending_io_cap;
 constexpr std::size_t unknown_sample_cap = 16;
 constexpr std::uint64_t pending_give_up_ms = 2000;
 constexpr std::uint64_t recovery_interval_ms = 250;

@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "engine/core/caps.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
 
 struct EngineCore;
 
-constexpr std::size_t pending_open_cap = 20000;
+constexpr std::size_t pending_open_cap = caps::pending_open_cap;
 constexpr std::uint64_t pending_open_life_ms = 30000;
 
 // An open of a watched missing path, waiting for its completion event.

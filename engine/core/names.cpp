@@ -1,5 +1,6 @@
 #include "engine/core/names.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -87,7 +88,7 @@ void normalise_in_place(const EngineCore& engine, std::u16string& path) {
 }
 
 // Fingerprint of a raw path: its length and its last sixteen units, where
-// the paths of one tree differ. Its top twelve bits choose the slot; the
+// the paths of one tree differ. Its top bits choose the slot; the
 // slot's own text settles every match, the fingerprint only spares reading
 // that text when it cannot match.
 std::uint64_t recent_fingerprint(std::u16string_view raw) {
@@ -102,14 +103,16 @@ std::uint64_t recent_fingerprint(std::u16string_view raw) {
   h ^= h >> 29;
   return h * 0xC4CEB9FE1A85EC53ULL;
 }
-static_assert(RecentNames::slot_count == 4096);
+// The slot is the fingerprint's top bits: as many as the slot count has.
+static_assert(std::has_single_bit(RecentNames::slot_count) && RecentNames::slot_count >= 2);
+constexpr int slot_shift = 64 - std::countr_zero(RecentNames::slot_count);
 
 }  // namespace
 
 RecentNames::Slot& RecentNames::slot_for(std::u16string_view raw, std::uint64_t& fingerprint) {
   if (slots_.empty()) slots_.resize(slot_count);
   fingerprint = recent_fingerprint(raw);
-  return slots_[static_cast<std::size_t>(fingerprint >> 52)];  // 12 bits: 4096 slots
+  return slots_[static_cast<std::size_t>(fingerprint >> slot_shift)];
 }
 
 NameRef intern_name(EngineCore& engine, std::u16string raw_path) { return intern_name_in_place(engine, raw_path); }

@@ -14,6 +14,7 @@
 #include "common/flat_map.h"
 #include "common/paths.h"
 #include "common/short_lock.h"
+#include "engine/core/caps.h"
 #include "engine/core/name_blocks.h"
 
 namespace mirrow {
@@ -119,8 +120,8 @@ inline constinit const NameRef no_name{};
 
 // The name table with its lock, id sequence and byte budget.
 struct NameTable {
-  static constexpr std::size_t capacity = 65536;
-  static constexpr std::uint64_t budget_limit = 33554432;  // 32 MiB of path text
+  static constexpr std::size_t capacity = caps::name_table_capacity;
+  static constexpr std::uint64_t budget_limit = caps::name_budget_limit;  // bytes of path text
 
   ShortLock names_lock;  // taken for every path an event names
   // Keyed by a view of the name's own path, which lives as long as the entry.
@@ -155,7 +156,7 @@ NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
 // without this memory. Used by the decoding thread alone, unlocked.
 class RecentNames {
  public:
-  static constexpr std::size_t slot_count = 4096;
+  static constexpr std::size_t slot_count = caps::recent_name_slots;
   // Longer raw paths are interned without being remembered, so that the
   // memory stays within 4096 slots of a kilobyte's text each.
   static constexpr std::size_t longest_remembered = 512;
