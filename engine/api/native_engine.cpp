@@ -81,6 +81,40 @@ void NativeEngine::add_missing(std::u16string_view path) { mirrow::add_missing(*
 
 void NativeEngine::track_missing_opens(bool track) { core_->track_missing_opens = track; }
 
+std::uint32_t NativeEngine::add_exclusion(std::u16string_view path) {
+  return mirrow::add_exclusion(*core_, terminated(path).c_str());
+}
+
+void NativeEngine::clear_missing() { mirrow::clear_missing(*core_); }
+
+std::uint32_t NativeEngine::test_recovery(bool on) { return set_missing_open_tracking(*core_, on); }
+
+void NativeEngine::set_tick_source(std::uint64_t (*ticks)()) { core_->bindings.ticks = ticks; }
+
+// The pure half of the start sequence, under replay_lock as there.
+std::uint32_t NativeEngine::start(bool track_missing_opens) {
+  std::lock_guard replays(core_->replay_lock);
+  if (core_->running.load()) return result_already_running;
+  core_->track_missing_opens = track_missing_opens;
+  prepare_roots_for_start(*core_);
+  core_->running.store(true);
+  return result_ok;
+}
+
+// The pure half of the stop sequence: like it, safe when repeated and on an
+// engine that never started.
+void NativeEngine::stop() noexcept {
+  try {
+    std::lock_guard replays(core_->replay_lock);
+    finish_pending_at_stop(*core_);
+  } catch (...) {
+    core_->counters.add(Counter::errors);
+  }
+  core_->running.store(false);
+}
+
+bool NativeEngine::running() const noexcept { return core_->running.load(); }
+
 std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> bytes, std::string& report,
                                               const std::u16string* device_entries) noexcept {
   try {
@@ -98,6 +132,12 @@ std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> byte
 void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
                           const std::uint8_t* payload, std::uint64_t length) noexcept {
   decode_event(*core_, id, version, 8, pid, unix_seconds, payload, length);
+}
+
+std::uint32_t NativeEngine::host_replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid,
+                                        double unix_seconds, const std::uint8_t* payload,
+                                        std::uint64_t length) noexcept {
+  return replay_event(*core_, ReplayEvent{id, version, 8, pid, unix_seconds, payload, length});
 }
 
 std::uint32_t NativeEngine::replay_many(std::uint16_t id, std::uint8_t version, std::uint32_t pid,
@@ -126,9 +166,23 @@ void NativeEngine::record(std::u16string_view path, std::uint32_t kind, std::uin
   record_activity(*core_, name, kind, pid, unix_seconds, nullptr, count, 0.0);
 }
 
+std::uint32_t NativeEngine::test_emit(std::u16string_view path, std::int32_t kind, std::uint32_t pid,
+                                      double unix_seconds) {
+  return emit_test_activity(*core_, terminated(path).c_str(), kind, pid, unix_seconds);
+}
+
 std::string_view NativeEngine::drain() { return drain_activity(*core_); }
 
+void NativeEngine::expire_due_pending() { mirrow::expire_due_pending(*core_); }
+
 std::uint64_t NativeEngine::counter(std::string_view key) const { return counter_by_key(*core_, key); }
+
+std::vector<std::pair<std::string_view, std::uint64_t>> NativeEngine::counters() const {
+  std::vector<std::pair<std::string_view, std::uint64_t>> all;
+  all.reserve(std::size(counter_keys));
+  for (const auto& [name, counter] : counter_keys) all.emplace_back(name, core_->counters.get(counter));
+  return all;
+}
 
 NativeEngineSizes NativeEngine::sizes() const {
   EngineCore& engine = *core_;
@@ -159,6 +213,18 @@ NativeEngineSizes NativeEngine::sizes() const {
   sizes.pending_opens = engine.pending_opens.by_irp.size();
   return sizes;
 }
+
+NameMemoryWatch NativeEngine::watch_name_memory() const {
+  NameMemoryWatch watch;
+  watch.budget_ = core_->names.budget;
+  return watch;
+}
+
+std::uint64_t NameMemoryWatch::charged_bytes() const { return budget_->bytes.load(); }
+
+std::uint64_t NameMemoryWatch::pool_kept_bytes() const { return budget_->blocks.kept_bytes(); }
+
+long NameMemoryWatch::other_holders() const { return budget_.use_count() - 1; }
 
 TraceReading read_trace_file(std::span<const std::uint8_t> bytes) {
   trace_file::Reader reader(bytes);

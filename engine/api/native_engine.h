@@ -10,10 +10,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace mirrow {
 
 struct EngineCore;
+struct Budget;
 
 // Which provider a live event came from, as the trace intake tells them
 // apart.
@@ -50,6 +53,22 @@ struct NativeEngineSizes {
   std::size_t ready_groups = 0;  // waiting to be drained
 };
 
+// The name memory of an engine, held beyond the engine's end: once the
+// engine is gone, every name it made must have given its charge and its
+// block back, and nothing but this watch may still hold the budget.
+class NameMemoryWatch {
+ public:
+  std::uint64_t charged_bytes() const;    // the budget's total of live names
+  std::uint64_t pool_kept_bytes() const;  // freed blocks the pool keeps for new names
+  // References to the budget besides this watch: the name table and every
+  // live name.
+  long other_holders() const;
+
+ private:
+  friend class NativeEngine;
+  std::shared_ptr<Budget> budget_;
+};
+
 class NativeEngine {
  public:
   NativeEngine();
@@ -62,16 +81,39 @@ class NativeEngine {
   // Kernel device prefix (\device\harddiskvolume1) and the drive it is
   // mounted as (c:), both normalised.
   void map_device(std::u16string_view device, std::u16string_view drive);
-  // 0, or 87 for an id below 1.
+  // 0, or 87 for an id below 1 or while running.
   std::uint32_t add_root(std::int64_t id, std::u16string_view path, bool recursive);
   void set_probe(std::u16string_view path);
   void add_missing(std::u16string_view path);
   void track_missing_opens(bool track);
+  // vt_exclude: 0, or 87 while running.
+  std::uint32_t add_exclusion(std::u16string_view path);
+  void clear_missing();
+  // vt_test_recovery: switches the tracking of missing opens; 0, or 87
+  // while running.
+  std::uint32_t test_recovery(bool on);
+  // The millisecond clock of pending expiry, recovery, pruning and pending
+  // opens; a test hands in a scripted one.
+  void set_tick_source(std::uint64_t (*ticks)());
+
+  // vt_start and vt_stop without the system's part (watchers and trace
+  // sessions): the start puts the roots in classification order, sets the
+  // tracking of missing opens and refuses replays, test emits and
+  // configuration from then on (87 when already running); the stop
+  // attributes or gives up every pending read and write and lets them in
+  // again. Counters, bindings, names and groups stay, as they do there.
+  std::uint32_t start(bool track_missing_opens);
+  void stop() noexcept;
+  bool running() const noexcept;
 
   // One kernel-file event through the decoder, with 8-byte pointers, as the
   // capture thread hands it in.
   void replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
               const std::uint8_t* payload, std::uint64_t length) noexcept;
+  // vt_replay: one event through the decoder, then a forced recovery pass.
+  // 0, or 87 while running.
+  std::uint32_t host_replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
+                            const std::uint8_t* payload, std::uint64_t length) noexcept;
   // vt_replay_many: the same event count times in a tight loop. 0, or 87.
   std::uint32_t replay_many(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
                             const std::uint8_t* payload, std::uint64_t length, std::uint32_t count) noexcept;
@@ -87,13 +129,24 @@ class NativeEngine {
   void record(std::u16string_view path, std::uint32_t kind, std::uint32_t pid, double unix_seconds,
               std::uint64_t count);
 
+  // vt_test_emit: 0, or 87 for a kind outside 1..10, a time that is not
+  // finite or while running.
+  std::uint32_t test_emit(std::u16string_view path, std::int32_t kind, std::uint32_t pid, double unix_seconds);
+
   // One vt_drain batch; the text stays valid until the next drain.
   std::string_view drain();
+  // What vt_stats and vt_diagnostics run first: gives up the pending reads
+  // and writes that are due.
+  void expire_due_pending();
 
   // A counter by the key vt_stats and vt_diagnostics give it (io_total,
   // dropped, ...); throws std::invalid_argument for a key no counter has.
   std::uint64_t counter(std::string_view key) const;
+  // Every counter with its key, in the order of the statistics and
+  // diagnostics: one reading of all of them.
+  std::vector<std::pair<std::string_view, std::uint64_t>> counters() const;
   NativeEngineSizes sizes() const;
+  NameMemoryWatch watch_name_memory() const;
 
  private:
   std::unique_ptr<EngineCore> core_;
