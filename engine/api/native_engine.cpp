@@ -8,10 +8,11 @@
 #include <utility>
 
 #include "engine/activity/drain_format.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
+#include "engine/api/host_events.h"
 #include "engine/capture/intake.h"
 #include "engine/capture/trace_replay.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
 #include "engine/core/result_codes.h"
 
 // Everything this entry knows of the engine's internals is in this file, so
@@ -67,26 +68,28 @@ NativeEngine::~NativeEngine() = default;
 void NativeEngine::set_own_pid(std::uint32_t pid) { core_->own_pid = pid; }
 
 void NativeEngine::map_device(std::u16string_view device, std::u16string_view drive) {
-  core_->device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
-  sort_device_map(core_->device_map);
+  core_->names.device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
+  sort_device_map(core_->names.device_map);
 }
 
 std::uint32_t NativeEngine::add_root(std::int64_t id, std::u16string_view path, bool recursive) {
   return mirrow::add_root(*core_, id, terminated(path).c_str(), recursive);
 }
 
-void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(*core_, terminated(path).c_str()); }
+void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(core_->probe, terminated(path).c_str()); }
 
-void NativeEngine::add_missing(std::u16string_view path) { mirrow::add_missing(*core_, terminated(path).c_str()); }
+void NativeEngine::add_missing(std::u16string_view path) {
+  mirrow::add_missing(core_->missing_paths, terminated(path).c_str());
+}
 
-void NativeEngine::track_missing_opens(bool track) { core_->track_missing_opens = track; }
+void NativeEngine::track_missing_opens(bool track) { core_->missing_paths.track_missing_opens = track; }
 
 std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> bytes, std::string& report,
                                               const std::u16string* device_entries) noexcept {
   try {
     const std::optional<std::u16string> entries =
         device_entries == nullptr ? std::nullopt : std::optional<std::u16string>(*device_entries);
-    TraceReplay replay = replay_trace(*core_, u"", bytes, entries, &route_recorded_event, core_.get());
+    TraceReplay replay = replay_trace(*core_, u"", bytes, entries, &route_recorded_event, &core_->decoding);
     report = std::move(replay.report);
     return replay.status;
   } catch (...) {
@@ -97,7 +100,7 @@ std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> byte
 
 void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
                           const std::uint8_t* payload, std::uint64_t length) noexcept {
-  decode_event(*core_, id, version, 8, pid, unix_seconds, payload, length);
+  decode_event(core_->decoding, id, version, 8, pid, unix_seconds, payload, length);
 }
 
 std::uint32_t NativeEngine::replay_many(std::uint16_t id, std::uint8_t version, std::uint32_t pid,
@@ -117,16 +120,16 @@ void NativeEngine::deliver(const LiveEvent& event) noexcept {
   view.timestamp = event.filetime;
   view.user_data = event.payload;
   view.user_data_length = event.length;
-  route_event(*core_, view);
+  route_event(core_->decoding, view);
 }
 
 void NativeEngine::record(std::u16string_view path, std::uint32_t kind, std::uint32_t pid, double unix_seconds,
                           std::uint64_t count) {
-  const NameRef name = intern_name(*core_, std::u16string(path));
-  record_activity(*core_, name, kind, pid, unix_seconds, nullptr, count, 0.0);
+  const NameRef name = intern_name(core_->names, core_->counters, std::u16string(path));
+  core_->recorder.record(name, kind, pid, unix_seconds, nullptr, count, 0.0);
 }
 
-std::string_view NativeEngine::drain() { return drain_activity(*core_); }
+std::string_view NativeEngine::drain() { return drain_activity(core_->activity); }
 
 std::uint64_t NativeEngine::counter(std::string_view key) const { return counter_by_key(*core_, key); }
 
