@@ -52,7 +52,7 @@ struct EngineCore {
   // Where the parts meet: the sink that decoding and the watchers record
   // into, and what decoding an event reads and changes.
   ActivityRecorder recorder{activity, root_set, probe, counters, own_pid};
-  Decoding decoding{counters, names, bindings, pending_opens, missing_paths, recorder, own_pid};
+  Decoding decoding{{bindings, counters, recorder}, names, pending_opens, missing_paths, own_pid};
 
   std::mutex diagnostics_lock;  // guards diagnostics_text against two callers at once
   std::string diagnostics_text;

@@ -296,12 +296,13 @@ void close_binding(BindingState& s, BindingMapId map, std::uint64_t identity, do
   if (b != nullptr && t >= b->start) b->end = std::min(b->end, t);
 }
 
-Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
-  // The current object binding answers nearly every read; it is looked at
-  // first and on its own.
-  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
-    return Resolution{&b->name, b->start, b->end, true};
-  }
+namespace {
+
+// The maps after the current object binding, for a read that it does not
+// answer. Kept out of line so that resolve, short without it, is inlined
+// into the attribution of every read and write.
+[[gnu::noinline]] Resolution resolve_past_current_object(const BindingState& s, std::uint64_t file_object,
+                                                         std::uint64_t file_key, double t) noexcept {
   const std::pair<const BindingMap*, std::uint64_t> rest[] = {
       {&s.previous_object_bindings, file_object}, {&s.key_bindings, file_key}, {&s.previous_key_bindings, file_key}};
   // A read that the object does not answer is often one that no map
@@ -314,6 +315,23 @@ Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64
   return Resolution{};
 }
 
+// resolve, inlined into the attribution of every read and write.
+[[gnu::always_inline]] inline Resolution resolve_here(const BindingState& s, std::uint64_t file_object,
+                                                     std::uint64_t file_key, double t) noexcept {
+  // The current object binding answers nearly every read; it is looked at
+  // first and on its own.
+  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
+    return Resolution{&b->name, b->start, b->end, true};
+  }
+  return resolve_past_current_object(s, file_object, file_key, t);
+}
+
+}  // namespace
+
+Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
+  return resolve_here(s, file_object, file_key, t);
+}
+
 bool has_newer_binding(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
   const Binding* object = s.object_bindings.find(file_object);
   if (object != nullptr && object->start > t) return true;
@@ -321,18 +339,20 @@ bool has_newer_binding(const BindingState& s, std::uint64_t file_object, std::ui
   return key != nullptr && key->start > t;
 }
 
-void attribute_io(BindingState& s, Counters& counters, ActivitySink& activity, std::uint64_t file_object,
-                  std::uint64_t file_key, std::uint32_t kind, std::uint32_t process_id, double t) {
+void attribute_io(const IoLinks& links, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
+                  std::uint32_t process_id, double t) {
+  BindingState& s = links.bindings;
+  Counters& counters = links.counters;
   // Written by the decoding thread alone: a plain increment is exact.
   counters.store(Counter::io_total, counters.get(Counter::io_total) + 1);
-  const Resolution r = resolve(s, file_object, file_key, t);
+  const Resolution r = resolve_here(s, file_object, file_key, t);
   if (r.name != nullptr) {
     // Recording touches no binding, so r stays valid for the spreading,
     // whose look-up of the key (often new) has the recording's time to
     // arrive from memory.
     const bool spreads = r.end == open_end;
     if (spreads) s.key_bindings.prefetch(file_key);
-    activity.record(*r.name, kind, process_id, t, no_name, 1, 0.0);
+    links.activity.record(*r.name, kind, process_id, t, no_name, 1, 0.0);
     if (spreads) spread_binding(s, counters, file_object, file_key, r, t);
     return;
   }

@@ -249,8 +249,17 @@ bool bind_name(BindingState& s, Counters& counters, BindingMapId map, std::uint6
 void close_binding(BindingState& s, BindingMapId map, std::uint64_t identity, double t) noexcept;
 Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept;
 bool has_newer_binding(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept;
-void attribute_io(BindingState& s, Counters& counters, ActivitySink& activity, std::uint64_t file_object,
-                  std::uint64_t file_key, std::uint32_t kind, std::uint32_t process_id, double t);
+// What attributing a read or write reaches: the binding state, the shared
+// counters and the sink. They travel as one reference (the decoder's own
+// Decoding starts with them), so the hot call keeps every other argument in
+// a register.
+struct IoLinks {
+  BindingState& bindings;
+  Counters& counters;
+  ActivitySink& activity;
+};
+void attribute_io(const IoLinks& links, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
+                  std::uint32_t process_id, double t);
 void recover_pending(BindingState& s, Counters& counters, ActivitySink& activity, bool forced);
 void expire_pending(BindingState& s, Counters& counters, bool all);
 void prune_bindings(BindingState& s, NameTable& names);

@@ -138,7 +138,7 @@ void dispatch(const Decoding& d, std::uint16_t id, std::uint8_t version, Payload
     case file_event::write: {
       const IdentityFields f = parse_io(cursor, version);
       const std::uint32_t kind = id == file_event::read ? kind_read : kind_write;
-      return attribute_io(d.bindings, d.counters, d.activity, f.file_object, f.file_key, kind, process_id, timestamp);
+      return attribute_io(d, f.file_object, f.file_key, kind, process_id, timestamp);
     }
     case file_event::operation_end:
       return on_operation_end(d, cursor, timestamp);

@@ -35,13 +35,12 @@ struct PendingOpens {
 // and counters every part shares, and the sink that activity is recorded
 // into. The engine that holds them gathers them here once; decoding runs on
 // one thread at a time (see the engine's replay lock).
-struct Decoding {
-  Counters& counters;
+// Its first part is what attributing a read or write reaches (bindings,
+// counters, activity), handed to attribute_io as it is.
+struct Decoding : IoLinks {
   NameTable& names;
-  BindingState& bindings;
   PendingOpens& pending_opens;
   MissingPaths& missing;
-  ActivitySink& activity;
   // The engine's own process, whose reads and writes are skipped; read at
   // every event, as the engine sets it after it is made.
   const std::uint32_t& own_pid;

@@ -213,18 +213,18 @@ TEST_F(BindingTest, a_full_history_map_gives_up_one_entry_per_replacement) {
 }
 
 TEST_F(BindingTest, reads_in_one_two_second_bucket_merge_and_the_next_bucket_starts_a_new_entry) {
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 100.2);
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 101.9);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 100.2);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 101.9);
   ASSERT_EQ(engine.bindings.pending_io.size(), 1u);
   EXPECT_EQ(engine.bindings.pending_io.begin()->second.count, 2u);
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 102.1);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 102.1);
   EXPECT_EQ(engine.bindings.pending_io.size(), 2u);
   EXPECT_EQ(counter(Counter::pending_names), 2u);
   EXPECT_EQ(counter(Counter::initial_missing), 3u);
 }
 
 TEST_F(BindingTest, the_entry_beyond_the_pending_cap_becomes_a_pending_limit_sample) {
-  for (std::uint64_t id = 1; id <= pending_io_cap + 1; ++id) attribute_io(engine.bindings, engine.counters, engine.recorder, id, 0, kind_write, pid, 50);
+  for (std::uint64_t id = 1; id <= pending_io_cap + 1; ++id) attribute_io(engine.decoding, id, 0, kind_write, pid, 50);
   EXPECT_EQ(engine.bindings.pending_io.size(), pending_io_cap);
   EXPECT_EQ(counter(Counter::pending_limit), 1u);
   EXPECT_EQ(counter(Counter::unattributed), 1u);
@@ -232,15 +232,15 @@ TEST_F(BindingTest, the_entry_beyond_the_pending_cap_becomes_a_pending_limit_sam
 }
 
 TEST_F(BindingTest, an_io_without_identities_is_never_parked) {
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 0, 0, kind_read, pid, 50);
+  attribute_io(engine.decoding, 0, 0, kind_read, pid, 50);
   EXPECT_TRUE(engine.bindings.pending_io.empty());
   EXPECT_EQ(counter(Counter::no_identity), 1u);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"no_identity"});
 }
 
 TEST_F(BindingTest, recovery_attributes_a_parked_read_once_a_covering_name_arrives) {
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 20);
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 20.5);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20.5);
   bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 19);
   recover_pending(engine.bindings, engine.counters, engine.recorder, true);
   EXPECT_EQ(counter(Counter::late_recovered), 2u);
@@ -253,7 +253,7 @@ TEST_F(BindingTest, recovery_attributes_a_parked_read_once_a_covering_name_arriv
 }
 
 TEST_F(BindingTest, unforced_recovery_runs_at_most_every_quarter_second_and_gives_up_after_two_seconds) {
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 20);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
   advance_ms(1999);
   recover_pending(engine.bindings, engine.counters, engine.recorder, false);
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
@@ -268,7 +268,7 @@ TEST_F(BindingTest, unforced_recovery_runs_at_most_every_quarter_second_and_give
 
 TEST_F(BindingTest, a_read_before_its_binding_expires_as_newer_binding) {
   bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 10);
-  attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 9);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 9);
   expire_due_pending(engine.bindings, engine.counters);
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   advance_ms(pending_give_up_ms);
@@ -309,7 +309,7 @@ class ExpiryBesideParking : public BindingTest {
       const bool lock_free = lock.try_lock();
       if (lock_free) lock.unlock();
       else host_may_go_on.set_value();
-      attribute_io(engine.bindings, engine.counters, engine.recorder, 7, 0, kind_read, pid, 20);
+      attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
       if (lock_free) host_may_go_on.set_value();
     });
     host_may_go_on.get_future().wait();
@@ -341,7 +341,7 @@ TEST_F(ExpiryBesideParking, a_read_parked_after_the_host_read_the_clock_still_wa
 }
 
 TEST_F(BindingTest, the_sample_ring_keeps_the_sixteen_newest_oldest_first) {
-  for (std::uint32_t i = 0; i < 20; ++i) attribute_io(engine.bindings, engine.counters, engine.recorder, 0, 0, kind_read, i + 1, 50);
+  for (std::uint32_t i = 0; i < 20; ++i) attribute_io(engine.decoding, 0, 0, kind_read, i + 1, 50);
   const auto samples = unknown_samples_snapshot(engine.bindings);
   ASSERT_EQ(samples.size(), unknown_sample_cap);
   EXPECT_EQ(samples.front().process_id, 5u);

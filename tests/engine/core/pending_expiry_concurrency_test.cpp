@@ -34,7 +34,7 @@ std::uint64_t park_and_name_late(EngineCore& engine, const NameRef& name, Clock:
   while (Clock::now() < until) {
     const std::uint64_t first = next_object;
     for (std::uint64_t i = 0; i < reads_per_round; ++i) {
-      attribute_io(engine.bindings, engine.counters, engine.recorder, next_object++, 0, kind_read, reader_pid, t0);
+      attribute_io(engine.decoding, next_object++, 0, kind_read, reader_pid, t0);
     }
     for (std::uint64_t object = first; object < next_object; ++object) {
       bind_name(engine.bindings, engine.counters, BindingMapId::objects, object, name, t0);
