@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
 #include "engine/watch/change_buffer.h"
 #include "engine/watch/change_recorder.h"
 
@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine.own_pid = 1;
   add_root(engine, 1, u"c:\\data", false);
   add_exclusion(engine, u"c:\\data\\skip");
-  prepare_roots_for_start(engine);
-  ChangeRecorder recorder(engine, u"c:\\data");
+  prepare_roots_for_start(engine.root_set);
+  ChangeRecorder recorder(engine.names, engine.counters, engine.recorder, u"c:\\data");
   recorder.handle_buffer(bytes.data(), bytes.size());
   recorder.handle_buffer(bytes.data(), bytes.size());
   recorder.finish();

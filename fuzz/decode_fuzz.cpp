@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/intake.h"
@@ -36,9 +36,9 @@ mirrow::EngineCore& engine() {
     auto* e = new mirrow::EngineCore;
     e->own_pid = own_pid;
     e->bindings.ticks = &fuzz_ticks;
-    e->track_missing_opens = true;
+    e->missing_paths.track_missing_opens = true;
     mirrow::add_root(*e, 1, u"c:\\data", false);
-    mirrow::add_missing(*e, u"c:\\data\\missing.txt");
+    mirrow::add_missing(e->missing_paths, u"c:\\data\\missing.txt");
     return e;
   }();
   return *core;
@@ -52,11 +52,11 @@ double timestamp_choice(std::uint8_t flags) {
 
 void maintain(mirrow::EngineCore& e, std::uint8_t flags) {
   switch (flags >> 5) {
-    case 1: mirrow::recover_pending(e, true); break;
-    case 2: mirrow::expire_due_pending(e); break;
-    case 3: mirrow::finish_pending_at_stop(e); break;
-    case 4: (void)mirrow::unknown_samples_snapshot(e); break;
-    case 5: clock_ms += 100; mirrow::prune_bindings(e); break;  // a pause in the stream
+    case 1: mirrow::recover_pending(e.bindings, e.counters, e.recorder, true); break;
+    case 2: mirrow::expire_due_pending(e.bindings, e.counters); break;
+    case 3: mirrow::finish_pending_at_stop(e.bindings, e.counters, e.recorder); break;
+    case 4: (void)mirrow::unknown_samples_snapshot(e.bindings); break;
+    case 5: clock_ms += 100; mirrow::prune_bindings(e.bindings, e.names); break;  // a pause in the stream
     default: break;
   }
 }
@@ -84,9 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       view.timestamp = 116444736000000000LL + 100000000LL;
       view.user_data = payload;
       view.user_data_length = static_cast<std::uint16_t>(length > 0xFFFF ? 0xFFFF : length);
-      mirrow::route_event(e, view);
+      mirrow::route_event(e.decoding, view);
     } else {
-      mirrow::decode_event(e, selector & 63, version, pointer_size, pid, timestamp_choice(flags), payload, length);
+      mirrow::decode_event(e.decoding, selector & 63, version, pointer_size, pid, timestamp_choice(flags), payload, length);
     }
     maintain(e, flags);
   } catch (...) {

@@ -38,6 +38,10 @@ trap cleanup EXIT
 # The narrow entry for a base that predates it: this tree's header, and the
 # part of it the mix uses implemented on 802c50e's engine core (its internals
 # then lived under engine/api and engine/activity).
+# This repeats part of engine/api/native_engine.cpp on purpose, and stays:
+# it is written against the old tree's internals, which this tree no longer
+# has, so it can neither include nor share this tree's implementation. Only
+# a base without engine/api/native_engine.h uses it (802c50e and older).
 supply_native_entry() {
   cp "$here/engine/api/native_engine.h" "$base/tree/engine/api/native_engine.h"
   {

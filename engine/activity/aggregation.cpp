@@ -6,23 +6,9 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
-
 namespace mirrow {
 
 namespace {
-
-// A read of exactly the probe path proves that capture works; checked before
-// the root test so that a probe outside every root is seen too.
-void note_probe_read(EngineCore& engine, const Name& name, std::uint32_t kind) {
-  if (kind != 1 || engine.probe_seen.load(std::memory_order_relaxed)) return;
-  // Only a name whose hash is the probe's can be the probe: every other read
-  // is settled without the lock.
-  if (name.hash != engine.probe_hash.load(std::memory_order_relaxed)) return;
-  std::lock_guard lock(engine.probe_lock);
-  if (!engine.probe_path.empty() && engine.probe_path == name.path) engine.probe_seen.store(true);
-}
 
 void merge_into(ActivityGroup& group, std::uint64_t count, double first, double last) {
   group.count += count;
@@ -32,23 +18,25 @@ void merge_into(ActivityGroup& group, std::uint64_t count, double first, double 
 
 }  // namespace
 
-void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind, std::uint32_t pid, double first,
-                     const NameRef& second, std::uint64_t count, double last) {
-  if (!name || pid == engine.own_pid) return;
-  note_probe_read(engine, *name, kind);
-  const std::int64_t root = classify_name(engine, *name);
+void ActivityRecorder::record(const NameRef& name, std::uint32_t kind, std::uint32_t pid, double first,
+                              const NameRef& second, std::uint64_t count, double last) {
+  if (!name || pid == own_pid_) return;
+  // A read of exactly the probe path proves that capture works; checked
+  // before the root test so that a probe outside every root is seen too.
+  note_probe_read(probe_, *name, kind);
+  const std::int64_t root = classify_name(roots_, *name);
   if (root == 0) return;
 
   const ActivityKey key{name->id, second ? second->id : 0, time_bucket(first), pid, kind};
   const double effective_last = last != 0.0 ? last : first;
-  ActivityStore& store = engine.activity;
+  ActivityStore& store = store_;
   std::lock_guard lock(store.activity_lock);
   if (ActivityGroup* found = store.groups.find_hinted(key)) {
     merge_into(*found, count, first, effective_last);
   } else if (store.groups.size() + store.ready_groups.size() < ActivityStore::group_cap) {
     store.groups.emplace(key, ActivityGroup{name, second, root, pid, kind, count, first, effective_last});
   } else {
-    engine.counters.add(Counter::dropped, count);
+    counters_.add(Counter::dropped, count);
   }
 }
 
@@ -151,19 +139,6 @@ GroupSpan take_drain_batch(ActivityStore& store) {
 void finish_drain_batch(ActivityStore& store, std::size_t count) noexcept {
   std::lock_guard lock(store.activity_lock);
   store.ready_groups.pop_front(count);
-}
-
-std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
-                                 double timestamp) {
-  // A time that is not a number would come out as text that is not JSON.
-  if (path == nullptr || kind < 1 || kind > 10 || !std::isfinite(timestamp)) return result_invalid;
-  // Like a replay: never beside a start, which reorders the roots that the
-  // classification reads, nor once the engine runs.
-  std::lock_guard hold(engine.replay_lock);
-  if (engine.running.load()) return result_invalid;
-  const NameRef name = intern_name(engine, std::u16string(path));
-  record_activity(engine, name, static_cast<std::uint32_t>(kind), pid, timestamp, nullptr, 1, 0.0);
-  return result_ok;
 }
 
 }  // namespace mirrow

@@ -10,12 +10,14 @@
 
 #include "common/flat_map.h"
 #include "common/short_lock.h"
+#include "engine/activity/probe.h"
+#include "engine/activity/roots.h"
+#include "engine/core/activity_sink.h"
 #include "engine/core/caps.h"
+#include "engine/core/counters.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
-
-struct EngineCore;
 
 // Identity of a group: two records merge exactly when all five are equal.
 struct ActivityKey {
@@ -113,11 +115,27 @@ struct ActivityStore {
   std::string spare_text;
 };
 
-// Folds one activity into its group. Nothing happens for an empty name, the
-// engine's own process or a path outside every root; a new group beyond the
-// cap adds count to dropped. last == 0.0 means last equals first.
-void record_activity(EngineCore& engine, const NameRef& name, std::uint32_t kind, std::uint32_t pid, double first,
-                     const NameRef& second, std::uint64_t count, double last);
+// The activity sink of an engine: folds each activity into its group in
+// store. Nothing happens for an empty name, the engine's own process or a
+// path outside every root; a new group beyond the cap adds count to dropped.
+// A read of the probe path is noted first, inside a root or not.
+class ActivityRecorder final : public ActivitySink {
+ public:
+  // own_pid is read at every record: the engine sets it after it is made.
+  ActivityRecorder(ActivityStore& store, const RootSet& roots, Probe& probe, Counters& counters,
+                   const std::uint32_t& own_pid) noexcept
+      : store_(store), roots_(roots), probe_(probe), counters_(counters), own_pid_(own_pid) {}
+
+  void record(const NameRef& name, std::uint32_t kind, std::uint32_t pid, double first, const NameRef& second,
+              std::uint64_t count, double last) override;
+
+ private:
+  ActivityStore& store_;
+  const RootSet& roots_;
+  Probe& probe_;
+  Counters& counters_;
+  const std::uint32_t& own_pid_;
+};
 
 // Drain steps up to the formatting: moves every open group to the tail of
 // the ready queue (sorted by last time) and marks the next batch at its
@@ -134,12 +152,6 @@ inline std::uint64_t drain_size_estimate(const ActivityGroup& group) noexcept {
   const std::uint64_t second_units = group.second ? group.second->path.size() : 0;
   return 6 * static_cast<std::uint64_t>(group.name->path.size()) + 6 * second_units + 256;
 }
-
-// The test hook behind vt_test_emit: 87 for a null path, a kind outside
-// 1..10, a time that is not finite or while the engine runs, else interns
-// the path and records one finished activity (under replay_lock).
-std::uint32_t emit_test_activity(EngineCore& engine, const char16_t* path, std::int32_t kind, std::uint32_t pid,
-                                 double timestamp);
 
 // Five-second window of a Unix time; times outside the unsigned range
 // (negative, NaN, huge) saturate instead of overflowing the conversion.

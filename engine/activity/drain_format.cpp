@@ -5,7 +5,6 @@
 
 #include "common/json_text.h"
 #include "common/number_format.h"
-#include "engine/core/engine_core.h"
 
 namespace mirrow {
 
@@ -76,8 +75,7 @@ void format_drain_batch(GroupSpan batch, std::string& text) {
   text += ']';
 }
 
-const std::string& drain_activity(EngineCore& engine, BatchFormatter format) {
-  ActivityStore& store = engine.activity;
+const std::string& drain_activity(ActivityStore& store, BatchFormatter format) {
   std::lock_guard hold(store.drain_lock);
   const GroupSpan batch = take_drain_batch(store);
   store.spare_text.clear();

@@ -7,8 +7,6 @@
 
 namespace mirrow {
 
-struct EngineCore;
-
 void append_drain_record(std::string& out, const ActivityGroup& group);
 // Appends the batch's JSON array to out.
 void format_drain_batch(GroupSpan batch, std::string& out);
@@ -19,6 +17,6 @@ using BatchFormatter = void (*)(GroupSpan batch, std::string& out);
 // and replaces drain_text with it. If formatting fails, the batch stays at
 // the head of the ready queue, drain_text keeps its text and the exception
 // propagates.
-const std::string& drain_activity(EngineCore& engine, BatchFormatter format = format_drain_batch);
+const std::string& drain_activity(ActivityStore& store, BatchFormatter format = format_drain_batch);
 
 }  // namespace mirrow

@@ -74,4 +74,48 @@ std::size_t ClassificationCache::size() {
   return entries_.size();
 }
 
+void add_root(RootSet& set, Root root) {
+  // Roots that normalise alike are one directory to the system: the first
+  // spelling stays, whichever of them a start puts first.
+  for (const Root& earlier : set.roots) {
+    if (earlier.path == root.path) {
+      root.spelling = earlier.spelling;
+      break;
+    }
+  }
+  set.roots.push_back(std::move(root));
+  set.classification.clear();
+}
+
+void add_exclusion(RootSet& set, std::u16string exclusion) {
+  set.exclusions.push_back(std::move(exclusion));
+  set.classification.clear();
+}
+
+void prepare_roots_for_start(RootSet& set) {
+  order_roots(set.roots);
+  set.classification.clear();
+}
+
+std::int64_t classify_path(RootSet& set, std::u16string_view path) {
+  return set.classification.classify(path, set.roots, set.exclusions);
+}
+
+std::int64_t classify_name(const RootSet& set, const Name& name) {
+  // Roots and exclusions change only while the engine is stopped, and every
+  // change moves the generation on, so a memo of the same generation always
+  // holds the answer the full rule would give.
+  const std::uint64_t generation = set.classification.generation();
+  const std::uint64_t memo = name.classification.load(std::memory_order_relaxed);
+  if ((memo >> 32) == generation) {
+    const std::uint32_t code = static_cast<std::uint32_t>(memo);
+    return code == 0 ? 0 : set.roots[code - 1].id;
+  }
+  const std::ptrdiff_t index = classify_index(name.path, set.roots, set.exclusions);
+  if (index >= 0xFFFFFFFF) return set.roots[static_cast<std::size_t>(index)].id;  // too far to remember
+  const std::uint32_t code = index < 0 ? 0 : static_cast<std::uint32_t>(index + 1);
+  name.classification.store((generation << 32) | code, std::memory_order_relaxed);
+  return code == 0 ? 0 : set.roots[code - 1].id;
+}
+
 }  // namespace mirrow

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "engine/core/names.h"
 
 namespace mirrow {
 
@@ -64,5 +65,29 @@ class ClassificationCache {
   std::mutex lock_;
   std::unordered_map<std::u16string, std::int64_t, PathHash, std::equal_to<>> entries_;
 };
+
+// What an engine reports: its roots and exclusions, which change only while
+// the engine is stopped, and the cached classification under them.
+struct RootSet {
+  std::vector<Root> roots;
+  std::vector<std::u16string> exclusions;
+  ClassificationCache classification;
+};
+
+// Adds a root; of roots that normalise alike, the first spelling stays.
+// Forgets cached results.
+void add_root(RootSet& set, Root root);
+// Adds a normalised exclusion; forgets cached results.
+void add_exclusion(RootSet& set, std::u16string exclusion);
+
+// Classification order for a run; also forgets cached results.
+void prepare_roots_for_start(RootSet& set);
+
+// Root id of a normalised path, 0 when it is not reported.
+std::int64_t classify_path(RootSet& set, std::u16string_view path);
+
+// classify_path for an interned name, remembered on the name until the
+// configuration changes.
+std::int64_t classify_name(const RootSet& set, const Name& name);
 
 }  // namespace mirrow

@@ -3,10 +3,10 @@
 #include <new>
 #include <string>
 
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/native_engine.h"
 #include "engine/capture/trace_session_win.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
 
 namespace mirrow {
 
@@ -24,8 +24,8 @@ std::uint32_t CaptureEngine::add_root(std::int64_t id, std::u16string_view path,
 
 std::uint32_t CaptureEngine::start_capture(const TraceCalls& calls) {
   engine_->capture.calls = &calls;
-  prepare_roots_for_start(*engine_);
-  return start_trace_sessions(*engine_);
+  prepare_roots_for_start(engine_->root_set);
+  return start_trace_sessions(engine_->capture, capture_links(*engine_));
 }
 
 void CaptureEngine::stop() noexcept { stop_sequence(*engine_); }

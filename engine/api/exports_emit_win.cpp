@@ -2,10 +2,10 @@
 #include <windows.h>
 
 #include "common/unique_handle.h"
-#include "engine/activity/aggregation.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/export_frame.h"
+#include "engine/api/host_events.h"
+#include "engine/core/result_codes.h"
 #include "vantrel.h"
 
 using namespace mirrow;

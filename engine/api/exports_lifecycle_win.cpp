@@ -6,8 +6,8 @@
 #include <string>
 
 #include "common/thread_texts.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/export_frame.h"
 #include "vantrel.h"
 
@@ -83,19 +83,19 @@ uint32_t WINAPI vt_exclude(vt_engine* handle, const wchar_t* path) {
 void WINAPI vt_missing(vt_engine* handle, const wchar_t* path) {
   if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
-  contained_counted(engine.counters, [&] { add_missing(engine, utf16(path)); });
+  contained_counted(engine.counters, [&] { add_missing(engine.missing_paths, utf16(path)); });
 }
 
 void WINAPI vt_missing_clear(vt_engine* handle) {
   if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
-  contained_counted(engine.counters, [&] { clear_missing(engine); });
+  contained_counted(engine.counters, [&] { clear_missing(engine.missing_paths); });
 }
 
 void WINAPI vt_probe(vt_engine* handle, const wchar_t* path) {
   if (handle == nullptr) return;
   Engine& engine = engine_of(handle);
-  contained_counted(engine.counters, [&] { set_probe(engine, utf16(path)); });
+  contained_counted(engine.counters, [&] { set_probe(engine.probe, utf16(path)); });
 }
 
 }  // extern "C"

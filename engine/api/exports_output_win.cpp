@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
-#include "engine/core/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/activity/reports.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/export_frame.h"
+#include "engine/api/reports.h"
+#include "engine/core/result_codes.h"
 #include "engine/api/live_figures_win.h"
 #include "vantrel.h"
 
@@ -37,7 +37,7 @@ const char* WINAPI vt_drain(vt_engine* handle, uint64_t* out_length) {
   if (handle == nullptr) return failed_text(out_length);
   Engine& engine = engine_of(handle);
   const char* text = contained_counted(engine.counters, static_cast<const char*>(nullptr), [&] {
-    return hand_out(drain_activity(engine), out_length);
+    return hand_out(drain_activity(engine.activity), out_length);
   });
   return text != nullptr ? text : failed_text(out_length);
 }

@@ -2,10 +2,10 @@
 // without any tracing, and are refused while the engine runs.
 #include <windows.h>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/export_frame.h"
-#include "engine/capture/decoder.h"
+#include "engine/api/host_events.h"
 #include "vantrel.h"
 
 using namespace mirrow;

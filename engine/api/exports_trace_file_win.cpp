@@ -12,9 +12,10 @@
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
+#include "engine/api/engine_win.h"
+#include "engine/api/host_events.h"
 #include "engine/capture/trace_replay.h"
 #include "engine/capture/trace_session_win.h"
-#include "engine/core/engine_win.h"
 #include "engine/core/result_codes.h"
 #include "vantrel.h"
 
@@ -103,7 +104,8 @@ uint32_t WINAPI vt_replay_file(vt_engine* handle, const wchar_t* path, const wch
     if (const std::uint32_t status = map_whole_file(path, mapped); status != result_ok) return status;
     const std::optional<std::u16string> entries =
         devices == nullptr ? std::nullopt : std::optional<std::u16string>(utf16(devices));
-    TraceReplay replay = replay_trace(engine, utf16(path), mapped.bytes, entries, &deliver_as_event_record, &engine);
+    TraceReplay replay =
+        replay_trace(engine, utf16(path), mapped.bytes, entries, &deliver_as_event_record, &engine.decoding);
     std::lock_guard hold(engine.replay_file_lock);
     engine.replay_file_text = std::move(replay.report);
     if (out_report != nullptr) *out_report = engine.replay_file_text.c_str();

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
+#include "engine/core/result_codes.h"
 #include "engine/watch/watcher_win.h"
 
 namespace mirrow {
@@ -46,7 +46,7 @@ std::uint32_t start_watcher_threads(Engine& engine) {
     watcher->active.store(true);
     Watcher& w = *watcher;
     std::lock_guard live(engine.live_lock);
-    watcher->thread = std::thread([&engine, &w] { run_watcher(engine, w); });
+    watcher->thread = std::thread([&engine, &w] { run_watcher(w, engine.stop_event.get(), watch_output(engine)); });
   }
   for (auto& watcher : engine.watchers) {
     const DWORD wait = WaitForSingleObject(watcher->ready_event.get(), 5000);
@@ -65,7 +65,7 @@ Engine* create_engine() noexcept {
     auto engine = std::make_unique<Engine>();
     engine->own_pid = GetCurrentProcessId();
     engine->stop_event = new_manual_reset_event();
-    engine->device_map = build_device_map(query_device);
+    engine->names.device_map = build_device_map(query_device);
     return engine.release();
   } catch (...) {
     return nullptr;
@@ -79,14 +79,14 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
   // the next one out until running is set: they read the roots reordered
   // here and the decoding state the capture thread will own.
   std::unique_lock replays(engine.replay_lock);
-  engine.track_missing_opens = track_missing_opens;
-  prepare_roots_for_start(engine);
+  engine.missing_paths.track_missing_opens = track_missing_opens;
+  prepare_roots_for_start(engine.root_set);
 
-  for (const std::u16string& path : choose_watched_directories(engine.roots)) {
+  for (const std::u16string& path : choose_watched_directories(engine.root_set.roots)) {
     auto watcher = std::make_unique<Watcher>();
     watcher->ready_event = new_manual_reset_event();
     watcher->path = path;
-    watcher->spelling = root_spelling(engine.roots, path);
+    watcher->spelling = root_spelling(engine.root_set.roots, path);
     watcher->directory = open_watched_directory(*watcher);
     if (!watcher->directory) {
       const DWORD code = GetLastError();
@@ -101,7 +101,7 @@ std::uint32_t start_engine(Engine& engine, bool capture, bool track_missing_open
   replays.unlock();
 
   if (const std::uint32_t status = start_watcher_threads(engine); status != result_ok) return status;
-  return capture ? start_trace_sessions(engine) : result_ok;
+  return capture ? start_trace_sessions(engine.capture, capture_links(engine)) : result_ok;
 }
 
 namespace {
@@ -136,12 +136,12 @@ void set_stopping(Engine& engine, bool stopping) noexcept {
 void stop_sequence(Engine& engine) noexcept {
   set_stopping(engine, true);
   if (engine.stop_event) SetEvent(engine.stop_event.get());
-  stop_capture(engine);
+  stop_capture(engine.capture, capture_links(engine));
   try {
     // The capture thread has ended; a replay may run here only when the
     // engine was already stopped, and then must wait.
     std::lock_guard replays(engine.replay_lock);
-    finish_pending_at_stop(engine);
+    finish_pending_at_stop(engine.bindings, engine.counters, engine.recorder);
   } catch (...) {
     engine.counters.add(Counter::errors);
   }

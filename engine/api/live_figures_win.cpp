@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <pthread.h>
 
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 
 namespace mirrow {
 namespace {
@@ -41,14 +41,14 @@ LiveFigures gather_live_figures(Engine& engine) {
   // lock, and hold it only for moments, so a report never waits for them.
   std::lock_guard hold(engine.live_lock);
   LiveFigures live;
-  live.capture_live = engine.capture_live.load();
+  live.capture_live = engine.capture.capture_live.load();
   live.watchers_healthy = watchers_healthy(engine);
   live.etw_cpu_seconds = thread_cpu_seconds(engine.capture.thread);
   live.watch_cpu_seconds = watcher_cpu_seconds(engine);
   // Losses: a running capture session is asked itself; without one the
   // figures saved by the last stop stand.
   if (engine.capture.session_handle.load() != 0) {
-    const std::optional<SessionLosses> losses = query_capture_losses(engine);
+    const std::optional<SessionLosses> losses = query_capture_losses(engine.capture, engine.startup);
     live.live_losses_known = losses.has_value();
     live.live_query_failed = !losses.has_value();
     if (losses) {

@@ -4,7 +4,7 @@
 // engine's threads.
 #include <thread>
 
-#include "engine/activity/reports.h"
+#include "engine/api/reports.h"
 
 namespace mirrow {
 

@@ -8,10 +8,11 @@
 #include <utility>
 
 #include "engine/activity/drain_format.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
+#include "engine/api/host_events.h"
 #include "engine/capture/intake.h"
 #include "engine/capture/trace_replay.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
 #include "engine/core/result_codes.h"
 
 // Everything this entry knows of the engine's internals is in this file, so
@@ -67,25 +68,27 @@ NativeEngine::~NativeEngine() = default;
 void NativeEngine::set_own_pid(std::uint32_t pid) { core_->own_pid = pid; }
 
 void NativeEngine::map_device(std::u16string_view device, std::u16string_view drive) {
-  core_->device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
-  sort_device_map(core_->device_map);
+  core_->names.device_map.push_back(DeviceMapping{std::u16string(device), std::u16string(drive)});
+  sort_device_map(core_->names.device_map);
 }
 
 std::uint32_t NativeEngine::add_root(std::int64_t id, std::u16string_view path, bool recursive) {
   return mirrow::add_root(*core_, id, terminated(path).c_str(), recursive);
 }
 
-void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(*core_, terminated(path).c_str()); }
+void NativeEngine::set_probe(std::u16string_view path) { mirrow::set_probe(core_->probe, terminated(path).c_str()); }
 
-void NativeEngine::add_missing(std::u16string_view path) { mirrow::add_missing(*core_, terminated(path).c_str()); }
+void NativeEngine::add_missing(std::u16string_view path) {
+  mirrow::add_missing(core_->missing_paths, terminated(path).c_str());
+}
 
-void NativeEngine::track_missing_opens(bool track) { core_->track_missing_opens = track; }
+void NativeEngine::track_missing_opens(bool track) { core_->missing_paths.track_missing_opens = track; }
 
 std::uint32_t NativeEngine::add_exclusion(std::u16string_view path) {
   return mirrow::add_exclusion(*core_, terminated(path).c_str());
 }
 
-void NativeEngine::clear_missing() { mirrow::clear_missing(*core_); }
+void NativeEngine::clear_missing() { mirrow::clear_missing(core_->missing_paths); }
 
 std::uint32_t NativeEngine::test_recovery(bool on) { return set_missing_open_tracking(*core_, on); }
 
@@ -95,8 +98,8 @@ void NativeEngine::set_tick_source(std::uint64_t (*ticks)()) { core_->bindings.t
 std::uint32_t NativeEngine::start(bool track_missing_opens) {
   std::lock_guard replays(core_->replay_lock);
   if (core_->running.load()) return result_already_running;
-  core_->track_missing_opens = track_missing_opens;
-  prepare_roots_for_start(*core_);
+  core_->missing_paths.track_missing_opens = track_missing_opens;
+  prepare_roots_for_start(core_->root_set);
   core_->running.store(true);
   return result_ok;
 }
@@ -106,7 +109,7 @@ std::uint32_t NativeEngine::start(bool track_missing_opens) {
 void NativeEngine::stop() noexcept {
   try {
     std::lock_guard replays(core_->replay_lock);
-    finish_pending_at_stop(*core_);
+    finish_pending_at_stop(core_->bindings, core_->counters, core_->recorder);
   } catch (...) {
     core_->counters.add(Counter::errors);
   }
@@ -120,7 +123,7 @@ std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> byte
   try {
     const std::optional<std::u16string> entries =
         device_entries == nullptr ? std::nullopt : std::optional<std::u16string>(*device_entries);
-    TraceReplay replay = replay_trace(*core_, u"", bytes, entries, &route_recorded_event, core_.get());
+    TraceReplay replay = replay_trace(*core_, u"", bytes, entries, &route_recorded_event, &core_->decoding);
     report = std::move(replay.report);
     return replay.status;
   } catch (...) {
@@ -131,7 +134,7 @@ std::uint32_t NativeEngine::replay_trace_file(std::span<const std::uint8_t> byte
 
 void NativeEngine::replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid, double unix_seconds,
                           const std::uint8_t* payload, std::uint64_t length) noexcept {
-  decode_event(*core_, id, version, 8, pid, unix_seconds, payload, length);
+  decode_event(core_->decoding, id, version, 8, pid, unix_seconds, payload, length);
 }
 
 std::uint32_t NativeEngine::host_replay(std::uint16_t id, std::uint8_t version, std::uint32_t pid,
@@ -157,13 +160,13 @@ void NativeEngine::deliver(const LiveEvent& event) noexcept {
   view.timestamp = event.filetime;
   view.user_data = event.payload;
   view.user_data_length = event.length;
-  route_event(*core_, view);
+  route_event(core_->decoding, view);
 }
 
 void NativeEngine::record(std::u16string_view path, std::uint32_t kind, std::uint32_t pid, double unix_seconds,
                           std::uint64_t count) {
-  const NameRef name = intern_name(*core_, std::u16string(path));
-  record_activity(*core_, name, kind, pid, unix_seconds, nullptr, count, 0.0);
+  const NameRef name = intern_name(core_->names, core_->counters, std::u16string(path));
+  core_->recorder.record(name, kind, pid, unix_seconds, nullptr, count, 0.0);
 }
 
 std::uint32_t NativeEngine::test_emit(std::u16string_view path, std::int32_t kind, std::uint32_t pid,
@@ -171,9 +174,9 @@ std::uint32_t NativeEngine::test_emit(std::u16string_view path, std::int32_t kin
   return emit_test_activity(*core_, terminated(path).c_str(), kind, pid, unix_seconds);
 }
 
-std::string_view NativeEngine::drain() { return drain_activity(*core_); }
+std::string_view NativeEngine::drain() { return drain_activity(core_->activity); }
 
-void NativeEngine::expire_due_pending() { mirrow::expire_due_pending(*core_); }
+void NativeEngine::expire_due_pending() { mirrow::expire_due_pending(core_->bindings, core_->counters); }
 
 std::uint64_t NativeEngine::counter(std::string_view key) const { return counter_by_key(*core_, key); }
 

@@ -4,8 +4,6 @@
 #include <limits>
 #include <utility>
 
-#include "engine/core/engine_core.h"
-
 namespace mirrow {
 
 // ---- BindingMap -------------------------------------------------------------
@@ -174,31 +172,31 @@ std::vector<UnknownSample> UnknownSampleRing::oldest_first() const {
 
 namespace {
 
-BindingMap& current_map(EngineCore& engine, BindingMapId map) {
-  return map == BindingMapId::objects ? engine.bindings.object_bindings : engine.bindings.key_bindings;
+BindingMap& current_map(BindingState& s, BindingMapId map) {
+  return map == BindingMapId::objects ? s.object_bindings : s.key_bindings;
 }
 
-BindingMap& history_map(EngineCore& engine, BindingMapId map) {
-  return map == BindingMapId::objects ? engine.bindings.previous_object_bindings
-                                      : engine.bindings.previous_key_bindings;
+BindingMap& history_map(BindingState& s, BindingMapId map) {
+  return map == BindingMapId::objects ? s.previous_object_bindings : s.previous_key_bindings;
 }
 
 bool covers(const Binding& b, double t) { return b.start <= t && t <= b.end; }
 
 // A full current map gives up its oldest tenth at once, so that eviction is
 // rare and cheap per binding.
-void make_room_for_new_binding(EngineCore& engine, BindingMap& map) {
+void make_room_for_new_binding(Counters& counters, BindingMap& map) {
   if (map.size() < binding_map_cap) return;
-  engine.counters.add(Counter::mapping_evictions, map.evict_oldest(binding_eviction_batch));
+  counters.add(Counter::mapping_evictions, map.evict_oldest(binding_eviction_batch));
 }
 
 // The replaced binding's name moves into the history, so that its count is
 // neither raised nor lowered: under a flood of new files that name is seldom
 // still in the cache.
-void remember_replaced(EngineCore& engine, BindingMapId map, std::uint64_t identity, Binding old, double t) {
-  BindingMap& history = history_map(engine, map);
+void remember_replaced(BindingState& s, Counters& counters, BindingMapId map, std::uint64_t identity, Binding old,
+                       double t) {
+  BindingMap& history = history_map(s, map);
   if (history.size() >= binding_map_cap && history.find(identity) == nullptr && history.evict_oldest()) {
-    engine.counters.add(Counter::mapping_evictions);
+    counters.add(Counter::mapping_evictions);
   }
   old.end = std::min(old.end, t);
   history.put(identity, std::move(old));
@@ -210,17 +208,17 @@ constexpr std::string_view reason_newer_binding = "newer_binding";
 constexpr std::string_view reason_name_not_seen = "name_not_seen";
 
 // Caller holds pending_lock.
-void record_unknown(EngineCore& engine, const PendingIo& io, std::string_view reason) noexcept {
-  engine.counters.add(Counter::unattributed, io.count);
+void record_unknown(BindingState& s, Counters& counters, const PendingIo& io, std::string_view reason) noexcept {
+  counters.add(Counter::unattributed, io.count);
   Counter c = Counter::name_not_seen;
   if (reason == reason_no_identity) c = Counter::no_identity;
   else if (reason == reason_pending_limit) c = Counter::pending_limit;
   else if (reason == reason_newer_binding) c = Counter::newer_binding;
-  engine.counters.add(c, io.count);
+  counters.add(c, io.count);
   UnknownSample sample;
   static_cast<PendingIo&>(sample) = io;
   sample.reason = reason;
-  engine.bindings.unknown_samples.push(sample);
+  s.unknown_samples.push(sample);
 }
 
 std::string_view give_up_reason(const PendingIo& io) { return io.newer ? reason_newer_binding : reason_name_not_seen; }
@@ -230,13 +228,13 @@ std::string_view give_up_reason(const PendingIo& io) { return io.newer ? reason_
 // that wrapped around.
 bool due(const PendingIo& io, std::uint64_t now) { return ms_since(io.created_ticks, now) >= pending_give_up_ms; }
 
-void store_pending_gauge(EngineCore& engine) {
-  engine.counters.store(Counter::pending_names, engine.bindings.pending_io.size());
+void store_pending_gauge(const BindingState& s, Counters& counters) {
+  counters.store(Counter::pending_names, s.pending_io.size());
 }
 
 // Caller holds pending_lock.
-void park_io(EngineCore& engine, const PendingIo& io) {
-  auto& pending = engine.bindings.pending_io;
+void park_io(BindingState& s, Counters& counters, const PendingIo& io) {
+  auto& pending = s.pending_io;
   const PendingKey key{io.file_object, io.file_key, pending_bucket(io.first), io.process_id, io.kind};
   if (auto it = pending.find(key); it != pending.end()) {
     PendingIo& merged = it->second;
@@ -246,37 +244,38 @@ void park_io(EngineCore& engine, const PendingIo& io) {
   } else if (pending.size() < pending_io_cap) {
     pending.emplace(key, io);
   } else {
-    record_unknown(engine, io, reason_pending_limit);
+    record_unknown(s, counters, io, reason_pending_limit);
   }
-  store_pending_gauge(engine);
+  store_pending_gauge(s, counters);
 }
 
 // A name found through one identity is spread to the other, so the next
 // read of either resolves directly from a current binding.
-void spread_binding(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, const Resolution& r,
-                    double t) {
+void spread_binding(BindingState& s, Counters& counters, std::uint64_t file_object, std::uint64_t file_key,
+                    const Resolution& r, double t) {
   // A current object binding that covers t is the common case; it needs no
   // second lookup of the object.
-  const Binding* object = r.from_current_object ? nullptr : engine.bindings.object_bindings.find(file_object);
+  const Binding* object = r.from_current_object ? nullptr : s.object_bindings.find(file_object);
   if (r.from_current_object || (object != nullptr && t >= object->start)) {
     // Every read of an open file spreads the same name again; when the key
     // already holds it from r.start or earlier, binding would change nothing.
-    const Binding* key = engine.bindings.key_bindings.find(file_key);
+    const Binding* key = s.key_bindings.find(file_key);
     if (key != nullptr && key->name == *r.name && key->start <= r.start && r.start <= key->end) return;
-    bind_name(engine, BindingMapId::keys, file_key, *r.name, r.start);
-  } else if (bind_name(engine, BindingMapId::objects, file_object, *r.name, r.start)) {
-    engine.counters.add(Counter::key_derived_bindings);
+    bind_name(s, counters, BindingMapId::keys, file_key, *r.name, r.start);
+  } else if (bind_name(s, counters, BindingMapId::objects, file_object, *r.name, r.start)) {
+    counters.add(Counter::key_derived_bindings);
   }
 }
 
 }  // namespace
 
-bool bind_name(EngineCore& engine, BindingMapId map_id, std::uint64_t identity, const NameRef& name, double t) {
+bool bind_name(BindingState& s, Counters& counters, BindingMapId map_id, std::uint64_t identity, const NameRef& name,
+               double t) {
   if (identity == 0 || !name) return false;
-  BindingMap& map = current_map(engine, map_id);
+  BindingMap& map = current_map(s, map_id);
   Binding* current = map.find(identity);
   if (current == nullptr) {
-    make_room_for_new_binding(engine, map);
+    make_room_for_new_binding(counters, map);
     map.put(identity, Binding{name, t, open_end});
     return true;
   }
@@ -288,22 +287,22 @@ bool bind_name(EngineCore& engine, BindingMapId map_id, std::uint64_t identity, 
   // The new binding is made before the old one is moved out: name may be
   // the very reference the old binding holds.
   Binding replaced = std::exchange(*current, Binding{name, t, open_end});
-  remember_replaced(engine, map_id, identity, std::move(replaced), t);
+  remember_replaced(s, counters, map_id, identity, std::move(replaced), t);
   return true;
 }
 
-void close_binding(EngineCore& engine, BindingMapId map, std::uint64_t identity, double t) noexcept {
-  Binding* b = current_map(engine, map).find(identity);
+void close_binding(BindingState& s, BindingMapId map, std::uint64_t identity, double t) noexcept {
+  Binding* b = current_map(s, map).find(identity);
   if (b != nullptr && t >= b->start) b->end = std::min(b->end, t);
 }
 
-Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
-  const BindingState& s = engine.bindings;
-  // The current object binding answers nearly every read; it is looked at
-  // first and on its own.
-  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
-    return Resolution{&b->name, b->start, b->end, true};
-  }
+namespace {
+
+// The maps after the current object binding, for a read that it does not
+// answer. Kept out of line so that resolve, short without it, is inlined
+// into the attribution of every read and write.
+[[gnu::noinline]] Resolution resolve_past_current_object(const BindingState& s, std::uint64_t file_object,
+                                                         std::uint64_t file_key, double t) noexcept {
   const std::pair<const BindingMap*, std::uint64_t> rest[] = {
       {&s.previous_object_bindings, file_object}, {&s.key_bindings, file_key}, {&s.previous_key_bindings, file_key}};
   // A read that the object does not answer is often one that no map
@@ -316,91 +315,106 @@ Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uin
   return Resolution{};
 }
 
-bool has_newer_binding(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key,
-                       double t) noexcept {
-  const Binding* object = engine.bindings.object_bindings.find(file_object);
+// resolve, inlined into the attribution of every read and write.
+[[gnu::always_inline]] inline Resolution resolve_here(const BindingState& s, std::uint64_t file_object,
+                                                     std::uint64_t file_key, double t) noexcept {
+  // The current object binding answers nearly every read; it is looked at
+  // first and on its own.
+  if (const Binding* b = s.object_bindings.find(file_object); b != nullptr && covers(*b, t)) {
+    return Resolution{&b->name, b->start, b->end, true};
+  }
+  return resolve_past_current_object(s, file_object, file_key, t);
+}
+
+}  // namespace
+
+Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
+  return resolve_here(s, file_object, file_key, t);
+}
+
+bool has_newer_binding(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept {
+  const Binding* object = s.object_bindings.find(file_object);
   if (object != nullptr && object->start > t) return true;
-  const Binding* key = engine.bindings.key_bindings.find(file_key);
+  const Binding* key = s.key_bindings.find(file_key);
   return key != nullptr && key->start > t;
 }
 
-void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
+void attribute_io(const IoLinks& links, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
                   std::uint32_t process_id, double t) {
+  BindingState& s = links.bindings;
+  Counters& counters = links.counters;
   // Written by the decoding thread alone: a plain increment is exact.
-  engine.counters.store(Counter::io_total, engine.counters.get(Counter::io_total) + 1);
-  const Resolution r = resolve(engine, file_object, file_key, t);
+  counters.store(Counter::io_total, counters.get(Counter::io_total) + 1);
+  const Resolution r = resolve_here(s, file_object, file_key, t);
   if (r.name != nullptr) {
     // Recording touches no binding, so r stays valid for the spreading,
     // whose look-up of the key (often new) has the recording's time to
     // arrive from memory.
     const bool spreads = r.end == open_end;
-    if (spreads) engine.bindings.key_bindings.prefetch(file_key);
-    record_activity(engine, *r.name, kind, process_id, t, no_name, 1, 0.0);
-    if (spreads) spread_binding(engine, file_object, file_key, r, t);
+    if (spreads) s.key_bindings.prefetch(file_key);
+    links.activity.record(*r.name, kind, process_id, t, no_name, 1, 0.0);
+    if (spreads) spread_binding(s, counters, file_object, file_key, r, t);
     return;
   }
-  std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);
-  engine.counters.add(Counter::initial_missing);
-  const PendingIo io{file_object, file_key, 1,       kind, process_id, t, t, engine.bindings.ticks(),
-                     has_newer_binding(engine, file_object, file_key, t)};
+  std::lock_guard<std::mutex> guard(s.pending_lock);
+  counters.add(Counter::initial_missing);
+  const PendingIo io{file_object, file_key, 1,       kind, process_id, t, t, s.ticks(),
+                     has_newer_binding(s, file_object, file_key, t)};
   if (file_object == 0 && file_key == 0) {
-    record_unknown(engine, io, reason_no_identity);
+    record_unknown(s, counters, io, reason_no_identity);
     return;
   }
-  park_io(engine, io);
+  park_io(s, counters, io);
 }
 
-void recover_pending(EngineCore& engine, bool forced) {
-  BindingState& s = engine.bindings;
+void recover_pending(BindingState& s, Counters& counters, ActivitySink& activity, bool forced) {
   // Only this thread parks reads and writes, and every change of pending_io
   // stores its size in the gauge under the lock: 0 means nothing to recover.
   // A replay forces a pass after every event, which then costs neither the
   // lock nor a reading of the clock. Such a pass leaves the time of the last
   // pass as it was; at most an unforced pass comes sooner after it, which
   // attributes or gives up nothing that a later pass would not.
-  if (forced && engine.counters.get(Counter::pending_names) == 0) return;
+  if (forced && counters.get(Counter::pending_names) == 0) return;
   const std::uint64_t now = s.ticks();
   if (!forced && ms_since(s.last_recovery_ticks, now) < recovery_interval_ms) return;
   s.last_recovery_ticks = now;
-  if (engine.counters.get(Counter::pending_names) == 0) return;
+  if (counters.get(Counter::pending_names) == 0) return;
   std::lock_guard<std::mutex> guard(s.pending_lock);
   for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
     PendingIo& e = it->second;
-    const Resolution r = resolve(engine, e.file_object, e.file_key, e.first);
-    if (!e.newer) e.newer = has_newer_binding(engine, e.file_object, e.file_key, e.first);
+    const Resolution r = resolve(s, e.file_object, e.file_key, e.first);
+    if (!e.newer) e.newer = has_newer_binding(s, e.file_object, e.file_key, e.first);
     if (r.name != nullptr) {
-      record_activity(engine, *r.name, e.kind, e.process_id, e.first, no_name, e.count, e.last);
-      engine.counters.add(Counter::late_recovered, e.count);
+      activity.record(*r.name, e.kind, e.process_id, e.first, no_name, e.count, e.last);
+      counters.add(Counter::late_recovered, e.count);
       it = s.pending_io.erase(it);
     } else if (due(e, now)) {
-      record_unknown(engine, e, give_up_reason(e));
+      record_unknown(s, counters, e, give_up_reason(e));
       it = s.pending_io.erase(it);
     } else {
       ++it;
     }
   }
-  store_pending_gauge(engine);
+  store_pending_gauge(s, counters);
 }
 
-void expire_pending(EngineCore& engine, bool all) {
-  BindingState& s = engine.bindings;
+void expire_pending(BindingState& s, Counters& counters, bool all) {
   // The clock is read under the lock, after every read parked before it: a
   // host thread reading it first could meet entries made after its reading.
   std::lock_guard<std::mutex> guard(s.pending_lock);
   const std::uint64_t now = s.ticks();
   for (auto it = s.pending_io.begin(); it != s.pending_io.end();) {
     if (all || due(it->second, now)) {
-      record_unknown(engine, it->second, give_up_reason(it->second));
+      record_unknown(s, counters, it->second, give_up_reason(it->second));
       it = s.pending_io.erase(it);
     } else {
       ++it;
     }
   }
-  store_pending_gauge(engine);
+  store_pending_gauge(s, counters);
 }
 
-void prune_bindings(EngineCore& engine) {
-  BindingState& s = engine.bindings;
+void prune_bindings(BindingState& s, NameTable& names) {
   const std::uint64_t now = s.ticks();
   if (ms_since(s.last_prune_ticks, now) < prune_interval_ms) return;
   s.last_prune_ticks = now;
@@ -410,7 +424,7 @@ void prune_bindings(EngineCore& engine) {
   s.key_bindings.erase_if(ended);
   s.previous_object_bindings.erase_if(ended);
   s.previous_key_bindings.erase_if(ended);
-  release_unreferenced_names(engine);
+  release_unreferenced_names(names);
 }
 
 // The budget and the binding caps bound different things: with long paths the
@@ -418,29 +432,28 @@ void prune_bindings(EngineCore& engine) {
 // close never comes holds its name for good. New names are then refused and
 // no new binding ever arrives to push the old ones out, so the oldest go
 // here instead, a tenth of each map at a time, as from a full map.
-void relieve_name_budget(EngineCore& engine) {
-  BindingState& s = engine.bindings;
-  const std::uint64_t refusals = engine.names.budget_refusals.load(std::memory_order_relaxed);
+void relieve_name_budget(BindingState& s, NameTable& names, Counters& counters) {
+  const std::uint64_t refusals = names.budget_refusals.load(std::memory_order_relaxed);
   if (refusals == s.budget_refusals_seen) return;
   s.budget_refusals_seen = refusals;
   for (BindingMap* map : {&s.previous_object_bindings, &s.previous_key_bindings, &s.object_bindings,
                           &s.key_bindings}) {
     const std::size_t tenth = (map->size() + 9) / 10;
-    engine.counters.add(Counter::mapping_evictions, map->evict_oldest(tenth));
+    counters.add(Counter::mapping_evictions, map->evict_oldest(tenth));
   }
-  release_unreferenced_names(engine);
+  release_unreferenced_names(names);
 }
 
-void finish_pending_at_stop(EngineCore& engine) {
-  recover_pending(engine, true);
-  expire_pending(engine, true);
+void finish_pending_at_stop(BindingState& s, Counters& counters, ActivitySink& activity) {
+  recover_pending(s, counters, activity, true);
+  expire_pending(s, counters, true);
 }
 
-void expire_due_pending(EngineCore& engine) { expire_pending(engine, false); }
+void expire_due_pending(BindingState& s, Counters& counters) { expire_pending(s, counters, false); }
 
-std::vector<UnknownSample> unknown_samples_snapshot(EngineCore& engine) {
-  std::lock_guard<std::mutex> guard(engine.bindings.pending_lock);
-  return engine.bindings.unknown_samples.oldest_first();
+std::vector<UnknownSample> unknown_samples_snapshot(BindingState& s) {
+  std::lock_guard<std::mutex> guard(s.pending_lock);
+  return s.unknown_samples.oldest_first();
 }
 
 }  // namespace mirrow

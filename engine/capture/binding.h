@@ -19,12 +19,12 @@
 
 #include "common/clock.h"
 #include "engine/core/activity_kind.h"
+#include "engine/core/activity_sink.h"
 #include "engine/core/caps.h"
+#include "engine/core/counters.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
-
-struct EngineCore;
 
 // End of a binding that is still open: it covers every later time, however
 // large the time an event carries.
@@ -239,28 +239,41 @@ struct Resolution {
   bool from_current_object = false;  // found in object_bindings
 };
 
+// Each function takes the states it reads and changes: the binding state,
+// the shared counters and names, and the sink that attributed reads and
+// writes are recorded into.
+
 // True when the call established a new current binding (inserted or
 // replaced one).
-bool bind_name(EngineCore& engine, BindingMapId map, std::uint64_t identity, const NameRef& name, double t);
-void close_binding(EngineCore& engine, BindingMapId map, std::uint64_t identity, double t) noexcept;
-Resolution resolve(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept;
-bool has_newer_binding(const EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key,
-                       double t) noexcept;
-void attribute_io(EngineCore& engine, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
+bool bind_name(BindingState& s, Counters& counters, BindingMapId map, std::uint64_t identity, const NameRef& name,
+               double t);
+void close_binding(BindingState& s, BindingMapId map, std::uint64_t identity, double t) noexcept;
+Resolution resolve(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept;
+bool has_newer_binding(const BindingState& s, std::uint64_t file_object, std::uint64_t file_key, double t) noexcept;
+// What attributing a read or write reaches: the binding state, the shared
+// counters and the sink. They travel as one reference (the decoder's own
+// Decoding starts with them), so the hot call keeps every other argument in
+// a register.
+struct IoLinks {
+  BindingState& bindings;
+  Counters& counters;
+  ActivitySink& activity;
+};
+void attribute_io(const IoLinks& links, std::uint64_t file_object, std::uint64_t file_key, std::uint32_t kind,
                   std::uint32_t process_id, double t);
-void recover_pending(EngineCore& engine, bool forced);
-void expire_pending(EngineCore& engine, bool all);
-void prune_bindings(EngineCore& engine);
+void recover_pending(BindingState& s, Counters& counters, ActivitySink& activity, bool forced);
+void expire_pending(BindingState& s, Counters& counters, bool all);
+void prune_bindings(BindingState& s, NameTable& names);
 // When the name budget refused a path since the last call, gives up the
 // oldest tenth of every binding map and releases the names nothing else
 // holds, so that bindings that never end cannot keep new names out.
-void relieve_name_budget(EngineCore& engine);
+void relieve_name_budget(BindingState& s, NameTable& names, Counters& counters);
 
 // Stop sequence: attribute what a forced recovery can, then turn every read
 // or write still unnamed into an unknown sample.
-void finish_pending_at_stop(EngineCore& engine);
+void finish_pending_at_stop(BindingState& s, Counters& counters, ActivitySink& activity);
 // What the reports run first: give up the pending reads and writes that are due.
-void expire_due_pending(EngineCore& engine);
-std::vector<UnknownSample> unknown_samples_snapshot(EngineCore& engine);
+void expire_due_pending(BindingState& s, Counters& counters);
+std::vector<UnknownSample> unknown_samples_snapshot(BindingState& s);
 
 }  // namespace mirrow

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/file_time.h"
-#include "engine/core/engine_core.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "engine/capture/payload_parse.h"
@@ -29,31 +28,31 @@ bool is_name_opcode(std::uint8_t opcode) {
          opcode == opcode_file_rundown;
 }
 
-void count_malformed(EngineCore& engine) noexcept {
-  engine.counters.add(Counter::errors);
-  engine.counters.add(Counter::malformed);
+void count_malformed(Counters& counters) noexcept {
+  counters.add(Counter::errors);
+  counters.add(Counter::malformed);
 }
 
-void bind_classic_name(EngineCore& engine, const EventView& event, std::uint32_t pointer_size) {
+void bind_classic_name(const Decoding& d, const EventView& event, std::uint32_t pointer_size) {
   PayloadCursor cursor(event.user_data, event.user_data_length, pointer_size);
-  std::u16string& path = engine.bindings.name_scratch;
+  std::u16string& path = d.bindings.name_scratch;
   const std::uint64_t file_key = parse_name_event(cursor, path);
-  engine.bindings.key_bindings.prefetch(file_key);  // while the name is made
-  const NameRef name = intern_event_name(engine, engine.bindings.recent_names, path);
+  d.bindings.key_bindings.prefetch(file_key);  // while the name is made
+  const NameRef name = intern_event_name(d.names, d.counters, d.bindings.recent_names, path);
   const double timestamp = unix_seconds_from_filetime(event.timestamp);
-  engine.counters.add(Counter::classic_names);
-  if (event.opcode == opcode_file_delete) close_binding(engine, BindingMapId::keys, file_key, timestamp);
-  else bind_name(engine, BindingMapId::keys, file_key, name, timestamp);
+  d.counters.add(Counter::classic_names);
+  if (event.opcode == opcode_file_delete) close_binding(d.bindings, BindingMapId::keys, file_key, timestamp);
+  else bind_name(d.bindings, d.counters, BindingMapId::keys, file_key, name, timestamp);
 }
 
-void route_classic(EngineCore& engine, const EventView& event) noexcept {
+void route_classic(const Decoding& d, const EventView& event) noexcept {
   if (!is_name_opcode(event.opcode)) return;
   const std::uint32_t pointer_size = event.header_32bit ? 4 : 8;
-  if (event.user_data == nullptr || event.user_data_length < pointer_size) return count_malformed(engine);
+  if (event.user_data == nullptr || event.user_data_length < pointer_size) return count_malformed(d.counters);
   try {
-    bind_classic_name(engine, event, pointer_size);
+    bind_classic_name(d, event, pointer_size);
   } catch (...) {
-    count_malformed(engine);
+    count_malformed(d.counters);
   }
 }
 
@@ -65,15 +64,15 @@ EventProvider provider_of(const ProviderGuid& guid) noexcept {
   return EventProvider::other;
 }
 
-void route_event(EngineCore& engine, const EventView& event) noexcept {
+void route_event(const Decoding& d, const EventView& event) noexcept {
   switch (event.provider) {
     case EventProvider::classic_file_io:
-      return route_classic(engine, event);
+      return route_classic(d, event);
     case EventProvider::kernel_file:
-      return decode_event(engine, event.event_id, event.version, event.header_32bit ? 4 : 8, event.process_id,
+      return decode_event(d, event.event_id, event.version, event.header_32bit ? 4 : 8, event.process_id,
                           unix_seconds_from_filetime(event.timestamp), event.user_data, event.user_data_length);
     case EventProvider::other:
-      engine.counters.add(Counter::helper_events);
+      d.counters.add(Counter::helper_events);
       return;
   }
 }

@@ -5,9 +5,9 @@
 // is pure so that it is tested without any tracing.
 #include <cstdint>
 
-namespace mirrow {
+#include "engine/capture/decoder.h"
 
-struct EngineCore;
+namespace mirrow {
 
 enum class EventProvider {
   kernel_file,      // Microsoft-Windows-Kernel-File, decoded by decode_event
@@ -39,6 +39,6 @@ struct EventView {
 
 constexpr std::uint16_t event_header_flag_32bit = 0x20;
 
-void route_event(EngineCore& engine, const EventView& event) noexcept;
+void route_event(const Decoding& d, const EventView& event) noexcept;
 
 }  // namespace mirrow

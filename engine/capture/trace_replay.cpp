@@ -1,12 +1,10 @@
 #include "engine/capture/trace_replay.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "common/json_writer.h"
 #include "common/utf16.h"
 #include "engine/capture/binding.h"
-#include "engine/core/engine_core.h"
 #include "engine/core/result_codes.h"
 
 namespace mirrow {
@@ -120,21 +118,31 @@ std::string refusal_report(std::u16string_view file_name, std::string_view probl
 // raw paths remember how they were mapped, so that memory goes with each swap.
 class DeviceMapSwap {
  public:
-  DeviceMapSwap(EngineCore& engine, DeviceMap map) : engine_(engine), saved_(std::move(engine.device_map)) {
-    engine_.device_map = std::move(map);
-    engine_.bindings.recent_names.forget();
+  DeviceMapSwap(NameTable& names, RecentNames& recent, DeviceMap map)
+      : names_(names), recent_(recent), saved_(std::move(names.device_map)) {
+    names_.device_map = std::move(map);
+    recent_.forget();
   }
   ~DeviceMapSwap() {
-    engine_.device_map = std::move(saved_);
-    engine_.bindings.recent_names.forget();
+    names_.device_map = std::move(saved_);
+    recent_.forget();
   }
   DeviceMapSwap(const DeviceMapSwap&) = delete;
   DeviceMapSwap& operator=(const DeviceMapSwap&) = delete;
 
  private:
-  EngineCore& engine_;
+  NameTable& names_;
+  RecentNames& recent_;
   DeviceMap saved_;
 };
+
+TraceReplay out_of_memory_report(std::u16string_view file_name) noexcept {
+  try {
+    return {result_out_of_memory, refusal_report(file_name, "not enough memory")};
+  } catch (...) {
+    return {result_out_of_memory, {}};
+  }
+}
 
 }  // namespace
 
@@ -185,16 +193,24 @@ EventView event_view(const trace_file::Event& event) {
   return view;
 }
 
-void route_recorded_event(void* engine, const trace_file::Event& event) {
-  route_event(*static_cast<EngineCore*>(engine), event_view(event));
+void route_recorded_event(void* decoding, const trace_file::Event& event) {
+  route_event(*static_cast<const Decoding*>(decoding), event_view(event));
 }
 
-TraceReplay replay_trace(EngineCore& engine, std::u16string_view file_name, std::span<const std::uint8_t> bytes,
+TraceReplay refused_trace_replay(Counters& counters, std::u16string_view file_name,
+                                 std::string_view problem) noexcept {
+  try {
+    return {result_invalid, refusal_report(file_name, problem)};
+  } catch (...) {
+    counters.add(Counter::errors);
+  }
+  return out_of_memory_report(file_name);
+}
+
+TraceReplay replay_trace(const Decoding& d, std::u16string_view file_name, std::span<const std::uint8_t> bytes,
                          const std::optional<std::u16string>& device_entries, TraceEventSink sink,
                          void* context) noexcept {
   try {
-    std::lock_guard hold(engine.replay_lock);
-    if (engine.running.load()) return {result_invalid, refusal_report(file_name, "the engine is running")};
     std::optional<DeviceMap> given;
     if (device_entries) {
       std::string problem;
@@ -213,12 +229,12 @@ TraceReplay replay_trace(EngineCore& engine, std::u16string_view file_name, std:
       map = std::move(recorded);
     } else {
       source = 2;
-      map = engine.device_map;
+      map = d.names.device_map;
     }
     {
-      DeviceMapSwap swap(engine, map);
+      DeviceMapSwap swap(d.names, d.bindings.recent_names, map);
       reader.read([&](const trace_file::Event& event) { sink(context, event); });
-      recover_pending(engine, true);
+      recover_pending(d.bindings, d.counters, d.activity, true);
     }
 
     std::string report;
@@ -229,13 +245,9 @@ TraceReplay replay_trace(EngineCore& engine, std::u16string_view file_name, std:
     json.end_object();
     return {result_ok, std::move(report)};
   } catch (...) {
-    engine.counters.add(Counter::errors);
+    d.counters.add(Counter::errors);
   }
-  try {
-    return {result_out_of_memory, refusal_report(file_name, "not enough memory")};
-  } catch (...) {
-    return {result_out_of_memory, {}};
-  }
+  return out_of_memory_report(file_name);
 }
 
 }  // namespace mirrow

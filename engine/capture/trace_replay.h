@@ -12,12 +12,12 @@
 #include <string_view>
 
 #include "common/paths.h"
+#include "engine/capture/decoder.h"
 #include "engine/capture/intake.h"
 #include "engine/capture/trace_file.h"
+#include "engine/core/counters.h"
 
 namespace mirrow {
-
-struct EngineCore;
 
 // "\Device\HarddiskVolume2=C:" entries, one per line. Nothing, with the
 // reason in `problem`, when an entry names no device path or no drive.
@@ -41,14 +41,20 @@ struct TraceReplay {
   std::string report;        // one JSON object, for every status
 };
 
-// Replays the file's bytes through the sink. `file_name` is only reported.
-// Holds the replay lock throughout and runs a forced recovery pass at the
-// end, as a single replayed event does.
-TraceReplay replay_trace(EngineCore& engine, std::u16string_view file_name, std::span<const std::uint8_t> bytes,
+// Replays the file's bytes through the sink, with names mapped by the
+// replay's device map in d.names, and runs a forced recovery pass at the
+// end, as a single replayed event does. `file_name` is only reported. The
+// caller keeps every other decoding out throughout (the engine's replay
+// lock) and has made sure the engine is stopped.
+TraceReplay replay_trace(const Decoding& d, std::u16string_view file_name, std::span<const std::uint8_t> bytes,
                          const std::optional<std::u16string>& device_entries, TraceEventSink sink,
                          void* context) noexcept;
 
-// The sink of the pure build: route_event on the engine given as context.
-void route_recorded_event(void* engine, const trace_file::Event& event);
+// A replay refused before it began: 87 and a report that gives the problem.
+TraceReplay refused_trace_replay(Counters& counters, std::u16string_view file_name,
+                                 std::string_view problem) noexcept;
+
+// The sink of the pure build: route_event on the Decoding given as context.
+void route_recorded_event(void* decoding, const trace_file::Event& event);
 
 }  // namespace mirrow

@@ -6,7 +6,7 @@
 
 #include "common/clock.h"
 #include "common/unique_handle.h"
-#include "engine/core/engine_win.h"
+#include "engine/capture/decoder.h"
 #include "engine/capture/intake.h"
 
 namespace mirrow {
@@ -74,14 +74,14 @@ std::uint32_t new_session_guid(const TraceCalls& calls, GUID& guid) {
   return SUCCEEDED(result) ? 0 : static_cast<std::uint32_t>(result);
 }
 
-// Opens a real-time consumer that hands every record to the engine; empty
+// Opens a real-time consumer that hands every record to the decoding; empty
 // when the open fails, with the reason left in GetLastError().
-TraceConsumer open_consumer(const TraceCalls& calls, Engine& engine, std::u16string& name) {
+TraceConsumer open_consumer(const TraceCalls& calls, const Decoding& decoding, std::u16string& name) {
   EVENT_TRACE_LOGFILEW logfile{};
   logfile.LoggerName = wide(name.data());
   logfile.ProcessTraceMode = consumer_mode;
   logfile.EventRecordCallback = &receive_event_record;
-  logfile.Context = &engine;
+  logfile.Context = const_cast<Decoding*>(&decoding);
   return TraceConsumer(calls.open_trace(&logfile), TraceConsumerTraits{&calls});
 }
 
@@ -107,17 +107,16 @@ ULONG stop_session(const TraceCalls& calls, TRACEHANDLE session, const std::u16s
 // session exists, so that no sweep can ever find the session without it; a
 // mark that cannot be made leaves the session exposed to the next sweep,
 // which is counted but does not keep the session from running.
-UniqueHandle mark_session_owned(Engine& engine, std::u16string_view name) {
-  UniqueHandle mark = create_owner_mark(*engine.capture.calls, name);
-  if (!mark) engine.counters.add(Counter::errors);
+UniqueHandle mark_session_owned(const CaptureSession& capture, Counters& counters, std::u16string_view name) {
+  UniqueHandle mark = create_owner_mark(*capture.calls, name);
+  if (!mark) counters.add(Counter::errors);
   return mark;
 }
 
 // The sweep of sessions whose owner has gone, before this start adds its own.
-void sweep_orphans(Engine& engine) {
-  CaptureSession& capture = engine.capture;
+void sweep_orphans(CaptureSession& capture, Counters& counters) {
   capture.last_sweep = sweep_orphan_sessions(*capture.calls);
-  if (capture.last_sweep.failures != 0) engine.counters.add(Counter::errors, capture.last_sweep.failures);
+  if (capture.last_sweep.failures != 0) counters.add(Counter::errors, capture.last_sweep.failures);
 }
 
 void join_unless_self(std::thread& thread) noexcept {
@@ -134,10 +133,11 @@ void join_unless_self(std::thread& thread) noexcept {
 // thread, wait the session's time (or until a stop), stop the session, record
 // its losses, close the consumer and join the thread. A consumer that cannot
 // be opened leaves the session to its owner, which stops it.
-void consume_names_session(Engine& engine, TraceSession& session, std::u16string& name, PropertyBlock& block) {
-  const TraceCalls& calls = *engine.capture.calls;
-  StartupFigures& figures = engine.startup;
-  TraceConsumer consumer = open_consumer(calls, engine, name);
+void consume_names_session(const CaptureSession& capture, const CaptureLinks& links, TraceSession& session,
+                           std::u16string& name, PropertyBlock& block) {
+  const TraceCalls& calls = *capture.calls;
+  StartupFigures& figures = links.startup;
+  TraceConsumer consumer = open_consumer(calls, links.decoding, name);
   if (!consumer) {
     figures.names_session_status = consumer_open_error();
     return;
@@ -152,7 +152,7 @@ void consume_names_session(Engine& engine, TraceSession& session, std::u16string
     figures.names_session_status = 8;
     return;
   }
-  WaitForSingleObject(engine.stop_event.get(), names_session_wait_ms);
+  WaitForSingleObject(links.stop_event, names_session_wait_ms);
 
   // Stopped here rather than by its owner: the stop's status and the losses
   // it leaves in the block are what the engine reports.
@@ -171,9 +171,9 @@ void consume_names_session(Engine& engine, TraceSession& session, std::u16string
 
 // The short system-logger session that names files the kernel already
 // knows. Its outcome is only recorded.
-void run_names_session(Engine& engine) {
-  const TraceCalls& calls = *engine.capture.calls;
-  StartupFigures& figures = engine.startup;
+void run_names_session(const CaptureSession& capture, const CaptureLinks& links) {
+  const TraceCalls& calls = *capture.calls;
+  StartupFigures& figures = links.startup;
   const std::uint64_t started_at = tick_ms();
   // A later start must not show the success of an earlier one.
   figures.system_names_enabled = false;
@@ -188,7 +188,7 @@ void run_names_session(Engine& engine) {
   fill_session_block(block.bytes.data(), names_session_properties(), guid);
 
   // Released when this function returns, after the session has been stopped.
-  const UniqueHandle owner_mark = mark_session_owned(engine, name);
+  const UniqueHandle owner_mark = mark_session_owned(capture, links.counters, name);
   TRACEHANDLE started = 0;
   figures.names_session_status = calls.start_trace(&started, wide(name.c_str()), block.get());
   if (figures.names_session_status != 0) return;
@@ -196,7 +196,7 @@ void run_names_session(Engine& engine) {
     // Stopped by the end of this scope on every path, so that the time
     // recorded below includes the stop.
     TraceSession session(started, TraceSessionTraits{&calls, &name, block.get()});
-    consume_names_session(engine, session, name, block);
+    consume_names_session(capture, links, session, name, block);
   }
   figures.startup_name_seconds = static_cast<double>(tick_ms() - started_at) / 1000.0;
 }
@@ -206,40 +206,37 @@ EVENT_TRACE_PROPERTIES* capture_block(CaptureSession& capture) {
 }
 
 // Stops the capture session after a failed start step.
-void abandon_capture_session(Engine& engine) {
-  CaptureSession& capture = engine.capture;
-  std::lock_guard live(engine.live_lock);
+void abandon_capture_session(CaptureSession& capture, std::mutex& live_lock) {
+  std::lock_guard live(live_lock);
   capture.session.reset();
   capture.session_handle.store(0);
   capture.owner_mark.reset();
 }
 
-std::uint32_t enable_kernel_file_provider(Engine& engine) {
-  return enable_kernel_file_events(*engine.capture.calls, engine.capture.session_handle.load(),
-                                   engine.track_missing_opens);
+std::uint32_t enable_kernel_file_provider(const CaptureSession& capture, bool track_missing_opens) {
+  return enable_kernel_file_events(*capture.calls, capture.session_handle.load(), track_missing_opens);
 }
 
-std::uint32_t request_capture_state(Engine& engine) {
-  return request_kernel_file_state(*engine.capture.calls, engine.capture.session_handle.load());
+std::uint32_t request_capture_state(const CaptureSession& capture) {
+  return request_kernel_file_state(*capture.calls, capture.session_handle.load());
 }
 
 // The consumer is the engine's from here on: if the thread cannot be made,
 // the stop that follows the failed start closes it.
-void start_capture_thread(Engine& engine, TraceConsumer consumer) {
-  CaptureSession& capture = engine.capture;
+void start_capture_thread(CaptureSession& capture, std::mutex& live_lock, TraceConsumer consumer) {
   const TRACEHANDLE handle = consumer.get();
   capture.processing_handle = std::move(consumer);
-  engine.capture_live.store(true);
+  capture.capture_live.store(true);
   try {
     const TraceCalls& calls = *capture.calls;
-    std::lock_guard live(engine.live_lock);
-    capture.thread = std::thread([&engine, &calls, handle] {
+    std::lock_guard live(live_lock);
+    capture.thread = std::thread([&capture, &calls, handle] {
       run_consumer(calls, handle);
-      engine.capture_live.store(false);
+      capture.capture_live.store(false);
     });
   } catch (...) {
     // No thread will ever leave the event loop to clear it.
-    engine.capture_live.store(false);
+    capture.capture_live.store(false);
     throw;
   }
 }
@@ -289,26 +286,25 @@ std::uint32_t request_kernel_file_state(const TraceCalls& calls, TRACEHANDLE ses
 
 void WINAPI receive_event_record(PEVENT_RECORD record) {
   if (record == nullptr || record->UserContext == nullptr) return;
-  Engine& engine = *static_cast<Engine*>(record->UserContext);
-  route_event(engine, view_of(*record));
+  const Decoding& decoding = *static_cast<const Decoding*>(record->UserContext);
+  route_event(decoding, view_of(*record));
 }
 
-std::uint32_t start_trace_sessions(Engine& engine) {
-  sweep_orphans(engine);
-  run_names_session(engine);
+std::uint32_t start_trace_sessions(CaptureSession& capture, const CaptureLinks& links) {
+  sweep_orphans(capture, links.counters);
+  run_names_session(capture, links);
 
-  CaptureSession& capture = engine.capture;
   const TraceCalls& calls = *capture.calls;
   GUID guid;
   if (const std::uint32_t status = new_session_guid(calls, guid); status != 0) return status;
   {
     // The reports read the name (with the handle) under live_lock.
-    std::lock_guard live(engine.live_lock);
+    std::lock_guard live(links.live_lock);
     capture.session_name = session_name(capture_session_prefix, from_guid(guid));
   }
   fill_session_block(capture.properties.data(), capture_session_properties(), guid);
 
-  capture.owner_mark = mark_session_owned(engine, capture.session_name);
+  capture.owner_mark = mark_session_owned(capture, links.counters, capture.session_name);
   TRACEHANDLE started = 0;
   const ULONG start_status = calls.start_trace(&started, wide(capture.session_name.c_str()), capture_block(capture));
   if (start_status != 0) {
@@ -316,40 +312,39 @@ std::uint32_t start_trace_sessions(Engine& engine) {
     return start_status;
   }
   {
-    std::lock_guard live(engine.live_lock);
+    std::lock_guard live(links.live_lock);
     capture.session = TraceSession(started, TraceSessionTraits{&calls, &capture.session_name, capture_block(capture)});
     capture.session_handle.store(started);
   }
 
-  if (const std::uint32_t status = enable_kernel_file_provider(engine); status != 0) {
-    abandon_capture_session(engine);
+  if (const std::uint32_t status = enable_kernel_file_provider(capture, links.track_missing_opens); status != 0) {
+    abandon_capture_session(capture, links.live_lock);
     return status;
   }
-  TraceConsumer consumer = open_consumer(calls, engine, capture.session_name);
+  TraceConsumer consumer = open_consumer(calls, links.decoding, capture.session_name);
   if (!consumer) {
     const std::uint32_t status = consumer_open_error();
-    abandon_capture_session(engine);
+    abandon_capture_session(capture, links.live_lock);
     return status;
   }
-  start_capture_thread(engine, std::move(consumer));
-  engine.startup.capture_state_status = request_capture_state(engine);
+  start_capture_thread(capture, links.live_lock, std::move(consumer));
+  links.startup.capture_state_status = request_capture_state(capture);
   return 0;
 }
 
-void stop_capture(Engine& engine) noexcept {
-  CaptureSession& capture = engine.capture;
+void stop_capture(CaptureSession& capture, const CaptureLinks& links) noexcept {
   std::thread capture_thread;
   {
     // One system call under live_lock: the reports see the session running
     // with its live losses, or stopped with the losses read here.
-    std::lock_guard live(engine.live_lock);
+    std::lock_guard live(links.live_lock);
     if (capture.session) {
       // Stopped here rather than by its owner: only a successful stop's
       // losses are kept.
       if (stop_session(*capture.calls, capture.session.release(), capture.session_name, capture_block(capture)) == 0) {
         const SessionLosses losses = losses_of(capture.properties.data());
-        engine.startup.events_lost = losses.events;
-        engine.startup.buffers_lost = losses.buffers;
+        links.startup.events_lost = losses.events;
+        links.startup.buffers_lost = losses.buffers;
       }
       capture.session_handle.store(0);
     }
@@ -364,7 +359,7 @@ void stop_capture(Engine& engine) noexcept {
   capture.processing_handle.reset();
   join_unless_self(capture_thread);
   // The thread cleared it on its way out unless it never ran.
-  engine.capture_live.store(false);
+  capture.capture_live.store(false);
 }
 
 void TraceSessionTraits::close(pointer h) const noexcept { stop_session(*calls, h, *name, block); }
@@ -375,10 +370,9 @@ ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) 
   return calls.control_trace(0, wide(name.c_str()), block.get(), control_stop);
 }
 
-std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept {
-  CaptureSession& capture = engine.capture;
+std::optional<SessionLosses> query_capture_losses(CaptureSession& capture, const StartupFigures& startup) noexcept {
   const std::uint64_t session = capture.session_handle.load();
-  if (session == 0) return SessionLosses{engine.startup.events_lost, engine.startup.buffers_lost};
+  if (session == 0) return SessionLosses{startup.events_lost, startup.buffers_lost};
   PropertyBlock block;
   prepare_block(block.bytes.data());
   if (capture.calls->control_trace(session, wide(capture.session_name.c_str()), block.get(), control_query) != 0)

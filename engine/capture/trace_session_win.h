@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -10,11 +11,13 @@
 #include "common/unique_handle.h"
 #include "engine/capture/session_owner_win.h"
 #include "engine/capture/session_settings.h"
+#include "engine/capture/startup_figures.h"
 #include "engine/capture/trace_calls_win.h"
+#include "engine/core/counters.h"
 
 namespace mirrow {
 
-struct Engine;
+struct Decoding;
 
 // A real-time consumer from OpenTraceW, closed through the calls it was
 // opened with, so that a scripted substitute sees every close.
@@ -53,6 +56,8 @@ struct CaptureSession {
   std::atomic<std::uint64_t> session_handle{0};
   TraceConsumer processing_handle;
   std::thread thread;
+  // True while the capture thread is inside its event loop.
+  std::atomic<bool> capture_live{false};
   std::u16string session_name;
   // Held from just before the session starts until it has been stopped, so
   // that a sweep in any process sees the session as owned.
@@ -66,19 +71,33 @@ struct CaptureSession {
   TraceSession session;
 };
 
+// What the sessions reach outside themselves, held by the engine.
+struct CaptureLinks {
+  Counters& counters;
+  StartupFigures& startup;
+  // The engine's lock over what the reports read of the running system:
+  // the session's handle and name, and the capture thread object.
+  std::mutex& live_lock;
+  // The engine's stop event (manual reset): ends the names session's wait.
+  HANDLE stop_event;
+  // Where the record callback hands every event: its context.
+  const Decoding& decoding;
+  bool track_missing_opens;
+};
+
 // Sweeps the sessions left by engines whose process has gone, runs the
 // startup names session (only recorded) and starts the capture session;
 // returns 0 or the failing call's status. A session that started is stopped
 // again on every failing path.
-std::uint32_t start_trace_sessions(Engine& engine);
+std::uint32_t start_trace_sessions(CaptureSession& capture, const CaptureLinks& links);
 
 // The capture half of a stop: stop the session (collecting its loss counts),
 // close the consumer and join the capture thread. Does nothing without a capture.
-void stop_capture(Engine& engine) noexcept;
+void stop_capture(CaptureSession& capture, const CaptureLinks& links) noexcept;
 
 // Losses of the running capture session, asked of the session itself; empty
 // when the query fails. Without a session: the counts kept from the last stop.
-std::optional<SessionLosses> query_capture_losses(Engine& engine) noexcept;
+std::optional<SessionLosses> query_capture_losses(CaptureSession& capture, const StartupFigures& startup) noexcept;
 
 // Stops a session by its name alone, with a property block of its own.
 ULONG stop_session_by_name(const TraceCalls& calls, const std::u16string& name) noexcept;
@@ -94,7 +113,8 @@ std::uint32_t enable_kernel_file_events(const TraceCalls& calls, TRACEHANDLE ses
 // Asks the kernel file provider for the names of the files already open.
 std::uint32_t request_kernel_file_state(const TraceCalls& calls, TRACEHANDLE session);
 
-// The record callback of both consumers; the record's context is the Engine.
+// The record callback of both consumers; the record's context is the
+// engine's Decoding.
 void WINAPI receive_event_record(PEVENT_RECORD record);
 
 }  // namespace mirrow

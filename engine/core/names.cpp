@@ -4,8 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "engine/core/engine_core.h"
-
 namespace mirrow {
 
 namespace {
@@ -63,15 +61,14 @@ NameRef new_name(NameTable& table, std::u16string_view path, std::uint64_t hash)
 
 // Looks up or adds a normalised path; place receives the name's place in
 // the table (npos when the budget refused it).
-NameRef intern_normalised(EngineCore& engine, std::u16string_view path, std::size_t& place) {
+NameRef intern_normalised(NameTable& table, Counters& counters, std::u16string_view path, std::size_t& place) {
   const std::uint64_t hash = path_hash(path);
-  NameTable& table = engine.names;
   std::lock_guard lock(table.names_lock);
   place = table.name_table.position(path, hash);
   if (const NameRef* found = table.name_table.value_at(place)) return *found;
   if (table.name_table.size() >= NameTable::capacity) table.name_table.clear();
   if (!budget_admits(*table.budget, path.size())) {
-    engine.counters.add(Counter::dropped);
+    counters.add(Counter::dropped);
     table.budget_refusals.fetch_add(1, std::memory_order_relaxed);
     return {};
   }
@@ -81,10 +78,10 @@ NameRef intern_normalised(EngineCore& engine, std::u16string_view path, std::siz
   return name;
 }
 
-void normalise_in_place(const EngineCore& engine, std::u16string& path) {
+void normalise_in_place(const NameTable& table, std::u16string& path) {
   // Both steps work on the same buffer, so a reused one never allocates.
   normalize_path_in_place(path);
-  map_device_prefix_in_place(engine.device_map, path);
+  map_device_prefix_in_place(table.device_map, path);
 }
 
 // Fingerprint of a raw path: its length and its last sixteen units, where
@@ -115,20 +112,21 @@ RecentNames::Slot& RecentNames::slot_for(std::u16string_view raw, std::uint64_t&
   return slots_[static_cast<std::size_t>(fingerprint >> slot_shift)];
 }
 
-NameRef intern_name(EngineCore& engine, std::u16string raw_path) { return intern_name_in_place(engine, raw_path); }
-
-NameRef intern_name_in_place(EngineCore& engine, std::u16string& path) {
-  normalise_in_place(engine, path);
-  std::size_t place = 0;
-  return intern_normalised(engine, path, place);
+NameRef intern_name(NameTable& names, Counters& counters, std::u16string raw_path) {
+  return intern_name_in_place(names, counters, raw_path);
 }
 
-NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16string& path) {
-  if (path.size() > RecentNames::longest_remembered) return intern_name_in_place(engine, path);
+NameRef intern_name_in_place(NameTable& names, Counters& counters, std::u16string& path) {
+  normalise_in_place(names, path);
+  std::size_t place = 0;
+  return intern_normalised(names, counters, path, place);
+}
+
+NameRef intern_event_name(NameTable& table, Counters& counters, RecentNames& recent, std::u16string& path) {
+  if (path.size() > RecentNames::longest_remembered) return intern_name_in_place(table, counters, path);
   std::uint64_t fingerprint = 0;
   RecentNames::Slot& slot = recent.slot_for(path, fingerprint);
   if (slot.name_id != 0 && slot.fingerprint == fingerprint && PathEqual{}(slot.raw, path)) {
-    NameTable& table = engine.names;
     std::lock_guard lock(table.names_lock);
     // The same id at the remembered place: the table still holds this very
     // name, which a look-up of the normalised path would find.
@@ -139,9 +137,9 @@ NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16strin
   // even when what follows throws.
   slot.name_id = 0;
   slot.raw.assign(path);
-  normalise_in_place(engine, path);
+  normalise_in_place(table, path);
   std::size_t place = 0;
-  NameRef name = intern_normalised(engine, path, place);
+  NameRef name = intern_normalised(table, counters, path, place);
   if (name) {
     slot.name_id = name->id;
     slot.place = place;
@@ -150,8 +148,7 @@ NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16strin
   return name;
 }
 
-void release_unreferenced_names(EngineCore& engine) {
-  NameTable& table = engine.names;
+void release_unreferenced_names(NameTable& table) {
   std::lock_guard lock(table.names_lock);
   // A name only the table holds can gain a reference only through
   // intern_name, which waits for this lock, so the count is settled here.

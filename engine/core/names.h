@@ -15,11 +15,10 @@
 #include "common/paths.h"
 #include "common/short_lock.h"
 #include "engine/core/caps.h"
+#include "engine/core/counters.h"
 #include "engine/core/name_blocks.h"
 
 namespace mirrow {
-
-struct EngineCore;
 
 // Sum of the charges of all live names of one engine, and the memory of
 // names that died, kept for new ones. Shared with every name so that a name
@@ -131,6 +130,11 @@ struct NameTable {
   // New paths refused because the budget was full; the decoding thread looks
   // at it to give up old bindings whose names hold the budget.
   std::atomic<std::uint64_t> budget_refusals{0};
+  // Kernel device prefixes and the drives they are mounted as, which raw
+  // paths are mapped with before they are looked up. Made with the engine;
+  // a replay of a recording swaps in the recording machine's map while it
+  // runs (and forgets the recent names on both swaps).
+  DeviceMap device_map;
 };
 
 // Bytes a name of that many UTF-16 units charges to the budget.
@@ -139,12 +143,12 @@ constexpr std::uint64_t name_charge(std::size_t units) { return 2 * static_cast<
 // Normalises and device-maps raw_path and returns its shared name; empty
 // (and 1 added to dropped and to budget_refusals) when the budget cannot
 // take a new path.
-NameRef intern_name(EngineCore& engine, std::u16string raw_path);
+NameRef intern_name(NameTable& names, Counters& counters, std::u16string raw_path);
 
 // As intern_name for the raw path held in path, which is normalised and
 // device-mapped in place: a caller that keeps one buffer for every event
 // allocates only when a path is new to the table.
-NameRef intern_name_in_place(EngineCore& engine, std::u16string& path);
+NameRef intern_name_in_place(NameTable& names, Counters& counters, std::u16string& path);
 
 // The raw paths the decoding thread interned last, each with the name it
 // came to: a build opens the same files again and again, and the same raw
@@ -184,9 +188,9 @@ class RecentNames {
 
 // intern_name_in_place for a path the decoding thread parsed from an event,
 // remembered in recent.
-NameRef intern_event_name(EngineCore& engine, RecentNames& recent, std::u16string& path);
+NameRef intern_event_name(NameTable& names, Counters& counters, RecentNames& recent, std::u16string& path);
 
 // Drops every table entry whose name nothing else refers to.
-void release_unreferenced_names(EngineCore& engine);
+void release_unreferenced_names(NameTable& names);
 
 }  // namespace mirrow

@@ -4,9 +4,6 @@
 
 #include "common/clock.h"
 #include "engine/core/activity_kind.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
-#include "engine/core/names.h"
 #include "engine/watch/change_buffer.h"
 
 namespace mirrow {
@@ -23,27 +20,28 @@ std::uint32_t kind_of_plain_action(std::uint32_t action) {
 
 }  // namespace
 
-ChangeRecorder::ChangeRecorder(EngineCore& engine, std::u16string watched_path)
-    : engine_(engine), watched_path_(std::move(watched_path)) {}
+ChangeRecorder::ChangeRecorder(NameTable& names, Counters& counters, ActivitySink& activity,
+                               std::u16string watched_path)
+    : names_(names), counters_(counters), activity_(activity), watched_path_(std::move(watched_path)) {}
 
 void ChangeRecorder::handle_buffer(const std::uint8_t* bytes, std::size_t size) noexcept {
   try {
     const WalkEnd end = walk_change_buffer(
         bytes, size, [this](std::uint32_t action, std::u16string_view name) { return handle_record(action, name); });
-    if (end == WalkEnd::malformed) engine_.counters.add(Counter::errors);
+    if (end == WalkEnd::malformed) counters_.add(Counter::errors);
   } catch (...) {
-    engine_.counters.add(Counter::errors);
+    counters_.add(Counter::errors);
   }
 }
 
-void ChangeRecorder::count_lost_round() noexcept { engine_.counters.add(Counter::watch_losses); }
+void ChangeRecorder::count_lost_round() noexcept { counters_.add(Counter::watch_losses); }
 
 void ChangeRecorder::finish() noexcept {
   if (!pending_rename_.empty()) forget_pending_rename_as_lost();
 }
 
 void ChangeRecorder::forget_pending_rename_as_lost() {
-  engine_.counters.add(Counter::watch_losses);
+  counters_.add(Counter::watch_losses);
   pending_rename_.clear();
 }
 
@@ -51,9 +49,9 @@ bool ChangeRecorder::handle_record(std::uint32_t action, std::u16string_view rel
   std::u16string full = watched_path_;
   if (full.empty() || full.back() != u'\\') full.push_back(u'\\');
   full.append(relative_name);
-  engine_.counters.add(Counter::watch_notifications);
+  counters_.add(Counter::watch_notifications);
 
-  const NameRef name = intern_name(engine_, std::move(full));
+  const NameRef name = intern_name(names_, counters_, std::move(full));
   if (!name) return false;  // the name budget is full; intern_name counted it
   const double now = now_unix_seconds();
 
@@ -63,18 +61,18 @@ bool ChangeRecorder::handle_record(std::uint32_t action, std::u16string_view rel
       break;
     case ChangeAction::renamed_new:
       if (!pending_rename_.empty()) {
-        const NameRef old_name = intern_name(engine_, std::exchange(pending_rename_, {}));
-        record_activity(engine_, old_name, kind_renamed_to, 0, now, name, 1, 0.0);
+        const NameRef old_name = intern_name(names_, counters_, std::exchange(pending_rename_, {}));
+        activity_.record(old_name, kind_renamed_to, 0, now, name, 1, 0.0);
       } else {
-        engine_.counters.add(Counter::watch_losses);
-        record_activity(engine_, name, kind_added, 0, now, nullptr, 1, 0.0);
+        counters_.add(Counter::watch_losses);
+        activity_.record(name, kind_added, 0, now, nullptr, 1, 0.0);
       }
       break;
     default: {
       if (!pending_rename_.empty()) forget_pending_rename_as_lost();
+      // The sink keeps only paths inside a root, as it does for the decoder.
       const std::uint32_t kind = kind_of_plain_action(action);
-      if (kind != 0 && classify_name(engine_, *name) != 0)
-        record_activity(engine_, name, kind, 0, now, nullptr, 1, 0.0);
+      if (kind != 0) activity_.record(name, kind, 0, now, nullptr, 1, 0.0);
       break;
     }
   }

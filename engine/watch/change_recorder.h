@@ -8,15 +8,19 @@
 #include <cstdint>
 #include <string>
 
-namespace mirrow {
+#include "engine/core/activity_sink.h"
+#include "engine/core/counters.h"
+#include "engine/core/names.h"
 
-struct EngineCore;
+namespace mirrow {
 
 class ChangeRecorder {
  public:
   // watched_path: the watched directory as the system was handed it; the
-  // names it reports are appended to it and the result normalised.
-  ChangeRecorder(EngineCore& engine, std::u16string watched_path);
+  // names it reports are appended to it and the result normalised. The
+  // paths are interned in names and the activity goes to activity, which
+  // keeps only what lies inside a root.
+  ChangeRecorder(NameTable& names, Counters& counters, ActivitySink& activity, std::u16string watched_path);
 
   // Handles the bytes one request returned. A malformed buffer counts in
   // errors and drops its remaining records; so does running out of memory.
@@ -34,7 +38,9 @@ class ChangeRecorder {
   bool handle_record(std::uint32_t action, std::u16string_view relative_name);
   void forget_pending_rename_as_lost();
 
-  EngineCore& engine_;
+  NameTable& names_;
+  Counters& counters_;
+  ActivitySink& activity_;
   std::u16string watched_path_;  // as spelled for the system
   std::u16string pending_rename_;  // normalised old path of an unfinished rename
 };

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "common/unique_handle.h"
-#include "engine/core/engine_win.h"
 #include "engine/watch/change_recorder.h"
 
 namespace mirrow {
@@ -21,7 +20,7 @@ struct ChangeBuffer {
   alignas(8) std::array<std::uint8_t, change_buffer_bytes> bytes;
 };
 
-bool stop_requested(Engine& engine) { return WaitForSingleObject(engine.stop_event.get(), 0) == WAIT_OBJECT_0; }
+bool stop_requested(HANDLE stop_event) { return WaitForSingleObject(stop_event, 0) == WAIT_OBJECT_0; }
 
 // Ends the thread's life as seen from outside: vt_start and vt_stats read
 // active, and vt_start may still be waiting for the first ready signal.
@@ -34,12 +33,14 @@ enum class Cycle { next, end };
 
 class DirectoryWatch {
  public:
-  DirectoryWatch(Engine& engine, Watcher& watcher, const WatchCalls& calls, HANDLE io_event, ChangeBuffer& buffer)
-      : engine_(engine), watcher_(watcher), calls_(calls), io_event_(io_event), buffer_(buffer),
-        recorder_(engine, watcher.spelling.empty() ? watcher.path : watcher.spelling) {}
+  DirectoryWatch(Watcher& watcher, HANDLE stop_event, const WatchOutput& output, const WatchCalls& calls,
+                 HANDLE io_event, ChangeBuffer& buffer)
+      : stop_event_(stop_event), watcher_(watcher), calls_(calls), io_event_(io_event), buffer_(buffer),
+        recorder_(output.names, output.counters, output.activity,
+                  watcher.spelling.empty() ? watcher.path : watcher.spelling) {}
 
   void run() {
-    while (!stop_requested(engine_) && one_cycle() == Cycle::next) {
+    while (!stop_requested(stop_event_) && one_cycle() == Cycle::next) {
     }
     recorder_.finish();
   }
@@ -57,7 +58,7 @@ class DirectoryWatch {
     }
     SetEvent(watcher_.ready_event.get());
 
-    const HANDLE waits[] = {engine_.stop_event.get(), io_event_};
+    const HANDLE waits[] = {stop_event_, io_event_};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
       cancel_outstanding_request();
       return Cycle::end;
@@ -85,7 +86,7 @@ class DirectoryWatch {
     calls_.overlapped_result(watcher_.directory.get(), &overlapped_, &ignored, TRUE);
   }
 
-  Engine& engine_;
+  HANDLE stop_event_;
   Watcher& watcher_;
   const WatchCalls& calls_;
   HANDLE io_event_;
@@ -103,21 +104,24 @@ const WatchCalls& system_watch_calls() noexcept {
   return calls;
 }
 
-void run_watcher(Engine& engine, Watcher& watcher) noexcept { watch_directory(engine, watcher, system_watch_calls()); }
+void run_watcher(Watcher& watcher, HANDLE stop_event, const WatchOutput& output) noexcept {
+  watch_directory(watcher, stop_event, output, system_watch_calls());
+}
 
-void watch_directory(Engine& engine, Watcher& watcher, const WatchCalls& calls) noexcept {
+void watch_directory(Watcher& watcher, HANDLE stop_event, const WatchOutput& output,
+                     const WatchCalls& calls) noexcept {
   try {
     UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!io_event) {
-      engine.counters.add(Counter::errors);
+      output.counters.add(Counter::errors);
       report_ended(watcher);
       return;
     }
     auto buffer = std::make_unique<ChangeBuffer>();
-    DirectoryWatch(engine, watcher, calls, io_event.get(), *buffer).run();
+    DirectoryWatch(watcher, stop_event, output, calls, io_event.get(), *buffer).run();
   } catch (...) {
     // Only the set-up allocates outside the recorder, which contains its own.
-    engine.counters.add(Counter::errors);
+    output.counters.add(Counter::errors);
   }
   report_ended(watcher);
 }

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 #include "host/capture_check_win.h"
 #include "host/json_value.h"
 #include "support/event_payloads.h"

@@ -5,9 +5,10 @@
 #include <string>
 
 #include "engine/activity/aggregation.h"
-#include "engine/core/configuration.h"
+#include "engine/api/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
+#include "engine/api/host_events.h"
 
 namespace mirrow::testing_support {
 
@@ -23,10 +24,10 @@ inline std::unique_ptr<EngineCore> engine_with_data_root() {
 // Interns path and records one event of it.
 inline void record(EngineCore& engine, const std::u16string& path, std::uint32_t kind, std::uint32_t pid,
                    double first, std::uint64_t count = 1, double last = 0.0) {
-  record_activity(engine, intern_name(engine, path), kind, pid, first, nullptr, count, last);
+  engine.recorder.record(intern_name(engine.names, engine.counters, path), kind, pid, first, nullptr, count, last);
 }
 
-inline std::string drain(EngineCore& engine) { return drain_activity(engine); }
+inline std::string drain(EngineCore& engine) { return drain_activity(engine.activity); }
 
 // Number of records in a drain text (each record opens with "[" after "[" or ",").
 inline std::size_t record_count(const std::string& text) {

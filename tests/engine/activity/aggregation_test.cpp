@@ -29,13 +29,13 @@ TEST(ActivityAggregation, reads_either_side_of_a_window_edge_stay_apart) {
 
 TEST(ActivityAggregation, other_process_or_other_kind_or_other_second_name_is_another_group) {
   auto engine = engine_with_data_root();
-  const NameRef a = intern_name(*engine, u"c:\\data\\a");
-  const NameRef b = intern_name(*engine, u"c:\\data\\b");
-  record_activity(*engine, a, 1, 10, 1.0, nullptr, 1, 0.0);
-  record_activity(*engine, a, 1, 11, 1.0, nullptr, 1, 0.0);
-  record_activity(*engine, a, 2, 10, 1.0, nullptr, 1, 0.0);
-  record_activity(*engine, a, 10, 0, 1.0, b, 1, 0.0);
-  record_activity(*engine, a, 10, 0, 1.0, nullptr, 1, 0.0);
+  const NameRef a = intern_name(engine->names, engine->counters, u"c:\\data\\a");
+  const NameRef b = intern_name(engine->names, engine->counters, u"c:\\data\\b");
+  engine->recorder.record(a, 1, 10, 1.0, nullptr, 1, 0.0);
+  engine->recorder.record(a, 1, 11, 1.0, nullptr, 1, 0.0);
+  engine->recorder.record(a, 2, 10, 1.0, nullptr, 1, 0.0);
+  engine->recorder.record(a, 10, 0, 1.0, b, 1, 0.0);
+  engine->recorder.record(a, 10, 0, 1.0, nullptr, 1, 0.0);
   EXPECT_EQ(engine->activity.groups.size(), 5u);
 }
 
@@ -52,7 +52,7 @@ TEST(ActivityAggregation, own_process_outside_roots_excluded_or_nameless_is_sile
   record(*engine, u"c:\\data\\a", 1, own_pid, 1.0);
   record(*engine, u"c:\\other\\a", 1, 10, 1.0);
   record(*engine, u"c:\\data\\tmp\\x", 1, 10, 1.0);
-  record_activity(*engine, nullptr, 1, 10, 1.0, nullptr, 1, 0.0);
+  engine->recorder.record(nullptr, 1, 10, 1.0, nullptr, 1, 0.0);
   EXPECT_EQ(drain(*engine), "[]");
   for (std::size_t c = 0; c < static_cast<std::size_t>(Counter::count); ++c) {
     EXPECT_EQ(engine->counters.get(static_cast<Counter>(c)), 0u) << c;
@@ -63,15 +63,15 @@ TEST(ActivityAggregation, a_group_keeps_the_root_it_was_created_with) {
   auto engine = engine_with_data_root();
   record(*engine, u"c:\\data\\a", 1, 10, 1.0);
   add_root(*engine, 9, u"c:\\data\\a", true);
-  prepare_roots_for_start(*engine);
+  prepare_roots_for_start(engine->root_set);
   record(*engine, u"c:\\data\\a", 1, 10, 2.0);
   EXPECT_EQ(drain(*engine), R"([[1,3,"c:\\data\\a",1,10,"",2,2]])");
 }
 
 void fill_with_distinct_groups(EngineCore& engine, std::size_t n) {
-  const NameRef name = intern_name(engine, u"c:\\data\\many");
+  const NameRef name = intern_name(engine.names, engine.counters, u"c:\\data\\many");
   for (std::size_t i = 0; i < n; ++i) {
-    record_activity(engine, name, 1, static_cast<std::uint32_t>(1000 + i), 1.0, nullptr, 1, 0.0);
+    engine.recorder.record(name, 1, static_cast<std::uint32_t>(1000 + i), 1.0, nullptr, 1, 0.0);
   }
 }
 
@@ -98,11 +98,11 @@ TEST(ActivityAggregation, the_group_cap_counts_groups_waiting_in_the_ready_queue
 
 TEST(ActivityAggregation, a_read_of_the_probe_path_is_seen_even_outside_every_root) {
   auto engine = engine_with_data_root();
-  set_probe(*engine, u"C:\\Probe\\p.txt");
+  set_probe(engine->probe, u"C:\\Probe\\p.txt");
   record(*engine, u"c:\\probe\\p.txt", 2, 10, 1.0);
-  EXPECT_FALSE(engine->probe_seen.load());
+  EXPECT_FALSE(engine->probe.probe_seen.load());
   record(*engine, u"c:\\probe\\p.txt", 1, 10, 1.0);
-  EXPECT_TRUE(engine->probe_seen.load());
+  EXPECT_TRUE(engine->probe.probe_seen.load());
   EXPECT_EQ(drain(*engine), "[]");
 }
 
@@ -174,9 +174,9 @@ TEST(ActivityAggregation, concurrent_recording_and_draining_lose_and_double_noth
   // A second drainer at once: each batch must go to exactly one of them.
   formatted_total = 0;
   std::thread second_drainer([&] {
-    for (int i = 0; i < 200; ++i) drain_activity(*engine, count_into_drainer);
+    for (int i = 0; i < 200; ++i) drain_activity(engine->activity, count_into_drainer);
   });
-  for (int i = 0; i < 200; ++i) drain_activity(*engine, count_into_drainer);
+  for (int i = 0; i < 200; ++i) drain_activity(engine->activity, count_into_drainer);
   for (std::thread& w : writers) w.join();
   second_drainer.join();
   std::uint64_t drained = formatted_total;

@@ -33,11 +33,11 @@ TEST(DrainText, nothing_recorded_gives_an_empty_array) {
 
 TEST(DrainText, records_hold_eight_values_in_order_and_come_sorted_by_last_time) {
   auto engine = engine_with_data_root();
-  const NameRef report = intern_name(*engine, u"C:\\Data\\Report.txt");
-  const NameRef old_name = intern_name(*engine, u"c:\\data\\old.txt");
-  const NameRef new_name = intern_name(*engine, u"c:\\data\\new.txt");
-  record_activity(*engine, report, 2, 4242, 1764979200.5, nullptr, 7, 1764979203.25);
-  record_activity(*engine, old_name, 10, 0, 1764979201.0, new_name, 1, 0.0);
+  const NameRef report = intern_name(engine->names, engine->counters, u"C:\\Data\\Report.txt");
+  const NameRef old_name = intern_name(engine->names, engine->counters, u"c:\\data\\old.txt");
+  const NameRef new_name = intern_name(engine->names, engine->counters, u"c:\\data\\new.txt");
+  engine->recorder.record(report, 2, 4242, 1764979200.5, nullptr, 7, 1764979203.25);
+  engine->recorder.record(old_name, 10, 0, 1764979201.0, new_name, 1, 0.0);
   EXPECT_EQ(drain(*engine),
             R"([[1764979201,3,"c:\\data\\old.txt",10,0,"c:\\data\\new.txt",1,1764979201],)"
             R"([1764979200.5,3,"c:\\data\\report.txt",2,4242,"",7,1764979203.25]])");
@@ -100,10 +100,10 @@ TEST(DrainText, a_group_larger_than_a_batch_is_still_handed_out_alone) {
 TEST(DrainText, a_drained_group_releases_its_names) {
   auto engine = engine_with_data_root();
   record(*engine, u"c:\\data\\a", 1, 10, 1.0);
-  release_unreferenced_names(*engine);
+  release_unreferenced_names(engine->names);
   EXPECT_GT(engine->names.budget->bytes.load(), 0u);
   drain(*engine);
-  release_unreferenced_names(*engine);
+  release_unreferenced_names(engine->names);
   EXPECT_EQ(engine->names.budget->bytes.load(), 0u);
 }
 
@@ -118,7 +118,7 @@ TEST(DrainText, a_failed_drain_keeps_its_batch_at_the_head_in_order) {
   drain(*failing);  // first 1024 out
   record(*failing, u"c:\\data\\newcomer", 1, 10, 0.25);
   const std::string kept_text = failing->activity.drain_text;
-  EXPECT_THROW(drain_activity(*failing, failing_format), std::bad_alloc);
+  EXPECT_THROW(drain_activity(failing->activity, failing_format), std::bad_alloc);
   EXPECT_EQ(failing->activity.drain_text, kept_text);
   EXPECT_EQ(failing->activity.ready_groups.size(), 477u);
 

@@ -9,7 +9,7 @@
 #include <future>
 #include <string>
 
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 #include "tests/engine/capture/scripted_trace_calls_win.h"
 #include "support/temp_dir_win.h"
 #include "vantrel.h"

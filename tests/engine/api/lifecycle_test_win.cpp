@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "support/temp_dir_win.h"
 
 namespace mirrow {
@@ -28,15 +28,15 @@ std::u16string u16(const std::wstring& s) { return std::u16string(s.begin(), s.e
 TEST(Lifecycle, device_map_maps_the_system_drive) {
   EnginePtr engine = new_engine();
   bool found_c = false;
-  for (const auto& mapping : engine->device_map) {
+  for (const auto& mapping : engine->names.device_map) {
     if (mapping.drive == u"c:") {
       found_c = true;
       EXPECT_TRUE(mapping.device.starts_with(u"\\device\\")) << std::string(mapping.device.begin(), mapping.device.end());
     }
   }
   EXPECT_TRUE(found_c);
-  for (std::size_t i = 1; i < engine->device_map.size(); ++i)
-    EXPECT_GE(engine->device_map[i - 1].device.size(), engine->device_map[i].device.size());
+  for (std::size_t i = 1; i < engine->names.device_map.size(); ++i)
+    EXPECT_GE(engine->names.device_map[i - 1].device.size(), engine->names.device_map[i].device.size());
 }
 
 TEST(Lifecycle, nested_roots_get_one_watcher_and_sibling_roots_two) {

@@ -135,25 +135,25 @@ TEST(BindingMapLookup, identities_whose_hashes_share_the_upper_half_stay_apart) 
 
 class BindingTest : public DecodeTest {
  protected:
-  NameRef a = intern_name(engine, u"c:\\data\\a");
-  NameRef b = intern_name(engine, u"c:\\data\\b");
+  NameRef a = intern_name(engine.names, engine.counters, u"c:\\data\\a");
+  NameRef b = intern_name(engine.names, engine.counters, u"c:\\data\\b");
   BindingMap& objects() { return engine.bindings.object_bindings; }
   std::string resolved(std::uint64_t object, std::uint64_t key, double t) {
-    const Resolution r = resolve(engine, object, key, t);
+    const Resolution r = resolve(engine.bindings, object, key, t);
     return r.name ? utf8_from_utf16((*r.name)->path) : "";
   }
 };
 
 TEST_F(BindingTest, an_older_name_never_overrides_a_newer_binding) {
-  bind_name(engine, BindingMapId::objects, 7, a, 5);
-  bind_name(engine, BindingMapId::objects, 7, b, 3);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 5);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, b, 3);
   EXPECT_EQ(objects().find(7)->name, a);
   EXPECT_EQ(engine.bindings.previous_object_bindings.size(), 0u);
 }
 
 TEST_F(BindingTest, a_replaced_binding_moves_to_history_and_still_resolves_its_span) {
-  bind_name(engine, BindingMapId::objects, 7, a, 5);
-  bind_name(engine, BindingMapId::objects, 7, b, 8);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 5);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, b, 8);
   EXPECT_EQ(objects().find(7)->name, b);
   const Binding* old = engine.bindings.previous_object_bindings.find(7);
   ASSERT_NE(old, nullptr);
@@ -165,38 +165,38 @@ TEST_F(BindingTest, a_replaced_binding_moves_to_history_and_still_resolves_its_s
 }
 
 TEST_F(BindingTest, binding_the_same_name_earlier_moves_the_start_back) {
-  bind_name(engine, BindingMapId::objects, 7, a, 5);
-  EXPECT_FALSE(bind_name(engine, BindingMapId::objects, 7, a, 2));
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 5);
+  EXPECT_FALSE(bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 2));
   EXPECT_EQ(objects().find(7)->start, 2);
 }
 
 TEST_F(BindingTest, identity_zero_and_empty_names_are_never_stored) {
-  bind_name(engine, BindingMapId::objects, 0, a, 1);
-  bind_name(engine, BindingMapId::objects, 9, NameRef{}, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 0, a, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 9, NameRef{}, 1);
   EXPECT_TRUE(objects().empty());
 }
 
 TEST_F(BindingTest, close_narrows_only_a_binding_that_started_before_it) {
-  bind_name(engine, BindingMapId::keys, 3, a, 10);
-  close_binding(engine, BindingMapId::keys, 3, 9);
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 3, a, 10);
+  close_binding(engine.bindings, BindingMapId::keys, 3, 9);
   EXPECT_EQ(engine.bindings.key_bindings.find(3)->end, open_end);
-  close_binding(engine, BindingMapId::keys, 3, 12);
+  close_binding(engine.bindings, BindingMapId::keys, 3, 12);
   EXPECT_EQ(engine.bindings.key_bindings.find(3)->end, 12);
   EXPECT_EQ(resolved(0, 3, 13), "");
 }
 
 TEST_F(BindingTest, the_object_binding_wins_over_the_key_binding) {
-  bind_name(engine, BindingMapId::objects, 7, a, 1);
-  bind_name(engine, BindingMapId::keys, 8, b, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 8, b, 1);
   EXPECT_EQ(resolved(7, 8, 2), "c:\\data\\a");
   EXPECT_EQ(resolved(6, 8, 2), "c:\\data\\b");
 }
 
 TEST_F(BindingTest, a_full_map_accepts_its_last_entry_then_evicts_a_tenth_for_the_next) {
-  for (std::uint64_t id = 1; id <= binding_map_cap; ++id) bind_name(engine, BindingMapId::objects, id, a, 1);
+  for (std::uint64_t id = 1; id <= binding_map_cap; ++id) bind_name(engine.bindings, engine.counters, BindingMapId::objects, id, a, 1);
   EXPECT_EQ(objects().size(), binding_map_cap);
   EXPECT_EQ(counter(Counter::mapping_evictions), 0u);
-  bind_name(engine, BindingMapId::objects, binding_map_cap + 1, a, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, binding_map_cap + 1, a, 1);
   EXPECT_EQ(counter(Counter::mapping_evictions), binding_eviction_batch);
   EXPECT_EQ(objects().size(), binding_map_cap - binding_eviction_batch + 1);
   EXPECT_EQ(objects().find(binding_eviction_batch), nullptr);
@@ -205,26 +205,26 @@ TEST_F(BindingTest, a_full_map_accepts_its_last_entry_then_evicts_a_tenth_for_th
 
 TEST_F(BindingTest, a_full_history_map_gives_up_one_entry_per_replacement) {
   for (std::uint64_t id = 1; id <= binding_map_cap; ++id) engine.bindings.previous_key_bindings.put(id, Binding{a, 0, 1});
-  bind_name(engine, BindingMapId::keys, 5'000'000, a, 1);
-  bind_name(engine, BindingMapId::keys, 5'000'000, b, 2);
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 5'000'000, a, 1);
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 5'000'000, b, 2);
   EXPECT_EQ(counter(Counter::mapping_evictions), 1u);
   EXPECT_EQ(engine.bindings.previous_key_bindings.size(), binding_map_cap);
   EXPECT_EQ(engine.bindings.previous_key_bindings.find(1), nullptr);
 }
 
 TEST_F(BindingTest, reads_in_one_two_second_bucket_merge_and_the_next_bucket_starts_a_new_entry) {
-  attribute_io(engine, 7, 0, kind_read, pid, 100.2);
-  attribute_io(engine, 7, 0, kind_read, pid, 101.9);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 100.2);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 101.9);
   ASSERT_EQ(engine.bindings.pending_io.size(), 1u);
   EXPECT_EQ(engine.bindings.pending_io.begin()->second.count, 2u);
-  attribute_io(engine, 7, 0, kind_read, pid, 102.1);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 102.1);
   EXPECT_EQ(engine.bindings.pending_io.size(), 2u);
   EXPECT_EQ(counter(Counter::pending_names), 2u);
   EXPECT_EQ(counter(Counter::initial_missing), 3u);
 }
 
 TEST_F(BindingTest, the_entry_beyond_the_pending_cap_becomes_a_pending_limit_sample) {
-  for (std::uint64_t id = 1; id <= pending_io_cap + 1; ++id) attribute_io(engine, id, 0, kind_write, pid, 50);
+  for (std::uint64_t id = 1; id <= pending_io_cap + 1; ++id) attribute_io(engine.decoding, id, 0, kind_write, pid, 50);
   EXPECT_EQ(engine.bindings.pending_io.size(), pending_io_cap);
   EXPECT_EQ(counter(Counter::pending_limit), 1u);
   EXPECT_EQ(counter(Counter::unattributed), 1u);
@@ -232,17 +232,17 @@ TEST_F(BindingTest, the_entry_beyond_the_pending_cap_becomes_a_pending_limit_sam
 }
 
 TEST_F(BindingTest, an_io_without_identities_is_never_parked) {
-  attribute_io(engine, 0, 0, kind_read, pid, 50);
+  attribute_io(engine.decoding, 0, 0, kind_read, pid, 50);
   EXPECT_TRUE(engine.bindings.pending_io.empty());
   EXPECT_EQ(counter(Counter::no_identity), 1u);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"no_identity"});
 }
 
 TEST_F(BindingTest, recovery_attributes_a_parked_read_once_a_covering_name_arrives) {
-  attribute_io(engine, 7, 0, kind_read, pid, 20);
-  attribute_io(engine, 7, 0, kind_read, pid, 20.5);
-  bind_name(engine, BindingMapId::objects, 7, a, 19);
-  recover_pending(engine, true);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20.5);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 19);
+  recover_pending(engine.bindings, engine.counters, engine.recorder, true);
   EXPECT_EQ(counter(Counter::late_recovered), 2u);
   EXPECT_EQ(counter(Counter::pending_names), 0u);
   const auto got = activities();
@@ -253,26 +253,26 @@ TEST_F(BindingTest, recovery_attributes_a_parked_read_once_a_covering_name_arriv
 }
 
 TEST_F(BindingTest, unforced_recovery_runs_at_most_every_quarter_second_and_gives_up_after_two_seconds) {
-  attribute_io(engine, 7, 0, kind_read, pid, 20);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
   advance_ms(1999);
-  recover_pending(engine, false);
+  recover_pending(engine.bindings, engine.counters, engine.recorder, false);
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   advance_ms(1);
-  recover_pending(engine, false);  // within 250 ms of the last pass
+  recover_pending(engine.bindings, engine.counters, engine.recorder, false);  // within 250 ms of the last pass
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   advance_ms(250);
-  recover_pending(engine, false);
+  recover_pending(engine.bindings, engine.counters, engine.recorder, false);
   EXPECT_TRUE(engine.bindings.pending_io.empty());
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"name_not_seen"});
 }
 
 TEST_F(BindingTest, a_read_before_its_binding_expires_as_newer_binding) {
-  bind_name(engine, BindingMapId::objects, 7, a, 10);
-  attribute_io(engine, 7, 0, kind_read, pid, 9);
-  expire_due_pending(engine);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 10);
+  attribute_io(engine.decoding, 7, 0, kind_read, pid, 9);
+  expire_due_pending(engine.bindings, engine.counters);
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   advance_ms(pending_give_up_ms);
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   EXPECT_EQ(counter(Counter::newer_binding), 1u);
   EXPECT_EQ(counter(Counter::unattributed), 1u);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"newer_binding"});
@@ -309,7 +309,7 @@ class ExpiryBesideParking : public BindingTest {
       const bool lock_free = lock.try_lock();
       if (lock_free) lock.unlock();
       else host_may_go_on.set_value();
-      attribute_io(engine, 7, 0, kind_read, pid, 20);
+      attribute_io(engine.decoding, 7, 0, kind_read, pid, 20);
       if (lock_free) host_may_go_on.set_value();
     });
     host_may_go_on.get_future().wait();
@@ -326,34 +326,34 @@ class ExpiryBesideParking : public BindingTest {
 
 TEST_F(ExpiryBesideParking, a_read_parked_after_the_host_read_the_clock_still_waits_its_two_seconds) {
   park_on_next_reading = true;
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   decoding.join();
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   EXPECT_EQ(counter(Counter::unattributed), 0u);
   EXPECT_TRUE(sample_reasons().empty());
   // Its two seconds count from its own tick count, a millisecond past the host's.
   advance_ms(pending_give_up_ms);
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   EXPECT_EQ(engine.bindings.pending_io.size(), 1u);
   advance_ms(1);
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"name_not_seen"});
 }
 
 TEST_F(BindingTest, the_sample_ring_keeps_the_sixteen_newest_oldest_first) {
-  for (std::uint32_t i = 0; i < 20; ++i) attribute_io(engine, 0, 0, kind_read, i + 1, 50);
-  const auto samples = unknown_samples_snapshot(engine);
+  for (std::uint32_t i = 0; i < 20; ++i) attribute_io(engine.decoding, 0, 0, kind_read, i + 1, 50);
+  const auto samples = unknown_samples_snapshot(engine.bindings);
   ASSERT_EQ(samples.size(), unknown_sample_cap);
   EXPECT_EQ(samples.front().process_id, 5u);
   EXPECT_EQ(samples.back().process_id, 20u);
 }
 
 TEST_F(BindingTest, pruning_drops_long_ended_bindings_but_never_open_ones) {
-  bind_name(engine, BindingMapId::objects, 7, a, 10);
-  close_binding(engine, BindingMapId::objects, 7, 11);
-  bind_name(engine, BindingMapId::keys, 8, b, 10);
+  bind_name(engine.bindings, engine.counters, BindingMapId::objects, 7, a, 10);
+  close_binding(engine.bindings, BindingMapId::objects, 7, 11);
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 8, b, 10);
   engine.bindings.last_prune_ticks = 0;
-  prune_bindings(engine);
+  prune_bindings(engine.bindings, engine.names);
   EXPECT_EQ(objects().find(7), nullptr);
   EXPECT_NE(engine.bindings.key_bindings.find(8), nullptr);
 }

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "common/utf16.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
+#include "engine/api/host_events.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
 #include "support/event_payloads.h"
@@ -43,7 +44,7 @@ class DecodeTest : public ::testing::Test {
 
   void decode(std::uint16_t id, std::uint8_t version, const Bytes& payload, double t, std::uint32_t pointer_size = 8,
               std::uint32_t process_id = pid) {
-    decode_event(engine, id, version, pointer_size, process_id, t, payload.data(), payload.size());
+    decode_event(engine.decoding, id, version, pointer_size, process_id, t, payload.data(), payload.size());
   }
 
   std::uint64_t counter(Counter c) const { return engine.counters.get(c); }
@@ -65,7 +66,7 @@ class DecodeTest : public ::testing::Test {
 
   std::vector<std::string> sample_reasons() {
     std::vector<std::string> out;
-    for (const UnknownSample& s : unknown_samples_snapshot(engine)) out.emplace_back(s.reason);
+    for (const UnknownSample& s : unknown_samples_snapshot(engine.bindings)) out.emplace_back(s.reason);
     return out;
   }
 

@@ -83,7 +83,7 @@ TEST_F(DecoderTest, a_read_before_its_name_becomes_newer_binding_at_stop) {
   decode(12, 1, create_event(8, 1, irp, object, u"c:\\data\\a"), 10);
   decode(15, 1, io_event(8, 1, object, 0), 9);
   EXPECT_EQ(counter(Counter::pending_names), 1u);
-  finish_pending_at_stop(engine);
+  finish_pending_at_stop(engine.bindings, engine.counters, engine.recorder);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"newer_binding"});
   EXPECT_EQ(counter(Counter::unattributed), 1u);
   EXPECT_EQ(counter(Counter::pending_names), 0u);
@@ -92,7 +92,7 @@ TEST_F(DecoderTest, a_read_before_its_name_becomes_newer_binding_at_stop) {
 TEST_F(DecoderTest, an_unbound_read_becomes_name_not_seen_at_stop) {
   decode(15, 1, io_event(8, 1, object, key), 9);
   EXPECT_EQ(counter(Counter::initial_missing), 1u);
-  finish_pending_at_stop(engine);
+  finish_pending_at_stop(engine.bindings, engine.counters, engine.recorder);
   EXPECT_EQ(sample_reasons(), std::vector<std::string>{"name_not_seen"});
   EXPECT_EQ(counter(Counter::name_not_seen), 1u);
 }
@@ -100,7 +100,7 @@ TEST_F(DecoderTest, an_unbound_read_becomes_name_not_seen_at_stop) {
 TEST_F(DecoderTest, a_late_name_recovers_a_parked_read_in_the_forced_pass) {
   decode(15, 1, io_event(8, 1, object, key), 11);
   decode(10, 0, name_event(8, key, u"c:\\data\\late"), 10);
-  recover_pending(engine, true);
+  recover_pending(engine.bindings, engine.counters, engine.recorder, true);
   EXPECT_EQ(counter(Counter::late_recovered), 1u);
   ASSERT_EQ(activities().size(), 1u);
   EXPECT_EQ(activities()[0].path, "c:\\data\\late");
@@ -125,8 +125,8 @@ TEST_F(DecoderTest, own_process_reads_and_writes_are_counted_and_skipped) {
 class MissingOpenTest : public DecoderTest {
  protected:
   MissingOpenTest() {
-    add_missing(engine, u"C:\\Data\\Later.txt");
-    engine.track_missing_opens = true;
+    add_missing(engine.missing_paths, u"C:\\Data\\Later.txt");
+    engine.missing_paths.track_missing_opens = true;
   }
 };
 
@@ -152,7 +152,7 @@ TEST_F(MissingOpenTest, success_or_a_stale_entry_removes_the_open_without_activi
 }
 
 TEST_F(MissingOpenTest, without_tracking_the_create_is_not_remembered_and_the_end_is_dropped) {
-  engine.track_missing_opens = false;
+  engine.missing_paths.track_missing_opens = false;
   decode(12, 1, create_event(8, 1, irp, object, u"c:\\data\\later.txt"), 10);
   decode(24, 0, operation_end_event(8, irp, 0xC0000034), 10.5);
   EXPECT_TRUE(activities().empty());
@@ -344,7 +344,7 @@ TEST_F(DecoderTest, negative_or_non_finite_timestamps_count_errors_only) {
 }
 
 TEST_F(DecoderTest, an_empty_payload_without_bytes_is_short) {
-  decode_event(engine, 15, 1, 8, pid, 10, nullptr, 0);
+  decode_event(engine.decoding, 15, 1, 8, pid, 10, nullptr, 0);
   EXPECT_EQ(counter(Counter::malformed), 1u);
 }
 

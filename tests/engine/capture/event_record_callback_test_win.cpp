@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "engine/core/engine_win.h"
+#include "engine/api/engine_win.h"
 #include "engine/capture/trace_session_win.h"
 #include "support/event_payloads.h"
 #include "support/event_record_win.h"
@@ -38,7 +38,7 @@ class EventRecordCallbackTest : public ::testing::Test {
     fields.timestamp = filetime_of_unix_10;
     fields.user_data = payload.data();
     fields.user_data_length = payload.size();
-    fields.context = engine.get();
+    fields.context = &engine->decoding;
     return fields;
   }
 

@@ -36,7 +36,7 @@ TEST(ProviderOf, recognises_the_two_file_providers_by_guid) {
 TEST_F(IntakeTest, classic_name_rundown_and_create_opcodes_bind_the_file_key) {
   for (std::uint8_t opcode : {0, 32, 36}) {
     const Bytes payload = name_event(8, 100 + opcode, u"c:\\data\\a");
-    route_event(engine, classic(opcode, payload));
+    route_event(engine.decoding, classic(opcode, payload));
     const Binding* b = engine.bindings.key_bindings.find(100 + opcode);
     ASSERT_NE(b, nullptr) << int(opcode);
     EXPECT_EQ(b->start, 10.0);
@@ -47,17 +47,17 @@ TEST_F(IntakeTest, classic_name_rundown_and_create_opcodes_bind_the_file_key) {
 
 TEST_F(IntakeTest, classic_delete_closes_the_key_and_other_opcodes_are_ignored) {
   const Bytes payload = name_event(4, 5, u"c:\\data\\a");
-  bind_name(engine, BindingMapId::keys, 5, intern_name(engine, u"c:\\data\\a"), 1);
-  route_event(engine, classic(35, payload, true));
+  bind_name(engine.bindings, engine.counters, BindingMapId::keys, 5, intern_name(engine.names, engine.counters, u"c:\\data\\a"), 1);
+  route_event(engine.decoding, classic(35, payload, true));
   EXPECT_EQ(engine.bindings.key_bindings.find(5)->end, 10.0);
-  route_event(engine, classic(64, payload, true));
+  route_event(engine.decoding, classic(64, payload, true));
   EXPECT_EQ(counter(Counter::classic_names), 1u);
 }
 
 TEST_F(IntakeTest, classic_events_shorter_than_a_pointer_or_unterminated_are_malformed) {
   const Bytes four(4, 0);
-  route_event(engine, classic(0, four));
-  route_event(engine, classic(0, PayloadBuilder(8).pointer(5).units(u"c:").bytes()));
+  route_event(engine.decoding, classic(0, four));
+  route_event(engine.decoding, classic(0, PayloadBuilder(8).pointer(5).units(u"c:").bytes()));
   EXPECT_EQ(counter(Counter::malformed), 2u);
   EXPECT_EQ(counter(Counter::errors), 2u);
   EXPECT_EQ(counter(Counter::classic_names), 0u);
@@ -72,7 +72,7 @@ TEST_F(IntakeTest, kernel_file_events_reach_the_decoder_with_pointer_size_and_ti
   e.timestamp = filetime_of_unix_10 + 5000000;  // half a second later
   e.user_data = name.data();
   e.user_data_length = static_cast<std::uint16_t>(name.size());
-  route_event(engine, e);
+  route_event(engine.decoding, e);
   ASSERT_NE(engine.bindings.key_bindings.find(9), nullptr);
   EXPECT_EQ(engine.bindings.key_bindings.find(9)->start, 10.5);
   EXPECT_EQ(counter(Counter::events), 1u);
@@ -80,7 +80,7 @@ TEST_F(IntakeTest, kernel_file_events_reach_the_decoder_with_pointer_size_and_ti
 }
 
 TEST_F(IntakeTest, events_of_other_providers_are_only_counted) {
-  route_event(engine, EventView{});
+  route_event(engine.decoding, EventView{});
   EXPECT_EQ(counter(Counter::helper_events), 1u);
   EXPECT_EQ(counter(Counter::events), 0u);
 }

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "decode_fixture.h"
-#include "engine/core/configuration.h"
+#include "engine/api/configuration.h"
 
 namespace mirrow::test {
 namespace {

@@ -12,8 +12,8 @@
 #include "common/trace_session_owner.h"
 #include "common/utf16.h"
 #include "engine/api/live_figures_win.h"
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "tests/engine/capture/scripted_trace_calls_win.h"
 #include "support/program_folder_win.h"
 #include "support/temp_dir_win.h"
@@ -65,14 +65,14 @@ TEST_F(TraceSessionTest, runs_the_names_session_to_its_end_before_the_capture_se
             joined(names_session_steps, {"guid", "start capture", "enable", "open capture", "capture state"}));
   ASSERT_TRUE(trace_script().wait_until_delivered(TraceScript::capture_consumer, 5000));
   EXPECT_EQ(trace_script().processed(), (Log{"names", "capture"}));
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), TraceScript::capture_session);
   EXPECT_EQ(engine->capture.processing_handle.get(), TraceScript::capture_consumer);
 
   stop_sequence(*engine);
   const Log log = trace_script().log();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"stop capture", "close capture"}));
-  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_FALSE(engine->capture.capture_live.load());
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
   EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
 }
@@ -87,7 +87,7 @@ TEST_F(TraceSessionTest, names_both_sessions_with_their_prefix_and_a_fresh_guid)
   for (const auto& open : trace_script().opens()) {
     EXPECT_EQ(open.mode, 0x10000100u);
     EXPECT_EQ(open.callback, &receive_event_record);
-    EXPECT_EQ(open.context, engine.get());
+    EXPECT_EQ(open.context, &engine->decoding);
   }
   EXPECT_EQ(trace_script().opens()[1].name, starts[1].name);
   for (const auto& control : trace_script().controls()) EXPECT_EQ(control.code, 1u);
@@ -183,7 +183,7 @@ TEST_F(TraceSessionTest, a_names_session_that_cannot_start_is_only_recorded) {
             (Log{"guid", "start names", "guid", "start capture", "enable", "open capture", "capture state"}));
   EXPECT_EQ(engine->startup.names_session_status, 5u);
   EXPECT_FALSE(engine->startup.system_names_enabled);
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
 }
 
 TEST_F(TraceSessionTest, a_names_consumer_that_cannot_open_stops_its_session_and_records_the_error) {
@@ -239,7 +239,7 @@ TEST_F(TraceSessionTest, a_capture_session_that_cannot_start_returns_its_code_an
   const Log log = trace_script().log();
   EXPECT_EQ(log.back(), "start capture");
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
-  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_FALSE(engine->capture.capture_live.load());
   EXPECT_TRUE(engine->running.load());
   ASSERT_EQ(engine->watchers.size(), 1u);
   EXPECT_TRUE(engine->watchers[0]->active.load());
@@ -263,7 +263,7 @@ TEST_F(TraceSessionTest, a_capture_consumer_that_cannot_open_stops_the_session_a
   EXPECT_EQ(Log(log.end() - 3, log.end()), (Log{"enable", "open capture", "stop capture"}));
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
   EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
-  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_FALSE(engine->capture.capture_live.load());
   EXPECT_TRUE(trace_script().every_started_session_stopped());
 }
 
@@ -279,7 +279,7 @@ TEST_F(TraceSessionTest, a_failed_capture_state_request_is_only_recorded) {
   trace_script().capture_state_status = ERROR_TIMEOUT;
   EXPECT_EQ(start_engine(*engine, true, false), 0u);
   EXPECT_EQ(engine->startup.capture_state_status, static_cast<std::uint32_t>(ERROR_TIMEOUT));
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
 }
 
 TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_failed_stop) {
@@ -312,15 +312,15 @@ TEST_F(TraceSessionTest, keeps_the_losses_read_at_stop_and_leaves_them_after_a_f
 TEST_F(TraceSessionTest, queries_live_losses_while_capturing_and_the_kept_ones_otherwise) {
   engine->startup.events_lost = 1;
   engine->startup.buffers_lost = 2;
-  EXPECT_EQ(query_capture_losses(*engine)->events, 1u);
-  EXPECT_EQ(query_capture_losses(*engine)->buffers, 2u);
+  EXPECT_EQ(query_capture_losses(engine->capture, engine->startup)->events, 1u);
+  EXPECT_EQ(query_capture_losses(engine->capture, engine->startup)->buffers, 2u);
   EXPECT_TRUE(trace_script().controls().empty());
 
   ASSERT_EQ(start_engine(*engine, true, false), 0u);
   trace_script().query_events_lost = 11;
   trace_script().query_log_buffers_lost = 12;
   trace_script().query_real_time_buffers_lost = 13;
-  const auto live = query_capture_losses(*engine);
+  const auto live = query_capture_losses(engine->capture, engine->startup);
   ASSERT_TRUE(live.has_value());
   EXPECT_EQ(live->events, 11u);
   EXPECT_EQ(live->buffers, 25u);
@@ -330,7 +330,7 @@ TEST_F(TraceSessionTest, queries_live_losses_while_capturing_and_the_kept_ones_o
   EXPECT_EQ(query.name, engine->capture.session_name);
 
   trace_script().query_status = ERROR_WMI_INSTANCE_NOT_FOUND;
-  EXPECT_FALSE(query_capture_losses(*engine).has_value());
+  EXPECT_FALSE(query_capture_losses(engine->capture, engine->startup).has_value());
 }
 
 TEST_F(TraceSessionTest, statistics_report_live_losses_and_fail_when_the_live_query_fails) {
@@ -531,7 +531,7 @@ TEST(TraceSessionOnThisSystem, a_refused_capture_leaves_no_session_and_records_t
   EXPECT_EQ(engine->capture.session_handle.load(), 0u);
   EXPECT_EQ(engine->capture.processing_handle.get(), ~0ULL);
   EXPECT_FALSE(engine->capture.thread.joinable());
-  EXPECT_FALSE(engine->capture_live.load());
+  EXPECT_FALSE(engine->capture.capture_live.load());
   EXPECT_TRUE(engine->running.load());
   ASSERT_EQ(engine->watchers.size(), 1u);
   EXPECT_TRUE(engine->watchers[0]->active.load());
@@ -732,7 +732,7 @@ TEST_F(TraceSessionTest, a_system_that_lists_at_most_64_is_swept_as_far_as_it_sh
   EXPECT_EQ(engine->capture.last_sweep.listed, 64u);
   EXPECT_EQ(engine->capture.last_sweep.unseen, 6u);
   EXPECT_EQ(count(Counter::errors), 1u);
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
 }
 
 TEST_F(TraceSessionTest, a_failing_listing_is_counted_and_the_start_goes_on_unchanged) {
@@ -742,7 +742,7 @@ TEST_F(TraceSessionTest, a_failing_listing_is_counted_and_the_start_goes_on_unch
   EXPECT_TRUE(trace_script().swept().empty());
   EXPECT_EQ(count(Counter::errors), 1u);
   EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
 }
 
 TEST_F(TraceSessionTest, a_failing_stop_is_counted_and_the_other_orphans_are_still_stopped) {
@@ -818,7 +818,7 @@ TEST_F(TraceSessionTest, a_session_whose_mark_cannot_be_made_still_runs_and_is_c
   ASSERT_EQ(start_engine(*engine, true, false), 0u);
   EXPECT_FALSE(trace_script().starts().at(1).owner_mark_held);
   EXPECT_EQ(count(Counter::errors), 2u);
-  EXPECT_TRUE(engine->capture_live.load());
+  EXPECT_TRUE(engine->capture.capture_live.load());
   EXPECT_EQ(trace_script().log(), joined(names_session_steps, capture_session_steps));
 }
 

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "engine/activity/aggregation.h"
-#include "engine/core/configuration.h"
+#include "engine/api/configuration.h"
 #include "engine/activity/drain_format.h"
-#include "engine/activity/reports.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/reports.h"
+#include "engine/api/engine_core.h"
+#include "engine/api/host_events.h"
 #include "engine/core/names.h"
 #include "engine/capture/binding.h"
 #include "engine/capture/decoder.h"
@@ -51,14 +52,14 @@ const std::u16string root_b = u"c:\\stress\\b";
 // pending reads and writes under it, and clears running after the watchers.
 void start_core(EngineCore& engine, bool track_missing_opens) {
   std::lock_guard hold(engine.replay_lock);
-  engine.track_missing_opens = track_missing_opens;
-  prepare_roots_for_start(engine);
+  engine.missing_paths.track_missing_opens = track_missing_opens;
+  prepare_roots_for_start(engine.root_set);
   engine.running.store(true);
 }
 
 void finish_core_at_stop(EngineCore& engine) {
   std::lock_guard hold(engine.replay_lock);
-  finish_pending_at_stop(engine);
+  finish_pending_at_stop(engine.bindings, engine.counters, engine.recorder);
 }
 
 // What the start and stop of a capture record for the reports, which any
@@ -89,7 +90,7 @@ class CoreConcurrency : public ::testing::Test {
   // added, modified and removed names under its root; every record makes
   // exactly one activity.
   void watch(const std::u16string& root, int cycle) {
-    ChangeRecorder recorder(engine, root);
+    ChangeRecorder recorder(engine.names, engine.counters, engine.recorder, root);
     for (int round = 0; round < 40 && !watchers_stop.load(); ++round) {
       std::vector<testing::ChangeRecordSpec> specs;
       for (std::uint32_t action = 1; action <= 3; ++action) {
@@ -111,9 +112,9 @@ class CoreConcurrency : public ::testing::Test {
     const Bytes read = payload::io_event(8, 1, 0xC100, key);
     const Bytes gone = payload::path_event(8, 1, root_a + u"\\captured-gone.txt");
     while (!watchers_stop.load()) {
-      decode_event(engine, file_event::name_create, 0, 8, capture_pid, t0, name.data(), name.size());
-      decode_event(engine, file_event::read, 1, 8, capture_pid, t0 + 1, read.data(), read.size());
-      decode_event(engine, file_event::delete_path, 1, 8, capture_pid, t0 + 2, gone.data(), gone.size());
+      decode_event(engine.decoding, file_event::name_create, 0, 8, capture_pid, t0, name.data(), name.size());
+      decode_event(engine.decoding, file_event::read, 1, 8, capture_pid, t0 + 1, read.data(), read.size());
+      decode_event(engine.decoding, file_event::delete_path, 1, 8, capture_pid, t0 + 2, gone.data(), gone.size());
       captured_events += 3;
       captured_records += 2;
       std::this_thread::yield();
@@ -203,7 +204,7 @@ class CoreConcurrency : public ::testing::Test {
     for (std::uint64_t i = 0; running_time_left(); ++i) {
       {
         std::lock_guard hold(host_drain_lock);
-        const testing::DrainTally t = testing::tally_drain(drain_activity(engine));
+        const testing::DrainTally t = testing::tally_drain(drain_activity(engine.activity));
         if (!t.well_formed) ++malformed_drains;
         drained += t.total;
         ++drains;
@@ -217,9 +218,9 @@ class CoreConcurrency : public ::testing::Test {
         engine.diagnostics_text.swap(text);
         if (!testing::diagnostics_well_formed(engine.diagnostics_text)) ++malformed_diagnostics;
       }
-      set_probe(engine, i % 3 == 0 ? nullptr : (root_a + u"\\named-a.txt").c_str());
-      add_missing(engine, missing.c_str());
-      if (i % 5 == 4) clear_missing(engine);
+      set_probe(engine.probe, i % 3 == 0 ? nullptr : (root_a + u"\\named-a.txt").c_str());
+      add_missing(engine.missing_paths, missing.c_str());
+      if (i % 5 == 4) clear_missing(engine.missing_paths);
       // vt_test_recovery: refused while running.
       set_missing_open_tracking(engine, i % 2 == 0);
       ++host_rounds;
@@ -250,7 +251,7 @@ TEST_F(CoreConcurrency, start_stop_capture_watchers_replays_and_host_calls_at_on
   // left pending.
   finish_core_at_stop(engine);
 
-  for (std::string text = drain_activity(engine); text != "[]"; text = drain_activity(engine)) {
+  for (std::string text = drain_activity(engine.activity); text != "[]"; text = drain_activity(engine.activity)) {
     const testing::DrainTally t = testing::tally_drain(text);
     ASSERT_TRUE(t.well_formed) << text.substr(0, 200);
     drained += t.total;
@@ -289,7 +290,7 @@ TEST(NameRefs, names_made_on_one_thread_and_dropped_on_another_return_every_byte
     std::u16string path = u"c:\\t\\";
     for (char digit : std::to_string(i)) path += static_cast<char16_t>(digit);
     path.append(static_cast<std::size_t>(i % 300), u'x');
-    made.push_back(intern_name(engine, path));
+    made.push_back(intern_name(engine.names, engine.counters, path));
   }
   engine.names.name_table.clear();
   std::vector<NameRef> second_half(std::make_move_iterator(made.begin() + 10000),
@@ -297,7 +298,7 @@ TEST(NameRefs, names_made_on_one_thread_and_dropped_on_another_return_every_byte
   made.resize(10000);
   std::thread dropper([&] { second_half.clear(); });
   for (int i = 0; i < 10000; ++i) {
-    made[static_cast<std::size_t>(i)] = intern_name(engine, u"c:\\again\\" + std::u16string(i % 200, u'y'));
+    made[static_cast<std::size_t>(i)] = intern_name(engine.names, engine.counters, u"c:\\again\\" + std::u16string(i % 200, u'y'));
   }
   dropper.join();
   made.clear();

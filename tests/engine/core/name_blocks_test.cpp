@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -39,7 +39,7 @@ TEST(NameBlocks, keeps_no_large_block_and_never_more_than_its_limit) {
 
 TEST(NameRefs, copies_share_one_count_and_a_moved_reference_is_empty) {
   EngineCore engine;
-  NameRef a = intern_name(engine, u"c:\\shared");
+  NameRef a = intern_name(engine.names, engine.counters, u"c:\\shared");
   const std::uint32_t with_table = a.use_count();  // the table holds one
   NameRef b = a;
   EXPECT_EQ(a.use_count(), with_table + 1);
@@ -62,12 +62,12 @@ TEST(NameRefs, a_dead_name_block_carries_the_next_new_name_with_its_own_text) {
   EngineCore engine;
   const Name* old_block = nullptr;
   {
-    NameRef old_name = intern_name(engine, u"c:\\data\\old-name.txt");
+    NameRef old_name = intern_name(engine.names, engine.counters, u"c:\\data\\old-name.txt");
     old_block = old_name.get();
     engine.names.name_table.clear();
   }
   EXPECT_EQ(engine.names.budget->bytes.load(), 0u);
-  const NameRef fresh = intern_name(engine, u"c:\\data\\new-name.txt");
+  const NameRef fresh = intern_name(engine.names, engine.counters, u"c:\\data\\new-name.txt");
   EXPECT_EQ(fresh.get(), old_block);
   EXPECT_EQ(fresh->path, u"c:\\data\\new-name.txt");
   EXPECT_EQ(fresh->id, 2u);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
 
 namespace mirrow {
 namespace {
@@ -21,25 +21,25 @@ std::u16string numbered_path(std::size_t i) {
 
 TEST(NameInterning, first_path_gets_id_one_and_the_same_name_again) {
   EngineCore engine;
-  const NameRef first = intern_name(engine, u"C:\\Data\\A.txt");
-  const NameRef second = intern_name(engine, u"c:\\data\\b.txt");
+  const NameRef first = intern_name(engine.names, engine.counters, u"C:\\Data\\A.txt");
+  const NameRef second = intern_name(engine.names, engine.counters, u"c:\\data\\b.txt");
   EXPECT_EQ(first->id, 1u);
   EXPECT_EQ(second->id, 2u);
-  EXPECT_EQ(intern_name(engine, u"c:/data/a.TXT"), first);
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"c:/data/a.TXT"), first);
   EXPECT_EQ(first->path, u"c:\\data\\a.txt");
 }
 
 TEST(NameInterning, device_prefix_becomes_its_drive_only_on_a_whole_component) {
   EngineCore engine;
-  engine.device_map = {{u"\\device\\harddiskvolume3", u"c:"}};
-  EXPECT_EQ(intern_name(engine, u"\\Device\\HarddiskVolume3\\x")->path, u"c:\\x");
-  EXPECT_EQ(intern_name(engine, u"\\device\\harddiskvolume30\\x")->path, u"\\device\\harddiskvolume30\\x");
+  engine.names.device_map = {{u"\\device\\harddiskvolume3", u"c:"}};
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"\\Device\\HarddiskVolume3\\x")->path, u"c:\\x");
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"\\device\\harddiskvolume30\\x")->path, u"\\device\\harddiskvolume30\\x");
 }
 
 TEST(NameInterning, a_name_charges_twice_its_units_plus_64_until_it_dies) {
   EngineCore engine;
   {
-    const NameRef name = intern_name(engine, path_of_units(1000));
+    const NameRef name = intern_name(engine.names, engine.counters, path_of_units(1000));
     EXPECT_EQ(name->charge, 2064u);
     EXPECT_EQ(engine.names.budget->bytes.load(), 2064u);
     engine.names.name_table.clear();
@@ -51,27 +51,27 @@ TEST(NameInterning, a_name_charges_twice_its_units_plus_64_until_it_dies) {
 TEST(NameInterning, budget_tests_twice_the_length_and_refuses_beyond_32_mib) {
   EngineCore engine;
   engine.names.budget->bytes = NameTable::budget_limit - 2000;
-  const NameRef fits = intern_name(engine, path_of_units(1000, u'f'));
+  const NameRef fits = intern_name(engine.names, engine.counters, path_of_units(1000, u'f'));
   ASSERT_TRUE(fits);  // total plus 2000 equals the limit exactly
   EXPECT_EQ(engine.counters.get(Counter::dropped), 0u);
 
-  EXPECT_FALSE(intern_name(engine, u"c:\\x"));
+  EXPECT_FALSE(intern_name(engine.names, engine.counters, u"c:\\x"));
   EXPECT_EQ(engine.counters.get(Counter::dropped), 1u);
-  EXPECT_EQ(intern_name(engine, path_of_units(1000, u'f')), fits);  // known paths still resolve
+  EXPECT_EQ(intern_name(engine.names, engine.counters, path_of_units(1000, u'f')), fits);  // known paths still resolve
   EXPECT_EQ(engine.names.next_name_id, 2u);
 }
 
 TEST(NameInterning, full_table_is_emptied_whole_and_old_names_stay_valid) {
   EngineCore engine;
-  const NameRef early = intern_name(engine, numbered_path(0));
-  for (std::size_t i = 1; i < NameTable::capacity; ++i) intern_name(engine, numbered_path(i));
+  const NameRef early = intern_name(engine.names, engine.counters, numbered_path(0));
+  for (std::size_t i = 1; i < NameTable::capacity; ++i) intern_name(engine.names, engine.counters, numbered_path(i));
   ASSERT_EQ(engine.names.name_table.size(), NameTable::capacity);
 
-  const NameRef overflow = intern_name(engine, u"c:\\overflow");
+  const NameRef overflow = intern_name(engine.names, engine.counters, u"c:\\overflow");
   EXPECT_EQ(engine.names.name_table.size(), 1u);
   EXPECT_EQ(overflow->id, NameTable::capacity + 1);
 
-  const NameRef again = intern_name(engine, numbered_path(0));
+  const NameRef again = intern_name(engine.names, engine.counters, numbered_path(0));
   EXPECT_NE(again, early);
   EXPECT_EQ(again->id, NameTable::capacity + 2);
   EXPECT_EQ(early->id, 1u);
@@ -80,15 +80,15 @@ TEST(NameInterning, full_table_is_emptied_whole_and_old_names_stay_valid) {
 
 TEST(NameInterning, release_drops_names_only_the_table_holds_and_ids_are_not_reused) {
   EngineCore engine;
-  const NameRef kept = intern_name(engine, u"c:\\kept");
-  intern_name(engine, path_of_units(100));
+  const NameRef kept = intern_name(engine.names, engine.counters, u"c:\\kept");
+  intern_name(engine.names, engine.counters, path_of_units(100));
   EXPECT_EQ(engine.names.budget->bytes.load(), name_charge(7) + name_charge(100));
 
-  release_unreferenced_names(engine);
+  release_unreferenced_names(engine.names);
   EXPECT_EQ(engine.names.name_table.size(), 1u);
   EXPECT_EQ(engine.names.budget->bytes.load(), name_charge(7));
-  EXPECT_EQ(intern_name(engine, u"c:\\kept"), kept);
-  EXPECT_EQ(intern_name(engine, path_of_units(100))->id, 3u);
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"c:\\kept"), kept);
+  EXPECT_EQ(intern_name(engine.names, engine.counters, path_of_units(100))->id, 3u);
 }
 
 TEST(NameInterning, a_name_outliving_its_engine_returns_its_charge_to_the_shared_budget) {
@@ -96,7 +96,7 @@ TEST(NameInterning, a_name_outliving_its_engine_returns_its_charge_to_the_shared
   std::shared_ptr<Budget> budget;
   {
     EngineCore engine;
-    survivor = intern_name(engine, u"c:\\late");
+    survivor = intern_name(engine.names, engine.counters, u"c:\\late");
     budget = engine.names.budget;
   }
   EXPECT_EQ(budget->bytes.load(), name_charge(7));
@@ -108,35 +108,35 @@ TEST(NameInterning, a_name_outliving_its_engine_returns_its_charge_to_the_shared
 
 TEST(EventNames, a_repeated_raw_path_and_its_other_spellings_come_to_one_name) {
   EngineCore engine;
-  engine.device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
+  engine.names.device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
   RecentNames recent;
   std::u16string raw = u"\\Device\\HarddiskVolume1\\Build\\Src\\Unit00042.cpp";
-  const NameRef first = intern_event_name(engine, recent, raw);
+  const NameRef first = intern_event_name(engine.names, engine.counters, recent, raw);
   EXPECT_EQ(first->path, u"c:\\build\\src\\unit00042.cpp");
   raw = u"\\Device\\HarddiskVolume1\\Build\\Src\\Unit00042.cpp";
-  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
+  EXPECT_EQ(intern_event_name(engine.names, engine.counters, recent, raw), first);
   raw = u"\\device\\harddiskvolume1\\build\\src\\unit00042.CPP";
-  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
-  EXPECT_EQ(intern_name(engine, u"C:\\Build\\Src\\Unit00042.cpp"), first);
+  EXPECT_EQ(intern_event_name(engine.names, engine.counters, recent, raw), first);
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"C:\\Build\\Src\\Unit00042.cpp"), first);
 }
 
 TEST(EventNames, a_name_the_table_let_go_is_made_again_as_without_the_memory) {
   EngineCore engine;
   RecentNames recent;
   std::u16string raw = u"C:\\Data\\Kept\\Report.txt";
-  const NameRef held = intern_event_name(engine, recent, raw);
+  const NameRef held = intern_event_name(engine.names, engine.counters, recent, raw);
   // Still alive here, but no longer in the table: a new name, as intern_name gives.
   engine.names.name_table.clear();
   raw = u"C:\\Data\\Kept\\Report.txt";
-  const NameRef again = intern_event_name(engine, recent, raw);
+  const NameRef again = intern_event_name(engine.names, engine.counters, recent, raw);
   EXPECT_NE(again, held);
   EXPECT_EQ(again->id, 2u);
-  EXPECT_EQ(intern_name(engine, u"c:\\data\\kept\\report.txt"), again);
+  EXPECT_EQ(intern_name(engine.names, engine.counters, u"c:\\data\\kept\\report.txt"), again);
   // Refused by a full budget once the table has forgotten it.
   engine.names.name_table.clear();
   engine.names.budget->bytes = NameTable::budget_limit;
   raw = u"C:\\Data\\Kept\\Report.txt";
-  EXPECT_FALSE(intern_event_name(engine, recent, raw));
+  EXPECT_FALSE(intern_event_name(engine.names, engine.counters, recent, raw));
   EXPECT_EQ(engine.counters.get(Counter::dropped), 1u);
 }
 
@@ -144,9 +144,9 @@ TEST(EventNames, a_raw_path_beyond_the_longest_remembered_is_interned_all_the_sa
   EngineCore engine;
   RecentNames recent;
   std::u16string raw = path_of_units(RecentNames::longest_remembered + 1, u'L');
-  const NameRef first = intern_event_name(engine, recent, raw);
+  const NameRef first = intern_event_name(engine.names, engine.counters, recent, raw);
   raw = path_of_units(RecentNames::longest_remembered + 1, u'L');
-  EXPECT_EQ(intern_event_name(engine, recent, raw), first);
+  EXPECT_EQ(intern_event_name(engine.names, engine.counters, recent, raw), first);
   EXPECT_EQ(first->path, path_of_units(RecentNames::longest_remembered + 1, u'l'));
   EXPECT_EQ(recent.slot_for(path_of_units(RecentNames::longest_remembered + 1, u'L')).name_id, 0u);
 }
@@ -156,7 +156,7 @@ TEST(EventNames, a_raw_path_beyond_the_longest_remembered_is_interned_all_the_sa
 // come out with the same id and path in both, whatever the memory holds.
 TEST(EventNames, the_memory_of_raw_paths_never_changes_a_name) {
   EngineCore remembering, plain;
-  for (EngineCore* e : {&remembering, &plain}) e->device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
+  for (EngineCore* e : {&remembering, &plain}) e->names.device_map = {{u"\\device\\harddiskvolume1", u"c:"}};
   RecentNames recent;
   std::vector<NameRef> held_remembering, held_plain;
   std::uint64_t state = 11;
@@ -167,8 +167,8 @@ TEST(EventNames, the_memory_of_raw_paths_never_changes_a_name) {
   for (int step = 0; step < 20000; ++step) {
     const std::uint64_t dice = next(100);
     if (dice < 2) {
-      release_unreferenced_names(remembering);
-      release_unreferenced_names(plain);
+      release_unreferenced_names(remembering.names);
+      release_unreferenced_names(plain.names);
     } else if (dice < 3) {
       remembering.names.name_table.clear();
       plain.names.name_table.clear();
@@ -188,8 +188,8 @@ TEST(EventNames, the_memory_of_raw_paths_never_changes_a_name) {
       raw += static_cast<char16_t>(u'a' + file / 2 % 26);
       raw += u"\\Folder\\Same Last Sixteen.txt";
       std::u16string copy = raw;
-      const NameRef a = intern_event_name(remembering, recent, raw);
-      const NameRef b = intern_name_in_place(plain, copy);
+      const NameRef a = intern_event_name(remembering.names, remembering.counters, recent, raw);
+      const NameRef b = intern_name_in_place(plain.names, plain.counters, copy);
       ASSERT_EQ(a == nullptr, b == nullptr) << "step " << step;
       if (a == nullptr) continue;
       ASSERT_EQ(a->id, b->id) << "step " << step;

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "engine/activity/reports.h"
+#include "engine/api/reports.h"
 #include "engine/capture/binding.h"
 #include "engine/core/activity_kind.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
 #include "engine/core/names.h"
 
 namespace mirrow {
@@ -34,12 +34,12 @@ std::uint64_t park_and_name_late(EngineCore& engine, const NameRef& name, Clock:
   while (Clock::now() < until) {
     const std::uint64_t first = next_object;
     for (std::uint64_t i = 0; i < reads_per_round; ++i) {
-      attribute_io(engine, next_object++, 0, kind_read, reader_pid, t0);
+      attribute_io(engine.decoding, next_object++, 0, kind_read, reader_pid, t0);
     }
     for (std::uint64_t object = first; object < next_object; ++object) {
-      bind_name(engine, BindingMapId::objects, object, name, t0);
+      bind_name(engine.bindings, engine.counters, BindingMapId::objects, object, name, t0);
     }
-    recover_pending(engine, true);
+    recover_pending(engine.bindings, engine.counters, engine.recorder, true);
   }
   return next_object - 1;
 }
@@ -53,7 +53,7 @@ std::uint64_t poll_statistics(EngineCore& engine, Clock::time_point until) {
 
 TEST(PendingExpiryBesideParking, a_host_polling_the_expiry_never_gives_up_a_read_named_within_milliseconds) {
   EngineCore engine;
-  const NameRef name = intern_name(engine, u"c:\\late\\named-soon.txt");
+  const NameRef name = intern_name(engine.names, engine.counters, u"c:\\late\\named-soon.txt");
   const Clock::time_point until = Clock::now() + run_length;
   std::uint64_t parked = 0;
   std::thread decoding([&] { parked = park_and_name_late(engine, name, until); });
@@ -67,7 +67,7 @@ TEST(PendingExpiryBesideParking, a_host_polling_the_expiry_never_gives_up_a_read
   EXPECT_GT(parked, 0u);
   EXPECT_GT(polls, 0u);
   EXPECT_EQ(given_up, 0u);
-  EXPECT_TRUE(unknown_samples_snapshot(engine).empty());
+  EXPECT_TRUE(unknown_samples_snapshot(engine.bindings).empty());
   EXPECT_EQ(engine.counters.get(Counter::late_recovered), parked);
   EXPECT_EQ(engine.counters.get(Counter::pending_names), 0u);
 }

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_core.h"
 #include "support/change_records.h"
 
 namespace mirrow {
@@ -30,7 +30,7 @@ class ChangeRecorderTest : public ::testing::Test {
     engine.own_pid = 4242;
     ASSERT_EQ(add_root(engine, 1, u"C:\\Data", false), 0u);
     ASSERT_EQ(add_exclusion(engine, u"C:\\Data\\Skip"), 0u);
-    prepare_roots_for_start(engine);
+    prepare_roots_for_start(engine.root_set);
   }
 
   void feed(const std::vector<testing::ChangeRecordSpec>& records) {
@@ -52,7 +52,7 @@ class ChangeRecorderTest : public ::testing::Test {
   std::uint64_t count(Counter c) const { return engine.counters.get(c); }
 
   EngineCore engine;
-  ChangeRecorder recorder{engine, u"c:\\data"};
+  ChangeRecorder recorder{engine.names, engine.counters, engine.recorder, u"c:\\data"};
 };
 
 TEST_F(ChangeRecorderTest, records_added_modified_and_removed_with_process_zero) {
@@ -121,8 +121,8 @@ TEST(ChangeRecorderPaths, joins_names_to_a_watched_drive_root_without_doubling_t
   EngineCore engine;
   engine.own_pid = 4242;
   ASSERT_EQ(add_root(engine, 3, u"C:\\", false), 0u);
-  prepare_roots_for_start(engine);
-  ChangeRecorder recorder(engine, u"c:\\");
+  prepare_roots_for_start(engine.root_set);
+  ChangeRecorder recorder(engine.names, engine.counters, engine.recorder, u"c:\\");
   const auto bytes = change_records({{1, u"top.txt"}});
   recorder.handle_buffer(bytes.data(), bytes.size());
   std::lock_guard guard(engine.activity.activity_lock);

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <variant>
 
-#include "engine/core/configuration.h"
-#include "engine/core/engine_win.h"
+#include "engine/api/configuration.h"
+#include "engine/api/engine_win.h"
 #include "engine/api/live_figures_win.h"
 #include "engine/watch/watcher_win.h"
 #include "support/change_records.h"
@@ -99,7 +99,7 @@ class ScriptedWatcherTest : public ::testing::Test {
     engine.reset(create_engine());
     ASSERT_NE(engine, nullptr);
     add_root(*engine, 1, u"C:\\Data", false);
-    prepare_roots_for_start(*engine);
+    prepare_roots_for_start(engine->root_set);
   }
 
   void script(std::vector<Completion> completions) {
@@ -116,7 +116,7 @@ class ScriptedWatcherTest : public ::testing::Test {
     Watcher& w = *watcher;
     engine->running.store(true);
     engine->watchers.push_back(std::move(watcher));
-    w.thread = std::thread([this, &w] { watch_directory(*engine, w, WatchScript::calls()); });
+    w.thread = std::thread([this, &w] { watch_directory(w, engine->stop_event.get(), watch_output(*engine), WatchScript::calls()); });
     EXPECT_EQ(WaitForSingleObject(w.ready_event.get(), 5000), WAIT_OBJECT_0);
     return w;
   }

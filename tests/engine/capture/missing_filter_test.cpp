@@ -1,4 +1,4 @@
-#include "engine/core/missing_filter.h"
+#include "engine/capture/missing_filter.h"
 
 #include <gtest/gtest.h>
 

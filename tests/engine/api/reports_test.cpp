@@ -1,10 +1,10 @@
-#include "engine/activity/reports.h"
+#include "engine/api/reports.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "activity_test_support.h"
+#include "engine/activity/activity_test_support.h"
 #include "common/clock.h"
 
 namespace mirrow {
@@ -22,7 +22,7 @@ TEST(StatisticsValues, slots_follow_the_first_eight_counters_then_flags_then_los
   EngineCore engine;
   for (std::size_t i = 0; i < 8; ++i) engine.counters.store(static_cast<Counter>(i), 100 + i);
   engine.counters.store(Counter::initial_missing, 99);  // not reported here
-  engine.probe_seen = true;
+  engine.probe.probe_seen = true;
   engine.startup.events_lost = 5;
   engine.startup.buffers_lost = 6;
   LiveFigures live;
@@ -99,7 +99,7 @@ TEST(DiagnosticsDocument, each_member_shows_its_own_source) {
   std::uint64_t value = 1;
   for (Counter c : order) engine.counters.store(c, value++);
   engine.counters.store(Counter::pending_names, 99);  // a gauge: the expiry pass sets it anew
-  const NameRef held = intern_name(engine, u"c:\\abc");
+  const NameRef held = intern_name(engine.names, engine.counters, u"c:\\abc");
   engine.startup = {4294967295u, 1450, true, 12, 0.25, 0, 0};
   LiveFigures live;
   live.etw_cpu_seconds = 1.5;

@@ -12,22 +12,19 @@
 
 #include "common/unique_handle.h"
 #include "common/utf16.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
 #include "engine/capture/trace_session_win.h"
+#include "engine/watch/watcher_win.h"
 
 namespace mirrow {
 
-struct Watcher {
-  UniqueHandle directory;
-  UniqueHandle ready_event;  // manual reset, signalled once the first watch is posted
-  std::u16string path;       // normalised
-  std::u16string spelling;   // as the host spelled the root: opened, and the base of reported names
-  std::thread thread;
-  std::atomic<bool> active{false};
-};
-
 // Locks of an engine, and which may be taken while holding which (the
-// outer one first; a lock not named here is never held with another):
+// outer one first; a lock not named here is never held with another). Each
+// lives with the state it guards: pending_lock in capture's BindingState,
+// missing_lock in its MissingPaths, probe_lock in activity's Probe, the
+// classification cache's in its RootSet, activity_lock and drain_lock in
+// its ActivityStore, names_lock in the NameTable; the others are here and
+// in EngineCore.
 //   lifecycle_lock -> replay_lock -> pending_lock
 //                                    -> probe_lock, the classification
 //                                       cache's lock, activity_lock
@@ -58,6 +55,15 @@ struct Engine : EngineCore {
   std::mutex replay_file_lock;
   std::string replay_file_text;
 };
+
+// What the capture sessions reach of the engine outside their own state.
+inline CaptureLinks capture_links(Engine& engine) {
+  return CaptureLinks{engine.counters, engine.startup, engine.live_lock,
+                      engine.stop_event.get(), engine.decoding, engine.missing_paths.track_missing_opens};
+}
+
+// What the watchers' changes go to.
+inline WatchOutput watch_output(Engine& engine) { return WatchOutput{engine.names, engine.counters, engine.recorder}; }
 
 // Null when anything fails.
 Engine* create_engine() noexcept;

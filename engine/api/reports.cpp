@@ -1,4 +1,4 @@
-#include "engine/activity/reports.h"
+#include "engine/api/reports.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -6,7 +6,7 @@
 
 #include "common/clock.h"
 #include "common/json_writer.h"
-#include "engine/core/engine_core.h"
+#include "engine/api/engine_core.h"
 
 namespace mirrow {
 namespace {
@@ -54,8 +54,8 @@ void append_queue_figures(JsonWriter& json, ActivityStore& store) {
   json.key("queue_age").g17(std::max(0.0, now_unix_seconds() - oldest));
 }
 
-void append_unknown_samples(JsonWriter& json, EngineCore& engine) {
-  const std::vector<UnknownSample> samples = unknown_samples_snapshot(engine);
+void append_unknown_samples(JsonWriter& json, BindingState& bindings) {
+  const std::vector<UnknownSample> samples = unknown_samples_snapshot(bindings);
   json.key("unknown_samples").begin_array();
   for (const UnknownSample& sample : samples) append_unknown_sample(json, sample);
   json.end_array();
@@ -64,14 +64,14 @@ void append_unknown_samples(JsonWriter& json, EngineCore& engine) {
 }  // namespace
 
 StatisticsValues statistics_values(EngineCore& engine, const LiveFigures& live) {
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   if (live.live_query_failed) throw std::runtime_error("ControlTrace query failed");
   const Counters& c = engine.counters;
   StatisticsValues values{};
   for (std::size_t i = 0; i < 8; ++i) values[i] = c.get(static_cast<Counter>(i));
   values[8] = live.capture_live ? 1 : 0;
   values[9] = live.watchers_healthy ? 1 : 0;
-  values[10] = engine.probe_seen.load() ? 1 : 0;
+  values[10] = engine.probe.probe_seen.load() ? 1 : 0;
   values[11] = live.live_losses_known ? live.events_lost : engine.startup.events_lost;
   values[12] = live.live_losses_known ? live.buffers_lost : engine.startup.buffers_lost;
   return values;
@@ -90,7 +90,7 @@ void append_unknown_sample(JsonWriter& json, const UnknownSample& sample) {
 }
 
 std::string diagnostics_document(EngineCore& engine, const LiveFigures& live) {
-  expire_due_pending(engine);
+  expire_due_pending(engine.bindings, engine.counters);
   std::string out;
   out.reserve(1024);
   JsonWriter json(out);
@@ -101,7 +101,7 @@ std::string diagnostics_document(EngineCore& engine, const LiveFigures& live) {
   append_queue_figures(json, engine.activity);
   json.key("etw_cpu_seconds").g17(live.etw_cpu_seconds);
   json.key("watch_cpu_seconds").g17(live.watch_cpu_seconds);
-  append_unknown_samples(json, engine);
+  append_unknown_samples(json, engine.bindings);
   json.end_object();
   return out;
 }
