@@ -86,4 +86,12 @@ std::string engine_diagnostics(const VantrelLibrary& vantrel, vt_engine* engine)
   return text == nullptr ? std::string() : std::string(text, length);
 }
 
+std::string exclude_all(const VantrelLibrary& vantrel, vt_engine* engine, const std::vector<std::u16string>& paths) {
+  for (const auto& exclusion : paths) {
+    const std::u16string path = absolute_path(exclusion);
+    if (vantrel.vt_exclude(engine, wide(path.c_str())) != 0) return "cannot exclude " + utf8_from_utf16(path);
+  }
+  return {};
+}
+
 }  // namespace mirrow::host

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 #include <string>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "host/activity_lines.h"
@@ -59,5 +60,9 @@ std::optional<std::uint32_t> vantrel_interface(std::string& problem);
 // diagnostics document (empty when there is none).
 Statistics engine_statistics(const VantrelLibrary& vantrel, vt_engine* engine);
 std::string engine_diagnostics(const VantrelLibrary& vantrel, vt_engine* engine);
+
+// Each path made absolute and excluded, in the order given; empty, or the
+// first refusal as a message.
+std::string exclude_all(const VantrelLibrary& vantrel, vt_engine* engine, const std::vector<std::u16string>& paths);
 
 }  // namespace mirrow::host

@@ -35,10 +35,7 @@ std::string configure(VantrelLibrary& vantrel, vt_engine* engine, const Request&
   for (const auto& root : replay_roots(request)) {
     if (vantrel.vt_root(engine, ++id, wide(root.c_str()), 0) != 0) return "cannot use the root " + utf8_from_utf16(root);
   }
-  for (const auto& exclusion : request.exclusions) {
-    const std::u16string path = absolute_path(exclusion);
-    if (vantrel.vt_exclude(engine, wide(path.c_str())) != 0) return "cannot exclude " + utf8_from_utf16(path);
-  }
+  if (std::string refused = exclude_all(vantrel, engine, request.exclusions); !refused.empty()) return refused;
   for (const auto& missing : request.missing) vantrel.vt_missing(engine, wide(absolute_path(missing).c_str()));
   // Failed opens of missing paths are reported only while tracked, as a
   // live start with tracking does.

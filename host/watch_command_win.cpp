@@ -56,11 +56,7 @@ std::string configure(VantrelLibrary& vantrel, vt_engine* engine, const Request&
     const std::u16string path = absolute_path(directory);
     if (vantrel.vt_root(engine, ++id, wide(path.c_str()), 0) != 0) return "cannot watch " + utf8_from_utf16(path);
   }
-  for (const auto& exclusion : request.exclusions) {
-    const std::u16string path = absolute_path(exclusion);
-    if (vantrel.vt_exclude(engine, wide(path.c_str())) != 0) return "cannot exclude " + utf8_from_utf16(path);
-  }
-  return {};
+  return exclude_all(vantrel, engine, request.exclusions);
 }
 
 std::string start_failure(VantrelLibrary& vantrel, std::uint32_t status) {
