@@ -12,7 +12,8 @@
 # MIRROW_FUZZ_TIME: inputs and seconds for every target instead of the table
 # (MIRROW_FUZZ_RUNS alone lifts the guard: MIRROW_FUZZ_RUNS=10000000 runs ten
 # million inputs however long they take); MIRROW_FUZZ_TARGETS: the targets
-# to run, separated by spaces, instead of all.
+# to run, separated by spaces, instead of all; MIRROW_FUZZ_JOBS: processes
+# that share each target's inputs (1), each from its own copy of the seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MIRROW_FUZZ_BUILD:-build/fuzz}
@@ -42,6 +43,18 @@ cmake --build "$build" --target "${names[@]}"
 
 artifacts=$build/fuzz/artifacts
 mkdir -p "$artifacts"
+jobs=${MIRROW_FUZZ_JOBS:-1}
+
+# One process of a target: its own copy of the seeds, its share of the
+# inputs; prints its log's tail on failure. Returns the process's status.
+run_share() {
+  local target=$1 seeds=$2 share=$3 guard=$4 max_len=$5 work=$6
+  mkdir -p "$work"
+  cp "fuzz/corpus/$seeds"/* "$work"/
+  "$build/fuzz/$target" -runs="$share" -max_total_time="$guard" -max_len="$max_len" -rss_limit_mb=1024 \
+      -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work" >"$work.log" 2>&1
+}
+
 status=0
 for entry in "${targets[@]}"; do
   IFS=: read -r target seeds runs guard max_len <<<"$entry"
@@ -49,17 +62,31 @@ for entry in "${targets[@]}"; do
   runs=${MIRROW_FUZZ_RUNS:-$runs}
   guard=${MIRROW_FUZZ_TIME:-$guard}
   work=$(mktemp -d)
-  cp "fuzz/corpus/$seeds"/* "$work"/
-  echo "== $target: $runs inputs"
-  if ! "$build/fuzz/$target" -runs="$runs" -max_total_time="$guard" -max_len="${max_len:-512}" -rss_limit_mb=1024 \
-      -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work" >"$work.log" 2>&1; then
-    tail -n 60 "$work.log"
+  if [ "$jobs" -gt 1 ]; then echo "== $target: $runs inputs in $jobs processes"; else echo "== $target: $runs inputs"; fi
+  pids=()
+  for ((j = 1; j <= jobs; j++)); do
+    share=$(( runs / jobs + (j <= runs % jobs ? 1 : 0) ))
+    run_share "$target" "$seeds" "$share" "$guard" "${max_len:-512}" "$work/$j" &
+    pids+=($!)
+  done
+  failed=0
+  for ((j = 1; j <= jobs; j++)); do
+    if ! wait "${pids[j - 1]}"; then
+      tail -n 60 "$work/$j.log"
+      failed=1
+    fi
+  done
+  if [ "$failed" = 1 ]; then
     status=1
   else
-    grep -E "stat::number_of_executed_units|Done" "$work.log" | tail -n 2
-    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.log")
-    if [ "${executed:-0}" -lt "$runs" ]; then echo "   stopped by the ${guard} s guard before ${runs} inputs"; fi
+    executed=0
+    for ((j = 1; j <= jobs; j++)); do
+      grep -E "Done" "$work/$j.log" | tail -n 1
+      executed=$(( executed + $(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$j.log") ))
+    done
+    echo "   $executed inputs executed"
+    if [ "$executed" -lt "$runs" ]; then echo "   stopped by the ${guard} s guard before ${runs} inputs"; fi
   fi
-  rm -rf "$work" "$work.log"
+  rm -rf "$work"
 done
 exit $status

@@ -290,8 +290,8 @@ void SequenceModel::prune() {
 }
 
 void SequenceModel::maintain(std::uint64_t n) {
-  if (n % 4096 == 0) prune();
-  if (counters_[at(Count::pending_names)] != 0 && n % 1024 == 0) recover(false);
+  if (n % caps::prune_every_events == 0) prune();
+  if (counters_[at(Count::pending_names)] != 0 && n % caps::recover_every_events == 0) recover(false);
 }
 
 // ---- decoding --------------------------------------------------------------------

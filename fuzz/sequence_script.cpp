@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "engine/core/caps.h"
+
 namespace mirrow::fuzz {
 
 const RootChoice root_choices[8] = {
@@ -200,7 +202,7 @@ Step other_step(ScriptState& state, Op op, std::uint8_t op_byte, std::uint8_t a,
       s.amount = clock_moves_ms[a & 7];
       break;
     case Op::skip_events:
-      s.amount = (a & 1) ? 4096 : 1024;
+      s.amount = (a & 1) ? caps::prune_every_events : caps::recover_every_events;
       break;
     case Op::test_recovery:
     case Op::start_or_stop:

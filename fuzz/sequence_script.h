@@ -60,7 +60,7 @@ enum class Op {
   drain,              // one vt_drain batch
   drain_until_empty,  // vt_drain until a batch comes back empty
   advance_clock,      // the scripted millisecond clock moves on
-  skip_events,        // ignored events up to the next multiple of 1024 or 4096 of the event count
+  skip_events,        // ignored events up to the next prune or recovery pass by the event count
   expire_due,         // what vt_stats runs first
   test_recovery,      // vt_test_recovery
   start_or_stop,      // vt_stop when running, else vt_start

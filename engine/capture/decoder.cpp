@@ -7,12 +7,10 @@
 #include "engine/capture/binding.h"
 #include "engine/capture/payload_parse.h"
 #include "engine/core/activity_kind.h"
+#include "engine/core/caps.h"
 
 namespace mirrow {
 namespace {
-
-constexpr std::uint64_t prune_every_events = 4096;
-constexpr std::uint64_t recover_every_events = 1024;
 
 constexpr std::uint32_t status_no_such_file = 0xC000000F;
 constexpr std::uint32_t status_name_not_found = 0xC0000034;
@@ -21,11 +19,11 @@ constexpr std::uint32_t status_path_not_found = 0xC000003A;
 // Pruning, relief of the name budget and late recovery are spread over the
 // event stream by its count.
 void run_maintenance(const Decoding& d, std::uint64_t n) {
-  if (n % prune_every_events == 0) {
+  if (n % caps::prune_every_events == 0) {
     prune_bindings(d.bindings, d.names);
     relieve_name_budget(d.bindings, d.names, d.counters);
   }
-  if (d.counters.get(Counter::pending_names) != 0 && n % recover_every_events == 0) {
+  if (d.counters.get(Counter::pending_names) != 0 && n % caps::recover_every_events == 0) {
     recover_pending(d.bindings, d.counters, d.activity, false);
   }
 }

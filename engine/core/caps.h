@@ -35,6 +35,12 @@ inline constexpr std::size_t drain_batch_bytes = 1048576;
 // of two. Few in the small build, so that raw paths share slots and push
 // each other out.
 inline constexpr std::size_t recent_name_slots = 4096;
+// Not caps either but intervals, in events: how often bindings are pruned
+// (and the name budget relieved) and how often waiting reads and writes are
+// looked at again while names are pending. Short in the small build, so
+// that a few dozen events reach both.
+inline constexpr std::uint64_t prune_every_events = 4096;
+inline constexpr std::uint64_t recover_every_events = 1024;
 
 #else
 
@@ -49,6 +55,8 @@ inline constexpr std::size_t group_cap = 32;
 inline constexpr std::size_t drain_batch_groups = 8;
 inline constexpr std::size_t drain_batch_bytes = 4096;
 inline constexpr std::size_t recent_name_slots = 8;
+inline constexpr std::uint64_t prune_every_events = 64;
+inline constexpr std::uint64_t recover_every_events = 16;
 
 #endif
 

@@ -144,7 +144,7 @@ def prune():
     for file_object in range(1, 6):
         out += open_file(random.Random(file_object), HOT_PATHS[file_object], file_object, file_object, 0, file_object)
     out += step(CLOCK, 6)  # 5001 ms: a prune is due
-    out += step(SKIP, 1)  # to the 4096th event
+    out += step(SKIP, 1)  # to the next prune by the event count
     for file_object in range(1, 6):
         out += step(READ, event_a(file_object, file_object), event_b(0, 0), 0)
     out += step(CLOCK, 5) + step(EXPIRE) + step(DRAIN_ALL)

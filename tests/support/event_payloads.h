@@ -12,7 +12,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 class PayloadBuilder {
  public:
-  explicit PayloadBuilder(std::uint32_t pointer_size = 8) : pointer_size_(pointer_size) {}
+  // Room for any payload the tests build with a path, so that appending
+  // field by field does not reallocate (the sequence fuzzer builds one per step).
+  explicit PayloadBuilder(std::uint32_t pointer_size = 8) : pointer_size_(pointer_size) { bytes_.reserve(256); }
 
   PayloadBuilder& pointer(std::uint64_t value) { return append(&value, pointer_size_); }
   PayloadBuilder& u32(std::uint32_t value) { return append(&value, 4); }
