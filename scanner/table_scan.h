@@ -20,8 +20,7 @@
 
 namespace mirrow {
 
-constexpr std::size_t table_slice_bytes = 4u << 20;  // read in one step at most
-constexpr std::size_t table_read_bytes = 256u << 10;  // read in one call
+constexpr std::size_t table_slice_bytes = 4u << 20;  // read in one step, in one call, at most
 // What the table may hold at most, names' text included; a larger one is
 // left to the walk.
 constexpr std::uint64_t table_memory_limit = std::uint64_t{1} << 30;
