@@ -30,7 +30,12 @@ const char* way_name(ScanWay way) {
 ScanDriver::ScanDriver(std::u16string root, const ScanPlatform& platform, const VolumeAccess* volumes)
     : root_(spell_path(std::move(root))), platform_(platform), volumes_(volumes) {}
 
-ScanDriver::~ScanDriver() { close_volume(); }
+// The table scan goes first: a read it has in flight ends before the
+// volume it reads from is closed.
+ScanDriver::~ScanDriver() {
+  table_.reset();
+  close_volume();
+}
 
 void ScanDriver::exclude(std::u16string path) {
   std::u16string normalised = normalize_path(std::move(path));
@@ -82,8 +87,8 @@ void ScanDriver::choose() {
 }
 
 void ScanDriver::walk_because(std::string reason) {
-  close_volume();
   table_.reset();
+  close_volume();
   auto walk = std::make_unique<Scanner>(root_, platform_);
   for (const std::u16string& exclusion : exclusions_) walk->exclude(exclusion);
   for (std::uint64_t i = 0; i < outside_errors_; ++i) walk->count_error();

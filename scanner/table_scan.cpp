@@ -41,6 +41,7 @@ const char* TableScan::open() {
     return "the table would need more than 1 GiB";
   table_ = std::make_unique<FileTable>(source_.record_count());
   opened_in_this_step_ = true;
+  for (std::size_t i = 0; i < ntfs::read_ahead_depth; ++i) ask_next_slice();
   return nullptr;
 }
 
@@ -70,17 +71,31 @@ const std::string& TableScan::step() {
 
 // A slice is read in one call: on a volume each call is a disk request and,
 // under some platforms' file layers, a round trip of its own, while the copy
-// of a larger piece costs no more.
+// of a larger piece costs no more. The slices after this one are asked for
+// before it is parsed, so that their reads run meanwhile.
+std::size_t TableScan::slice_records(std::uint64_t first) const {
+  const std::uint64_t per_slice = table_slice_bytes / source_.geometry().record_size;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(per_slice, source_.record_count() - first));
+}
+
+void TableScan::ask_next_slice() {
+  if (asked_until_ == source_.record_count()) return;
+  const std::size_t count = slice_records(asked_until_);
+  read_ahead_.ask(source_, asked_until_, count);
+  asked_until_ += count;
+}
+
 void TableScan::read_slice() {
   const std::uint64_t record_size = source_.geometry().record_size;
-  const std::uint64_t count =
-      std::min<std::uint64_t>(table_slice_bytes / record_size, source_.record_count() - next_record_);
-  if (!source_.read_records(next_record_, static_cast<std::size_t>(count), slice_)) {
+  const std::size_t count = slice_records(next_record_);
+  ntfs::AlignedBuffer* slice = read_ahead_.take();
+  if (slice == nullptr) {
     std::string reason = "the table cannot be read at record ";
     append_u64(reason, next_record_);
     return refuse(std::move(reason));
   }
-  for (std::uint64_t i = 0; i < count; ++i) take_record(next_record_ + i, slice_.data() + i * record_size);
+  ask_next_slice();
+  for (std::size_t i = 0; i < count; ++i) take_record(next_record_ + i, slice->data() + i * record_size);
   next_record_ += count;
   note_memory();
   if (over_memory_limit()) return refuse("the table would need more than 1 GiB");
@@ -102,7 +117,7 @@ void TableScan::take_record(std::uint64_t number, std::uint8_t* bytes) {
 // (entries, names, text, grouping, and the sort scratch of the largest
 // folder) is known from here on and must fit the bound too.
 void TableScan::finish_reading() {
-  slice_.resize(0);
+  read_ahead_.stop();
   table_->build(problems_);
   sort_scratch_bytes_ = ntfs::FolderOrder::scratch_bytes(table_->largest_folder());
   note_memory();
@@ -179,8 +194,8 @@ void TableScan::commit_problems() {
 
 void TableScan::refuse(std::string reason) {
   refusal_ = std::move(reason);
+  read_ahead_.stop();
   if (table_) table_->release();
-  slice_.resize(0);
 }
 
 void TableScan::note_memory() {

@@ -1,11 +1,11 @@
 #pragma once
 // The scan of one folder tree from its volume's master file table instead
 // of directory listings: first the table is read in slices of at most
-// 4 MiB, one per step, each step's batch empty and not done; then the
-// records come out in the walk's own order and under its bounds: a
-// folder's entries in the volume's collation order, its files before any
-// of its subfolders is entered, the subfolder that comes last entered
-// first. The table may refuse (damaged, too large, the root not found in
+// 4 MiB, one per step, each step's batch empty and not done (the next slice
+// is read meanwhile, on a thread of its own); then the records come out in
+// the walk's own order and under its bounds: a folder's entries in the
+// volume's collation order, its files before any of its subfolders is
+// entered, the subfolder that comes last entered first. The table may refuse (damaged, too large, the root not found in
 // it) until the last slice is read and nothing has been reported; after
 // that it no longer can.
 #include <cstdint>
@@ -15,6 +15,7 @@
 
 #include "scanner/ntfs/file_table.h"
 #include "scanner/ntfs/folder_order.h"
+#include "scanner/ntfs/read_ahead.h"
 #include "scanner/ntfs/table_source.h"
 #include "scanner/scan_ledger.h"
 
@@ -63,6 +64,8 @@ class TableScan {
     std::u16string spelling;
   };
 
+  std::size_t slice_records(std::uint64_t first) const;
+  void ask_next_slice();
   void read_slice();
   void take_record(std::uint64_t number, std::uint8_t* bytes);
   void finish_reading();
@@ -82,15 +85,17 @@ class TableScan {
   std::u16string root_;
   ntfs::VolumeReader reader_;
   ntfs::TableSource source_;
+  // After source_, so that its threads have ended before the source goes.
+  ntfs::ReadAhead read_ahead_;
   std::unique_ptr<ntfs::FileTable> table_;
   ntfs::TableProblems problems_;
-  ntfs::AlignedBuffer slice_;
   ntfs::RecordFacts facts_;
   ntfs::FolderOrder order_;
   Phase phase_ = Phase::reading;
   bool opened_in_this_step_ = false;  // the first reads were this step's slice
   std::string refusal_;
   std::uint64_t next_record_ = 0;
+  std::uint64_t asked_until_ = 0;         // the records asked of the read-ahead so far
   std::uint64_t sort_scratch_bytes_ = 0;  // known once the names are grouped
   std::uint64_t peak_bytes_ = 0;
   std::uint64_t peak_text_bytes_ = 0;

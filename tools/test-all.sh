@@ -18,7 +18,7 @@ sh cmake/wine-run.sh build/windows-x64/wineprefix cmd /c exit 0 >/dev/null 2>&1 
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 WINEPREFIX="$PWD/build/windows-x64/wineprefix" timeout 120 "$wineserver" -w 2>/dev/null || true
 ctest --preset windows-x64 || status=1
-# The engine core's concurrency test under ThreadSanitizer: its preset builds that one target.
+# The threaded tests (engine core, table reader) under ThreadSanitizer: its preset builds those targets.
 cmake --preset tsan >/dev/null && cmake --build --preset tsan && ctest --preset tsan || status=1
 if [ -f fuzz/run-all.sh ]; then bash fuzz/run-all.sh || status=1; fi
 exit $status

@@ -15,8 +15,7 @@ bool read_memory(void* context, std::uint64_t offset, void* buffer, std::size_t 
   auto* volume = static_cast<MemoryVolume*>(context);
   if (offset > volume->bytes.size() || length > volume->bytes.size() - offset) return false;
   std::memcpy(buffer, volume->bytes.data() + offset, length);
-  ++volume->reads;
-  volume->bytes_read += length;
+  volume->bytes_read.value += length;
   return true;
 }
 

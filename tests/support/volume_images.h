@@ -2,6 +2,7 @@
 // Volumes for the table reader's tests and benchmarks: one held in memory
 // (so a test can damage any byte of it) and one read from an image file
 // from an offset on. Both hand out the reader's seam.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,10 +13,21 @@
 
 namespace mirrow::testing {
 
+// A count that the table reader's threads add to while a test reads it.
+struct ReadCount {
+  std::atomic<std::uint64_t> value{0};
+
+  ReadCount() = default;
+  ReadCount(const ReadCount& other) : value(other.value.load()) {}
+  ReadCount& operator=(const ReadCount& other) {
+    value = other.value.load();
+    return *this;
+  }
+};
+
 struct MemoryVolume {
   std::vector<std::uint8_t> bytes;
-  std::uint64_t reads = 0;
-  std::uint64_t bytes_read = 0;
+  ReadCount bytes_read;
 
   ntfs::VolumeReader reader();
 };
