@@ -10,7 +10,7 @@ constexpr std::string_view too_many_pending_message = "too many pending director
 
 // The estimate of a record's share of the batch: every unit may become a
 // six-byte escape, plus room for the numbers.
-std::uint64_t record_budget(std::u16string_view path) { return 6 * static_cast<std::uint64_t>(path.size()) + 128; }
+std::uint64_t record_budget(std::size_t path_length) { return 6 * static_cast<std::uint64_t>(path_length) + 128; }
 
 }  // namespace
 
@@ -20,7 +20,17 @@ void ScanLedger::report_file(std::string& batch, std::u16string_view path, std::
   ++totals_.files;
   totals_.bytes += size;
   ++counts.records;
-  counts.budget += record_budget(path);
+  counts.budget += record_budget(path.size());
+}
+
+void ScanLedger::report_file_in(std::string& batch, std::string_view quoted_folder, std::u16string_view name,
+                                std::size_t path_length, std::uint64_t size, std::int64_t write_time,
+                                std::int64_t creation_time, StepCounts& counts) {
+  append_file_record_in(batch, counts.records == 0, quoted_folder, name, size, write_time, creation_time);
+  ++totals_.files;
+  totals_.bytes += size;
+  ++counts.records;
+  counts.budget += record_budget(path_length);
 }
 
 void ScanLedger::skip(const std::u16string& path) {

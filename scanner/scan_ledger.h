@@ -34,6 +34,11 @@ class ScanLedger {
   // Writes one file record into the batch and counts it.
   void report_file(std::string& batch, std::u16string_view path, std::uint64_t size, std::int64_t write_time,
                    std::int64_t creation_time, StepCounts& counts);
+  // The same for the file name in a folder quoted by quote_folder, whose
+  // whole path is path_length units long.
+  void report_file_in(std::string& batch, std::string_view quoted_folder, std::u16string_view name,
+                      std::size_t path_length, std::uint64_t size, std::int64_t write_time, std::int64_t creation_time,
+                      StepCounts& counts);
   // A reparse point or offline entry: kept in "skipped", or an error past the cap.
   void skip(const std::u16string& path);
   // A folder that does not fit the pending ones.

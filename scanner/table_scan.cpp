@@ -19,6 +19,7 @@ using ntfs::NameEntry;
 
 constexpr std::string_view loop_message = "folder reached twice: a loop in the table";
 constexpr std::size_t drive_root_length = 3;
+constexpr std::uint8_t not_plain_file = FileEntry::directory | FileEntry::reparse_point | FileEntry::offline;
 
 // Each record is damaged on its own; more than this many say the table as a
 // whole cannot be trusted.
@@ -236,12 +237,21 @@ void TableScan::open_next_folder() {
   listing_end_ = table_->children_end(folder);
   order_.sort(cursor_, listing_end_, *table_, source_.collation());
   listing_open_ = cursor_ != listing_end_;
+  quote_folder(quoted_dir_, current_dir_);
+  child_prefix_length_ = current_dir_.size() + (current_dir_.ends_with(u'\\') ? 0 : 1);
 }
 
 void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
   const NameEntry& name = table_->name(name_index);
   const FileEntry& owner = table_->entry(name.owner);
   const std::u16string_view text = name_view(*table_, name);
+  // Nearly every entry is a plain file, and with nothing excluded its
+  // whole path is needed only in the batch, where the folder's part is
+  // quoted once per folder.
+  if (exclusions_.empty() && (owner.flags & not_plain_file) == 0 && lowered_plain_name(text)) {
+    return ledger_.report_file_in(batch_, quoted_dir_, entry_name_, child_prefix_length_ + entry_name_.size(),
+                                  owner.size, owner.write_time, owner.creation_time, counts);
+  }
   normalised_child(text);
   if (excluded(entry_path_)) return;
   if (owner.flags & (FileEntry::reparse_point | FileEntry::offline)) {
@@ -257,6 +267,16 @@ void TableScan::examine(std::uint32_t name_index, StepCounts& counts) {
   } else {
     ledger_.report_file(batch_, entry_path_, owner.size, owner.write_time, owner.creation_time, counts);
   }
+}
+
+// The name lower-cased as a path's last part, unless it holds a separator.
+bool TableScan::lowered_plain_name(std::u16string_view name) {
+  for (const char16_t unit : name) {
+    if (unit == u'\\' || unit == u'/') return false;
+  }
+  entry_name_.assign(name);
+  lower_tail_in_place(entry_name_, 0);
+  return true;
 }
 
 // The normalised folder with the name appended and lower-cased is the

@@ -77,6 +77,7 @@ class TableScan {
   void report_step();
   void open_next_folder();
   void examine(std::uint32_t name_index, StepCounts& counts);
+  bool lowered_plain_name(std::u16string_view name);
   void normalised_child(std::u16string_view name);
   bool excluded(std::u16string_view path) const;
   void note_memory();
@@ -106,8 +107,11 @@ class TableScan {
   bool listing_open_ = false;
   std::uint32_t* cursor_ = nullptr;
   std::uint32_t* listing_end_ = nullptr;
-  std::u16string current_dir_;       // normalised
-  std::u16string current_spelling_;  // as the host and the table spell it
+  std::u16string current_dir_;           // normalised
+  std::u16string current_spelling_;      // as the host and the table spell it
+  std::string quoted_dir_;               // current_dir_ as its files' records begin
+  std::size_t child_prefix_length_ = 0;  // units before a name in its path
+  std::u16string entry_name_;            // a plain file's name, lower-cased
   std::u16string entry_spelling_;
   std::u16string entry_path_;
   ScanLedger ledger_;

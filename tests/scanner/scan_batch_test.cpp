@@ -60,5 +60,31 @@ TEST(ScanBatch, times_are_unix_seconds_with_seventeen_significant_digits) {
   EXPECT_EQ(record_text(u"f", 0, 0, file_time_of(-1, -5000000)), R"(["f",[0,-11644473600,-1.5]])");
 }
 
+TEST(ScanBatch, a_record_written_from_its_quoted_folder_is_the_record_of_its_whole_path) {
+  struct Case {
+    std::u16string folder, name;
+  };
+  const Case cases[] = {
+      {u"c:\\", u"a"},  // a drive root ends with its separator
+      {u"c:\\data", u"x.txt"},
+      {u"c:\\data\\deeper\\still", u"a long name past eight units.txt"},
+      {u"c:\\qu\"ote", u"t\u00e4b\t\"and\"\U0001F600"},  // escapes on both sides of the join
+      {u"c:\\\u00fcber", u"\u0001"},
+  };
+  for (const Case& c : cases) {
+    const std::u16string whole = c.folder + (c.folder.ends_with(u'\\') ? u"" : u"\\") + c.name;
+    std::string quoted_folder;
+    quote_folder(quoted_folder, c.folder);
+    for (const bool first : {true, false}) {
+      std::string expected = "head";
+      std::string actual = "head";
+      append_file_record(expected, first, whole, 77, file_time_of(1700000000, 1234567), file_time_of(5));
+      append_file_record_in(actual, first, quoted_folder, c.name, 77, file_time_of(1700000000, 1234567),
+                            file_time_of(5));
+      EXPECT_EQ(actual, expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mirrow
