@@ -63,7 +63,9 @@ Run scan(const ntfs::VolumeReader& reader) {
       run.text = table->peak_text_bytes();
       peak = run.peak;
     }
-    if (batch.find("\"done\":true") != std::string::npos) {
+    // The flag is in the batch's tail: the records before it are not searched.
+    const std::size_t flag = batch.rfind("\"done\":");
+    if (flag != std::string::npos && batch.compare(flag, 11, "\"done\":true") == 0) {
       const std::size_t at = batch.rfind("\"errors\"");
       run.totals = batch.substr(at, batch.find(",\"done\"") - at);
       break;
