@@ -3,8 +3,9 @@
 // while the caller parses one slice, the next ones are being read, so the
 // disk (or, for an image, the copy out of the page cache) and the processor
 // work at once instead of in turns. Up to read_ahead_depth reads are in
-// flight, each on its own thread: a disk serves several requests at once,
-// and the copy out of a cache goes as fast as the processors that make it.
+// flight, each on its own thread: where the reader lets them through
+// together, a disk serves several requests at once and the copy out of a
+// cache goes as fast as the processors that make it.
 //
 // Slices come out in the order they were asked for. The slice handed out
 // stays untouched until the caller takes the next one; when no thread can be
