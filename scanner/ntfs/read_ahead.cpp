@@ -19,7 +19,7 @@ void ReadAhead::ask(const TableSource& source, std::uint64_t first, std::size_t 
     ++asked_;
   }
   start_threads();
-  changed_.notify_all();
+  work_.notify_one();
 }
 
 AlignedBuffer* ReadAhead::take() {
@@ -35,7 +35,7 @@ AlignedBuffer* ReadAhead::take() {
     lock.lock();
     slot.state = read ? State::read : State::failed;
   }
-  changed_.wait(lock, [&slot] { return slot.state == State::read || slot.state == State::failed; });
+  done_.wait(lock, [&slot] { return slot.state == State::read || slot.state == State::failed; });
   ++taken_;
   return slot.state == State::read ? &slot.buffer : nullptr;
 }
@@ -45,7 +45,7 @@ void ReadAhead::stop() noexcept {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  work_.notify_all();
   for (std::thread& thread : threads_) {
     try {
       if (thread.joinable()) thread.join();
@@ -88,14 +88,14 @@ void ReadAhead::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     Slot* slot = nullptr;
-    changed_.wait(lock, [this, &slot] { return stopping_ || (slot = next_to_read()) != nullptr; });
+    work_.wait(lock, [this, &slot] { return stopping_ || (slot = next_to_read()) != nullptr; });
     if (stopping_) return;
     slot->state = State::reading;
     lock.unlock();
     const bool read = read_slot(*slot);
     lock.lock();
     slot->state = read ? State::read : State::failed;
-    changed_.notify_all();
+    done_.notify_one();
   }
 }
 

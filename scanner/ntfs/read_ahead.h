@@ -63,7 +63,10 @@ class ReadAhead {
   bool read_slot(Slot& slot);
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Apart, so that each wakes only whom it concerns: under some platforms
+  // every wake-up is a round trip of its own.
+  std::condition_variable work_;  // a slice asked for, or stopping: the threads wait
+  std::condition_variable done_;  // a slice read or failed: the caller waits
   std::thread threads_[read_ahead_depth];
   bool stopping_ = false;
   bool threadless_ = false;  // no thread could be started: take() reads
