@@ -1,13 +1,13 @@
 #pragma once
 // The scan of one folder tree from its volume's master file table instead
 // of directory listings: first the table is read in slices of at most
-// 4 MiB, one per step, each step's batch empty and not done (the next slice
-// is read meanwhile, on a thread of its own); then the records come out in
-// the walk's own order and under its bounds: a folder's entries in the
-// volume's collation order, its files before any of its subfolders is
-// entered, the subfolder that comes last entered first. The table may refuse (damaged, too large, the root not found in
-// it) until the last slice is read and nothing has been reported; after
-// that it no longer can.
+// 4 MiB, one per step, each step's batch empty and not done (the next two
+// slices are read meanwhile, on threads of their own); then the records
+// come out in the walk's own order and under its bounds: a folder's entries
+// in the volume's collation order, its files before any of its subfolders
+// is entered, the subfolder that comes last entered first. The table may
+// refuse (damaged, too large, the root not found in it) until the last
+// slice is read and nothing has been reported; after that it no longer can.
 #include <cstdint>
 #include <memory>
 #include <string>
