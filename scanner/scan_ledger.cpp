@@ -17,16 +17,17 @@ std::uint64_t record_budget(std::size_t path_length) { return 6 * static_cast<st
 void ScanLedger::report_file(std::string& batch, std::u16string_view path, std::uint64_t size, std::int64_t write_time,
                              std::int64_t creation_time, StepCounts& counts) {
   append_file_record(batch, counts.records == 0, path, size, write_time, creation_time);
-  ++totals_.files;
-  totals_.bytes += size;
-  ++counts.records;
-  counts.budget += record_budget(path.size());
+  count_file(size, path.size(), counts);
 }
 
 void ScanLedger::report_file_in(std::string& batch, std::string_view quoted_folder, std::u16string_view name,
                                 std::size_t path_length, std::uint64_t size, std::int64_t write_time,
                                 std::int64_t creation_time, StepCounts& counts) {
   append_file_record_in(batch, counts.records == 0, quoted_folder, name, size, write_time, creation_time);
+  count_file(size, path_length, counts);
+}
+
+void ScanLedger::count_file(std::uint64_t size, std::size_t path_length, StepCounts& counts) {
   ++totals_.files;
   totals_.bytes += size;
   ++counts.records;

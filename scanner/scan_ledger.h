@@ -53,6 +53,9 @@ class ScanLedger {
   const ScanTotals& totals() const { return totals_; }
 
  private:
+  // A file record just written: into the totals and the step's bounds.
+  void count_file(std::uint64_t size, std::size_t path_length, StepCounts& counts);
+
   ScanTotals totals_;
   std::vector<std::u16string> samples_;
   std::vector<std::u16string> skipped_;
