@@ -19,6 +19,7 @@ short)."""
 import argparse
 import calendar
 import json
+import math
 import os
 import shutil
 import subprocess
@@ -171,10 +172,22 @@ def windows_path(relative):
 
 # ---- comparisons ----
 
+def second_of(value, second):
+    """The whole second of a reported time, for comparison with sleuthkit's
+    second (the file's time cut to the second). A report carries the double
+    nearest to the time, which for a time in the last tenth of a microsecond
+    of a second is the next whole second: such a value still belongs to
+    sleuthkit's second. (The bounds allow one step of the double, not half
+    of one, because they are doubles too.)"""
+    step = math.ulp(value)
+    if second - step <= value <= second + 1 + step:
+        return second
+    return int(value // 1)
+
+
 def compare_with_sleuthkit(name, image, batches):
     """The same files (each name a record) with the same sizes and times to the second."""
     skipped = set(batches[-1]["skipped"])
-    table = sorted((p, s, int(m // 1), int(c // 1)) for p, s, m, c in records_of(batches))
     expected = []
     for path, _, kind, mtime, crtime, size in ntfs_tool.sleuthkit_entries(image):
         full = windows_path(path)
@@ -182,6 +195,9 @@ def compare_with_sleuthkit(name, image, batches):
             continue
         expected.append((full, size, fls_seconds(mtime), fls_seconds(crtime)))
     expected.sort()
+    seconds = {p: (m, c) for p, _, m, c in expected}
+    table = sorted((p, s, second_of(m, seconds.get(p, (0, 0))[0]), second_of(c, seconds.get(p, (0, 0))[1]))
+                   for p, s, m, c in records_of(batches))
     # sleuthkit refuses a sparse file larger than its volume (valid NTFS): it
     # shows size 0. The table reports the file's logical size, as Windows does.
     larger = [e for e in expected if e[0] == "n:\\larger-than-the-volume.bin"]
